@@ -1,0 +1,40 @@
+# One static library per source folder; every .cpp in the folder belongs to it.
+# Files ending in _posix.cpp are the platform layer and are built like the rest.
+function(vokey_library name)
+    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
+         ${CMAKE_CURRENT_SOURCE_DIR}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+    if(NOT sources MATCHES "\\.cpp")
+        # A folder whose first sources have not landed yet: headers only.
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR}/src)
+        target_link_libraries(${name} INTERFACE ${ARG_LIBS})
+        return()
+    endif()
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+    target_compile_options(${name} PRIVATE -Wall -Wextra)
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+endfunction()
+
+# One QtTest executable per tst_*.cpp file in the calling folder, registered with CTest.
+# Extra sources shared by the folder's tests can be given with SUPPORT.
+function(vokey_tests)
+    cmake_parse_arguments(ARG "" "LABEL" "LIBS;SUPPORT;ENV" ${ARGN})
+    file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp)
+    foreach(src ${tests})
+        get_filename_component(test ${src} NAME_WE)
+        add_executable(${test} ${src} ${ARG_SUPPORT})
+        target_link_libraries(${test} PRIVATE Qt6::Test ${ARG_LIBS})
+        target_include_directories(${test} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+        target_compile_definitions(${test} PRIVATE
+            VOKEY_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data"
+            VOKEY_BINARY_DIR="${CMAKE_BINARY_DIR}")
+        add_test(NAME ${test} COMMAND ${test})
+        set_tests_properties(${test} PROPERTIES
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENV}" TIMEOUT 300)
+        if(ARG_LABEL)
+            set_tests_properties(${test} PROPERTIES LABELS ${ARG_LABEL})
+        endif()
+    endforeach()
+endfunction()
