@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+// A WAV file in the one form the level detector is defined for: 16-bit PCM at 44100 Hz.
+// Accepted: RIFF/WAVE with a "fmt " chunk of format 1 (PCM) or WAVE_FORMAT_EXTENSIBLE with
+// the PCM subtype, 1 or 2 channels, 16 bits, 44100 Hz. Chunks are walked in order (LIST, fact
+// and any other chunk are skipped, odd sizes padded); the first "data" chunk after "fmt " is
+// the audio. Mono is duplicated to both channels, so frames() is always interleaved stereo,
+// the layout the capture engine delivers.
+//
+// Everything else is refused with a one-line reason (errorString()): a missing or unreadable
+// file, a non-WAV file, a truncated file (a chunk that runs past the end), another sample rate
+// or sample format, more than two channels, or a file larger than MaxFileBytes.
+// A trailing partial frame in the data chunk is dropped.
+class WavFile {
+public:
+    static constexpr int SampleRate = 44100;
+    // About 100 minutes of stereo; mono files double in memory when expanded to stereo.
+    static constexpr qint64 MaxFileBytes = qint64(1) << 30;
+
+    // Reads and parses the file at path. On failure frames() is empty and errorString()
+    // holds the reason (without the file name; the caller names the file).
+    bool load(const QString& path);
+    // Parses a whole WAV file held in memory.
+    bool parse(const QByteArray& bytes);
+
+    // Interleaved left/right samples, 2 * frameCount() values.
+    const std::vector<std::int16_t>& frames() const { return m_frames; }
+    qint64 frameCount() const { return qint64(m_frames.size() / 2); }
+    // Channels stored in the file (1 or 2) before the mono expansion.
+    int sourceChannels() const { return m_sourceChannels; }
+    QString errorString() const { return m_error; }
+
+private:
+    bool fail(const QString& reason);
+
+    std::vector<std::int16_t> m_frames;
+    int m_sourceChannels = 0;
+    QString m_error;
+};
