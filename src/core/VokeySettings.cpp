@@ -1,0 +1,143 @@
+#include "VokeySettings.h"
+
+#include "IniProfile.h"
+#include "TLog.h"
+#include "TextHelpers.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+const QString Section = QStringLiteral("SETTINGS");
+const QString DefaultIniName = QStringLiteral("VOKEY.INI");
+constexpr int DefaultBaudRate = 4800;
+constexpr int PositionFallback = 10; // GAIN or DELAY present but not a number
+
+int SupportedSpeedOr4800(int speed)
+{
+    constexpr std::array<int, 5> supported { 1200, 2400, 4800, 9600, 19200 };
+    return std::find(supported.begin(), supported.end(), speed) != supported.end()
+        ? speed
+        : DefaultBaudRate;
+}
+
+int SliderPosition(const QString& text)
+{
+    if (!IsNumericText(text))
+        return PositionFallback;
+    const std::optional<int> value = ToInteger(text);
+    return value ? std::clamp(*value, SliderMinimum, SliderMaximum) : PositionFallback;
+}
+
+bool SameFile(const QString& a, const QString& b)
+{
+    const QFileInfo left(a);
+    const QFileInfo right(b);
+    if (left.exists() && right.exists())
+        return left.canonicalFilePath() == right.canonicalFilePath();
+    return QDir::cleanPath(left.absoluteFilePath()) == QDir::cleanPath(right.absoluteFilePath());
+}
+
+} // namespace
+
+QString VokeySettings::LogPath() const
+{
+    return ResolveAgainst(WorkDir, LogFile);
+}
+
+QString WorkDirFrom(const QString& currentDir)
+{
+    return currentDir.endsWith(u'/') ? currentDir : currentDir + u'/';
+}
+
+QString ResolveAgainst(const QString& workDir, const QString& name)
+{
+    return QDir::isAbsolutePath(name) ? name : workDir + name;
+}
+
+QString ConfigPathFromArguments(const QStringList& arguments, const QString& workDir)
+{
+    QString name;
+    if (arguments.size() > 1 && arguments[1].toUpper() == u"-F" && arguments.size() > 2)
+        name = arguments[2];
+    return ResolveAgainst(workDir, name.isEmpty() ? DefaultIniName : name);
+}
+
+VokeySettings ReadINI(const QString& configPath, const QString& workDir)
+{
+    const auto read = [&](const QString& key, const QString& fallback) {
+        return ReadProfileString(configPath, Section, key, fallback);
+    };
+    VokeySettings s;
+    s.WorkDir = workDir;
+    s.IniFile = configPath;
+    s.InputDevice
+        = ToInteger(read(QStringLiteral("DEVICE"), QStringLiteral("-1")).toUpper()).value_or(-1);
+    s.ComPort = read(QStringLiteral("COMPORT"), QStringLiteral("COM1"));
+    const QString baud = read(QStringLiteral("BAUDRATE"), QStringLiteral("4800")).toUpper();
+    if (IsNumericText(baud)) {
+        const std::optional<int> value = ToInteger(baud);
+        s.BaudRate = value.value_or(DefaultBaudRate);
+        s.BaudRateText = value ? QString::number(*value) : baud;
+    }
+    s.LogFile = read(QStringLiteral("LOGFILE"), QStringLiteral("VOKEY.LOG"));
+    s.Trace = ParseFlagText(read(QStringLiteral("TRACE"), QStringLiteral("YES")));
+    s.Gain = SliderPosition(read(QStringLiteral("GAIN"), QStringLiteral("1")).toUpper());
+    s.Delay = SliderPosition(read(QStringLiteral("DELAY"), QStringLiteral("1")).toUpper());
+    return s;
+}
+
+QStringList LogHeaderLines(const VokeySettings& s)
+{
+    return {
+        QStringLiteral("--------------Parameters ----------------"),
+        QStringLiteral("Configuration File ") + s.IniFile,
+        QStringLiteral("LOGGING=") + FlagText(s.Trace),
+        QStringLiteral("LOGFILE=") + s.LogFile,
+        QStringLiteral("PORTNRO=") + s.ComPort,
+        QStringLiteral("COMBAUD=") + s.BaudRateText,
+        QStringLiteral("GAIN=") + QString::number(s.Gain),
+        QStringLiteral("DELAY=") + QString::number(s.Delay),
+        QStringLiteral("DEVICE=") + QString::number(s.InputDevice),
+        QString(41, u'-'),
+    };
+}
+
+void StartLog(TLog& log, const VokeySettings& settings)
+{
+    log.SetFileName(settings.LogPath());
+    // Switching the log on empties its file: never let that be the settings file.
+    log.SetEnabled(settings.Trace && !SameFile(settings.LogPath(), settings.IniFile));
+    for (const QString& line : LogHeaderLines(settings))
+        log.WriteLine(1, line);
+}
+
+void WriteINI(VokeySettings& s)
+{
+    if (s.IniFile.isEmpty())
+        s.IniFile = WorkDirFrom(QDir::currentPath()) + DefaultIniName;
+    const auto write = [&](const QString& key, const QString& value) {
+        WriteProfileString(s.IniFile, Section, key, value);
+    };
+    write(QStringLiteral("COMPORT"), s.ComPort);
+    write(QStringLiteral("BAUDRATE"), QString::number(BaudSettingFromSpeed(s.BaudRate)));
+    write(QStringLiteral("DEVICE"), QString::number(s.InputDevice));
+    write(QStringLiteral("TRACE"), s.Trace ? QStringLiteral("YES") : QStringLiteral("NOT"));
+    write(QStringLiteral("LOGFILE"), s.LogFile);
+    write(QStringLiteral("GAIN"), QString::number(s.Gain));
+    write(QStringLiteral("DELAY"), QString::number(s.Delay));
+}
+
+int SpeedFromBaudSetting(int baudSetting)
+{
+    return SupportedSpeedOr4800(baudSetting);
+}
+
+int BaudSettingFromSpeed(int speed)
+{
+    return SupportedSpeedOr4800(speed);
+}
