@@ -1,0 +1,69 @@
+#include "audio/FileCaptureBackend.h"
+
+#include "audio/WavFile.h"
+
+#include <chrono>
+
+FileCaptureBackend::FileCaptureBackend(QString path)
+    : m_path(std::move(path))
+{
+}
+
+FileCaptureBackend::~FileCaptureBackend() { stop(); }
+
+bool FileCaptureBackend::start(const CaptureTarget& target)
+{
+    stop();
+    WavFile file;
+    if (!file.load(m_path)) {
+        m_error = QStringLiteral("%1: %2").arg(m_path, file.errorString());
+        return false;
+    }
+    m_frames = file.frames();
+    m_error.clear();
+    m_stopRequested = false;
+    m_running.store(true);
+    m_thread = std::thread(&FileCaptureBackend::run, this, target);
+    return true;
+}
+
+void FileCaptureBackend::stop()
+{
+    if (!m_thread.joinable())
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopRequested = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+    m_running.store(false);
+}
+
+bool FileCaptureBackend::isRunning() const { return m_running.load(std::memory_order_acquire); }
+
+void FileCaptureBackend::run(CaptureTarget target)
+{
+    using Clock = std::chrono::steady_clock;
+    static const std::int16_t silence[2 * BlockFrames] = {};
+    const std::uint64_t total = m_frames.size() / 2;
+    const Clock::time_point begin = Clock::now();
+    std::uint64_t sent = 0;
+
+    std::unique_lock lock(m_mutex);
+    while (!m_stopRequested) {
+        lock.unlock();
+        const std::uint64_t left = sent < total ? total - sent : 0;
+        const auto block = std::uint32_t(std::min<std::uint64_t>(left, BlockFrames));
+        const bool more = block > 0 ? target.deliver(m_frames.data() + 2 * sent, block)
+                                    : target.deliver(silence, BlockFrames);
+        sent += block > 0 ? block : BlockFrames;
+        lock.lock();
+        if (!more)
+            break;
+        // The due time is counted from the start, so waking late never slows the pace.
+        const auto due = begin + std::chrono::nanoseconds(sent * 1'000'000'000 / 44100);
+        m_wake.wait_until(lock, due, [this] { return m_stopRequested; });
+    }
+    m_running.store(false, std::memory_order_release);
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "audio/CaptureBackend.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Plays a WAV file (16-bit PCM, 44100 Hz, mono or stereo) into the ring as if it came
+// from a sound card: in blocks of 10 ms at real-time pace, then silence for as long as
+// the capture runs. The thread sleeps between blocks.
+class FileCaptureBackend final : public CaptureBackend {
+public:
+    static constexpr std::uint32_t BlockFrames = 441;
+
+    explicit FileCaptureBackend(QString path);
+    ~FileCaptureBackend() override;
+
+    bool start(const CaptureTarget& target) override;
+    void stop() override;
+    bool isRunning() const override;
+    QString errorString() const override { return m_error; }
+
+private:
+    void run(CaptureTarget target);
+
+    QString m_path;
+    QString m_error;
+    std::vector<std::int16_t> m_frames;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stopRequested = false;
+    std::atomic<bool> m_running { false };
+};
