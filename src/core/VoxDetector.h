@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QtGlobal>
+#include <array>
+#include <optional>
+#include <span>
+
+// The VOX level detector and its keying state, with no timers and no clock of its own.
+// Whoever owns it supplies each render tick (the 512 spectrum magnitudes, the control
+// positions and the current time in milliseconds) and tells it when transmit was released
+// from outside. The main window drives it from its 33 ms render timer and its release timer;
+// vokey-replay drives the same object from a virtual clock, so both key identically.
+//
+// Level of one tick: the 128 bins 5, 8, ..., 386 (every BinStride-th from FirstBin) each add
+// trunc(|m| * 500) * 10; the tick level is trunc(2 * sum / 128). The last HistoryLength tick
+// levels are kept (index 0 oldest); the VOX level is trunc(sum of history / 16) * 3. With the
+// magnitude scale of SpectrumAnalyzer a full-scale sine on bin 5 alone gives tick level 39.
+//
+// Keying: a tick passes when not muted and voxLevel >= gain (voxLevel is not clamped, so
+// Gain 100 keys at any level from 100 up, and Gain 0 keys even on silence). A passing tick
+// keys transmit (again, if it is already on) and sets the release to delay * 50 ms after
+// that tick. With Delay 0 no timed release is set: transmit is released by the first tick
+// that does not pass, so a transmitter is never held on forever.
+//
+// Use from the main window:
+//   render tick:   r = tick(snapshot, GainTrack pos, TrackDelay pos, muted, now)
+//                  show r.meterLevel; on TxAction::Key restart TimerDelay with
+//                  r.releaseDelayMs (stop it if 0), light the lamp, SetTX(true);
+//                  on TxAction::Release lamp off, SetTX(false).
+//   TimerDelay:    release(); lamp off; SetTX(false).
+//   mute toggled:  release(); SetTX(false).
+// Use with a virtual clock (no timers): before each tick at time t call releaseIfDue(t);
+// a result means transmit went off at that (due) time.
+//
+// The level history is never cleared: it survives power cycles of the engine, like the
+// window that owns the detector. Nothing here allocates; tick() is cheap (128 bins).
+class VoxDetector {
+public:
+    static constexpr int BinCount = 512;
+    static constexpr int FirstBin = 5;
+    static constexpr int BinStride = 3;
+    static constexpr int CountedBins = 128;
+    static constexpr int HistoryLength = 16;
+    static constexpr int DelayStepMs = 50;
+    static constexpr int MaxDelayPosition = 100;
+    static constexpr int MeterMax = 100;
+    // Largest per-bin value trunc(|m| * 500) taken (magnitudes above 200 count as 200; a
+    // real spectrum stays near 1). It keeps the 32-bit sums defined for any input, as does
+    // counting NaN as 0.
+    static constexpr int MaxBinValue = 100000;
+
+    using Snapshot = std::span<const float, BinCount>;
+    using History = std::array<int, HistoryLength>;
+
+    enum class TxAction {
+        None, // nothing to do for transmit this tick
+        Key, // key transmit (even if on already) and restart the release timer
+        Release, // release transmit now (Delay 0, first tick that did not pass)
+    };
+
+    struct TickResult {
+        int tickLevel = 0;
+        int voxLevel = 0; // unclamped, compared with the gain
+        int meterLevel = 0; // min(voxLevel, MeterMax), for the Gain slider's meter
+        bool passed = false; // not muted and voxLevel >= gain
+        TxAction action = TxAction::None;
+        // With Key: the release timer's new interval, delay * 50 ms; 0 means no timer.
+        int releaseDelayMs = 0;
+    };
+
+    // One render tick. delayPosition is the Delay slider (release after it * 50 ms; taken
+    // within 0..MaxDelayPosition), nowMs any monotonic millisecond clock.
+    TickResult tick(Snapshot snapshot, int gain, int delayPosition, bool muted, qint64 nowMs);
+
+    // Transmit released from outside: the release timer fired or mute was toggled.
+    void release();
+    // Virtual clock: if a timed release is due at or before nowMs, releases and returns the
+    // time it fell due; otherwise returns nothing.
+    std::optional<qint64> releaseIfDue(qint64 nowMs);
+
+    bool isTransmitting() const { return m_transmitting; }
+    // When the pending timed release falls due; empty while released or held by Delay 0.
+    std::optional<qint64> releaseDueMs() const { return m_releaseDueMs; }
+    const History& levelHistory() const { return m_history; }
+
+    // The level arithmetic alone, without touching any state.
+    static int tickLevelOf(Snapshot snapshot);
+    static int voxLevelOf(const History& history);
+
+private:
+    History m_history {};
+    bool m_transmitting = false;
+    std::optional<qint64> m_releaseDueMs;
+};
