@@ -1,10 +1,9 @@
 #include "IniProfile.h"
 
-#include "FileSync.h"
+#include "AtomicFile.h"
 
 #include <QFile>
 #include <QList>
-#include <QSaveFile>
 
 namespace {
 
@@ -157,8 +156,7 @@ void WriteProfileString(
 
     QByteArray old;
     QFile existing(fileName);
-    const bool exists = existing.exists();
-    if (exists) {
+    if (existing.exists()) {
         if (!existing.open(QIODevice::ReadOnly))
             throw EIniWrite(fileName, existing.errorString());
         old = existing.readAll();
@@ -193,17 +191,7 @@ void WriteProfileString(
     for (const Line& line : lines)
         data += line.text + line.end;
 
-    QSaveFile out(fileName);
-    if (!out.open(QIODevice::WriteOnly))
-        throw EIniWrite(fileName, out.errorString());
-    if (exists)
-        out.setPermissions(existing.permissions());
-    if (out.write(data) != data.size()) {
-        const QString reason = out.errorString();
-        out.cancelWriting();
+    QString reason;
+    if (!ReplaceFileAtomically(fileName, data, &reason))
         throw EIniWrite(fileName, reason);
-    }
-    if (!out.commit())
-        throw EIniWrite(fileName, out.errorString());
-    SyncParentDirectory(fileName);
 }
