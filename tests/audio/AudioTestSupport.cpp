@@ -1,0 +1,140 @@
+#include "AudioTestSupport.h"
+
+#include "audio/AudioEngine.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QtEndian>
+#include <cmath>
+#include <cstring>
+
+namespace AudioTest {
+
+Frames sine(int frames, int bin, double leftPeak, double rightPeak)
+{
+    Frames out(2 * std::size_t(frames));
+    for (int n = 0; n < frames; ++n) {
+        const double s = std::sin(2.0 * M_PI * bin * n / FftSize);
+        out[2 * n] = qint16(std::lround(leftPeak * s));
+        out[2 * n + 1] = qint16(std::lround(rightPeak * s));
+    }
+    return out;
+}
+
+Frames constant(int frames, qint16 left, qint16 right)
+{
+    Frames out(2 * std::size_t(frames));
+    for (int n = 0; n < frames; ++n) {
+        out[2 * n] = left;
+        out[2 * n + 1] = right;
+    }
+    return out;
+}
+
+Frames noise(int frames, quint32 seed)
+{
+    Frames out(2 * std::size_t(frames));
+    for (auto& sample : out) {
+        seed = seed * 1664525u + 1013904223u;
+        sample = qint16(seed >> 16);
+    }
+    return out;
+}
+
+Frames concat(const Frames& a, const Frames& b)
+{
+    Frames out = a;
+    out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+namespace {
+QByteArray littleEndian(const Frames& frames)
+{
+    QByteArray bytes(int(frames.size() * 2), Qt::Uninitialized);
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        qToLittleEndian(frames[i], bytes.data() + 2 * i);
+    return bytes;
+}
+
+void put32(QByteArray& b, quint32 v)
+{
+    char raw[4];
+    qToLittleEndian(v, raw);
+    b.append(raw, 4);
+}
+
+void put16(QByteArray& b, quint16 v)
+{
+    char raw[2];
+    qToLittleEndian(v, raw);
+    b.append(raw, 2);
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+}
+
+bool writeWav(const QString& path, const Frames& frames)
+{
+    const QByteArray data = littleEndian(frames);
+    QByteArray wav("RIFF");
+    put32(wav, quint32(36 + data.size()));
+    wav.append("WAVEfmt ");
+    put32(wav, 16);
+    put16(wav, 1); // PCM
+    put16(wav, 2);
+    put32(wav, Rate);
+    put32(wav, Rate * 4);
+    put16(wav, 4);
+    put16(wav, 16);
+    wav.append("data");
+    put32(wav, quint32(data.size()));
+    wav.append(data);
+    return writeFile(path, wav);
+}
+
+bool writeRaw(const QString& path, const Frames& frames)
+{
+    return writeFile(path, littleEndian(frames));
+}
+
+bool run(const QString& program, const QStringList& arguments, QString* log)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+    if (log)
+        *log = QString::fromLocal8Bit(process.readAll());
+    return ok;
+}
+
+Collector::Collector(const AudioEngine* engine, std::size_t target)
+    : engine(engine)
+    , target(target)
+    , frames(2 * (target + MaxBlock))
+{
+}
+
+bool Collector::proc(quint32 handle, const void* buffer, quint32 length, void* user)
+{
+    auto* self = static_cast<Collector*>(user);
+    const std::size_t count = length / 4;
+    const std::size_t at = self->filled;
+    if (count > MaxBlock || at + count > self->frames.size() / 2)
+        return false;
+    qint16* to = self->frames.data() + 2 * at;
+    // What the ring holds now must end with the block just handed to the callback.
+    self->engine->ChannelGetFrames(handle, to, quint32(count));
+    if (std::memcmp(to, buffer, count * 4) != 0)
+        self->mismatch = true;
+    self->filled = at + count;
+    ++self->blocks;
+    return at + count < self->target;
+}
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <atomic>
+#include <vector>
+
+class AudioEngine;
+
+// Interleaved stereo 16-bit frames, as the engine delivers them.
+using Frames = std::vector<qint16>;
+
+namespace AudioTest {
+constexpr int Rate = 44100;
+constexpr int FftSize = 1024;
+
+// A sine that completes `bin` periods in 1024 frames (so it lies on FFT bin `bin`),
+// phase 0, with the given peak amplitudes per channel (in sample units).
+Frames sine(int frames, int bin, double leftPeak, double rightPeak);
+Frames constant(int frames, qint16 left, qint16 right);
+// Reproducible full-range noise.
+Frames noise(int frames, quint32 seed);
+Frames concat(const Frames& a, const Frames& b);
+
+bool writeWav(const QString& path, const Frames& frames);
+bool writeRaw(const QString& path, const Frames& frames);
+
+// Runs a program to completion; false (with its output in *log) if it fails.
+bool run(const QString& program, const QStringList& arguments, QString* log = nullptr);
+
+// Record-callback state: after every block, on the capture thread, copies the ring's newest
+// frames (as many as the block) into storage reserved beforehand, checks them against the
+// block, and ends the capture once `target` frames have arrived.
+struct Collector {
+    static constexpr std::size_t MaxBlock = 32768;
+    Collector(const AudioEngine* engine, std::size_t target);
+    const AudioEngine* engine;
+    std::size_t target;
+    Frames frames;
+    std::atomic<std::size_t> filled { 0 };
+    std::atomic<int> blocks { 0 };
+    std::atomic<bool> mismatch { false };
+    static bool proc(quint32 handle, const void* buffer, quint32 length, void* user);
+};
+}
