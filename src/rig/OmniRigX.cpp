@@ -1,0 +1,203 @@
+#include "OmniRigX.h"
+#include "RigSettingsDialog.h"
+#include "RigctldRig.h"
+
+#include "core/IniProfile.h"
+
+#include <QDebug>
+#include <QMessageBox>
+#include <QPointer>
+
+TOmniRigX::TOmniRigX(QObject* parent)
+    : TOmniRigX(std::make_unique<TRigctldRig>(1), std::make_unique<TRigctldRig>(2), parent)
+{
+}
+
+TOmniRigX::TOmniRigX(std::unique_ptr<IRigX> rig1, std::unique_ptr<IRigX> rig2, QObject* parent)
+    : QObject(parent)
+    , m_rigs { std::move(rig1), std::move(rig2) }
+{
+    attach(1);
+    attach(2);
+}
+
+TOmniRigX::~TOmniRigX()
+{
+    Disconnect();
+    if (m_dialog)
+        m_dialog->disconnect(this);
+}
+
+void TOmniRigX::attach(int rigNumber)
+{
+    IRigX* rig = m_rigs[rigNumber - 1].get();
+    connect(rig, &IRigX::statusChanged, this, [this, rigNumber] {
+        post({ EventKind::StatusChange, rigNumber });
+    });
+    connect(rig, &IRigX::rigTypeChanged, this, [this, rigNumber] {
+        post({ EventKind::RigTypeChange, rigNumber });
+    });
+    connect(rig, &IRigX::paramsChanged, this, [this, rigNumber](int params) {
+        post({ EventKind::ParamsChange, rigNumber, params });
+    });
+    connect(rig, &IRigX::customReply, this,
+        [this, rigNumber](const QByteArray& command, const QByteArray& reply) {
+            post({ EventKind::CustomReply, rigNumber, 0, command, reply });
+        });
+}
+
+void TOmniRigX::Connect()
+{
+    if (m_connected)
+        return;
+    if (!m_configFile.isEmpty())
+        m_settings = ReadRigSettings(m_configFile);
+    m_connected = true;
+    for (int i = 0; i < 2; ++i)
+        m_rigs[i]->Start(m_settings.rigs[i], m_timings);
+}
+
+void TOmniRigX::Disconnect()
+{
+    if (!m_connected)
+        return;
+    m_connected = false;
+    m_events.erase(std::remove_if(m_events.begin(), m_events.end(),
+                       [](const Event& e) { return e.kind != EventKind::VisibleChange; }),
+        m_events.end());
+    for (auto& rig : m_rigs)
+        rig->Stop();
+}
+
+int TOmniRigX::InterfaceVersion()
+{
+    Connect();
+    return ServerInterfaceVersion;
+}
+
+IRigX* TOmniRigX::Rig1()
+{
+    Connect();
+    return m_rigs[0].get();
+}
+
+IRigX* TOmniRigX::Rig2()
+{
+    Connect();
+    return m_rigs[1].get();
+}
+
+bool TOmniRigX::DialogVisible() const
+{
+    return m_dialog && m_dialog->isVisible();
+}
+
+void TOmniRigX::SetDialogVisible(bool visible)
+{
+    Connect();
+    if (!visible) {
+        if (m_dialog)
+            m_dialog->hide();
+        return;
+    }
+    if (!m_dialog) {
+        m_dialog = std::make_unique<TRigSettingsDialog>();
+        connect(m_dialog.get(), &TRigSettingsDialog::visibilityChanged, this,
+            [this] { post({ EventKind::VisibleChange }); });
+        connect(m_dialog.get(), &QDialog::finished, this, &TOmniRigX::onDialogFinished);
+    }
+    if (!m_dialog->isVisible())
+        m_dialog->setSettings(m_settings);
+    m_dialog->show();
+    m_dialog->raise();
+    m_dialog->activateWindow();
+}
+
+void TOmniRigX::onDialogFinished(int result)
+{
+    if (result != QDialog::Accepted)
+        return;
+    try {
+        ApplySettings(m_dialog->settings());
+    } catch (const EIniWrite& error) {
+        qWarning().noquote() << error.Message() << error.Reason();
+        QMessageBox::warning(nullptr, m_dialog->windowTitle(), error.Message());
+    }
+}
+
+void TOmniRigX::ApplySettings(const RigSettings& settings)
+{
+    const RigSettings old = std::exchange(m_settings, settings);
+    if (m_connected) {
+        for (int i = 0; i < 2; ++i) {
+            if (settings.rigs[i] != old.rigs[i])
+                m_rigs[i]->Start(settings.rigs[i], m_timings);
+        }
+    }
+    if (!m_configFile.isEmpty())
+        WriteRigSettings(m_configFile, settings);
+}
+
+void TOmniRigX::post(Event event)
+{
+    if (!m_connected && event.kind != EventKind::VisibleChange)
+        return; // a disconnected client hears nothing from the server
+    m_events.push_back(std::move(event));
+    if (!m_dispatchPosted) {
+        m_dispatchPosted = true;
+        QMetaObject::invokeMethod(this, &TOmniRigX::dispatchEvents, Qt::QueuedConnection);
+    }
+}
+
+void TOmniRigX::dispatchEvents()
+{
+    m_dispatchPosted = false;
+    // A handler that runs a nested event loop must not see the next event before it has
+    // returned; the outer call goes on with the queue afterwards.
+    if (m_dispatching)
+        return;
+    m_dispatching = true;
+    // A handler may throw (a failed rig call meant for the application's error report) or
+    // destroy this object; either way the events still waiting must not be stranded.
+    QPointer<TOmniRigX> alive(this);
+    struct Resume {
+        QPointer<TOmniRigX>& self;
+        ~Resume()
+        {
+            if (!self)
+                return;
+            self->m_dispatching = false;
+            if (!self->m_events.empty() && !self->m_dispatchPosted) {
+                self->m_dispatchPosted = true;
+                QMetaObject::invokeMethod(
+                    self.data(), &TOmniRigX::dispatchEvents, Qt::QueuedConnection);
+            }
+        }
+    } resume { alive };
+    while (alive && !m_events.empty()) {
+        const Event event = std::move(m_events.front());
+        m_events.pop_front();
+        deliver(event);
+    }
+}
+
+void TOmniRigX::deliver(const Event& event)
+{
+    switch (event.kind) {
+    case EventKind::VisibleChange:
+        emit OnVisibleChange(this);
+        break;
+    case EventKind::RigTypeChange:
+        emit OnRigTypeChange(this, event.rigNumber);
+        break;
+    case EventKind::StatusChange:
+        emit OnStatusChange(this, event.rigNumber);
+        break;
+    case EventKind::ParamsChange:
+        emit OnParamsChange(this, event.rigNumber, event.params);
+        break;
+    case EventKind::CustomReply:
+        emit OnCustomReply(this, event.rigNumber, event.command, event.reply);
+        break;
+    }
+}

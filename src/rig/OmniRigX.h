@@ -1,0 +1,101 @@
+#pragma once
+
+#include "RigSettings.h"
+#include "RigX.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <array>
+#include <deque>
+#include <memory>
+
+class TRigSettingsDialog;
+
+// The client of the rig-control server that the main window owns. Each of the two rigs is
+// an IRigX; by default both talk to rigctld instances (settings in the configuration file,
+// sections RIG1 and RIG2), and a substitute server can be handed in instead.
+//
+// Events reach the thread that owns this object through its event loop, one at a time, in
+// the order they happened: a handler that runs a nested event loop (a message box) does
+// not see the next event until it has returned. No events are delivered while
+// disconnected, except VisibleChange.
+class TOmniRigX : public QObject {
+    Q_OBJECT
+public:
+    // The version of the server interface this client speaks (within 0x101..0x199).
+    static constexpr int ServerInterfaceVersion = 0x101;
+
+    explicit TOmniRigX(QObject* parent = nullptr);
+    // A substitute server: these rigs take the place of the rigctld links.
+    TOmniRigX(std::unique_ptr<IRigX> rig1, std::unique_ptr<IRigX> rig2, QObject* parent = nullptr);
+    ~TOmniRigX() override;
+
+    // Reads the rig settings from the configuration file and starts both links. Does
+    // nothing when already connected.
+    void Connect();
+    // Releases every radio this program keyed (waiting briefly for each answer), then stops
+    // both links. Destroying the component does the same.
+    void Disconnect();
+    bool IsConnected() const { return m_connected; }
+
+    TConnectKind ConnectKind() const { return m_connectKind; }
+    void SetConnectKind(TConnectKind kind) { m_connectKind = kind; }
+
+    // Each of these connects first when not connected.
+    int InterfaceVersion();
+    IRigX* Rig1();
+    IRigX* Rig2();
+
+    bool DialogVisible() const;
+    void SetDialogVisible(bool visible);
+
+    // The program's configuration file; the rig settings live next to its SETTINGS.
+    void SetConfigFile(const QString& fileName) { m_configFile = fileName; }
+    QString ConfigFile() const { return m_configFile; }
+    const RigSettings& Settings() const { return m_settings; }
+    // Applies new settings: stored in the configuration file and, while connected, the
+    // links whose server changed are restarted. Throws EIniWrite when the file cannot be
+    // written (the settings are applied all the same).
+    void ApplySettings(const RigSettings& settings);
+
+    // Time limits of the rigctld links; tests shorten them. Applied at the next Connect.
+    void SetTimings(const RigTimings& timings) { m_timings = timings; }
+    const RigTimings& Timings() const { return m_timings; }
+
+signals:
+    void OnVisibleChange(TOmniRigX* ASender);
+    void OnRigTypeChange(TOmniRigX* ASender, int RigNumber);
+    void OnStatusChange(TOmniRigX* ASender, int RigNumber);
+    void OnParamsChange(TOmniRigX* ASender, int RigNumber, int Params);
+    void OnCustomReply(
+        TOmniRigX* ASender, int RigNumber, const QByteArray& Command, const QByteArray& Reply);
+
+private:
+    enum class EventKind { VisibleChange, RigTypeChange, StatusChange, ParamsChange, CustomReply };
+    struct Event {
+        EventKind kind;
+        int rigNumber = 0;
+        int params = 0;
+        QByteArray command {};
+        QByteArray reply {};
+    };
+
+    void attach(int rigNumber);
+    void post(Event event);
+    void dispatchEvents();
+    void deliver(const Event& event);
+    void onDialogFinished(int result);
+
+    std::array<std::unique_ptr<IRigX>, 2> m_rigs;
+    std::unique_ptr<TRigSettingsDialog> m_dialog;
+    TConnectKind m_connectKind = ckRunningOrNew;
+    QString m_configFile;
+    RigSettings m_settings = RigSettings::defaults();
+    RigTimings m_timings;
+    bool m_connected = false;
+
+    std::deque<Event> m_events;
+    bool m_dispatchPosted = false;
+    bool m_dispatching = false;
+};

@@ -1,0 +1,97 @@
+#include "RigSettingsDialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHideEvent>
+#include <QLineEdit>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace {
+const QString KindRigctld = QStringLiteral("rigctld");
+const QString KindNone = QStringLiteral("none");
+}
+
+TRigSettingsDialog::TRigSettingsDialog(QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Rig control settings"));
+    setModal(false);
+    auto* layout = new QVBoxLayout(this);
+    for (int i = 0; i < 2; ++i) {
+        const QString name = QStringLiteral("Rig%1").arg(i + 1);
+        auto* box = new QGroupBox(name, this);
+        auto* form = new QFormLayout(box);
+        RigRow& row = m_rows[i];
+        row.kind = new QComboBox(box);
+        row.kind->addItems({ KindRigctld, KindNone });
+        row.kind->setObjectName(name + QStringLiteral("Kind"));
+        row.host = new QLineEdit(box);
+        row.host->setObjectName(name + QStringLiteral("Host"));
+        row.port = new QSpinBox(box);
+        row.port->setRange(1, 65535);
+        row.port->setObjectName(name + QStringLiteral("Port"));
+        form->addRow(QStringLiteral("Server"), row.kind);
+        form->addRow(QStringLiteral("Host"), row.host);
+        form->addRow(QStringLiteral("Port"), row.port);
+        layout->addWidget(box);
+        connect(row.kind, &QComboBox::currentIndexChanged, this, [this, i] { updateEnabled(i); });
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    setSettings(RigSettings::defaults());
+}
+
+void TRigSettingsDialog::setSettings(const RigSettings& settings)
+{
+    for (int i = 0; i < 2; ++i) {
+        const RigEndpoint& rig = settings.rigs[i];
+        const RigEndpoint fallback = RigSettings::defaultEndpoint(i + 1);
+        RigRow& row = m_rows[i];
+        row.kind->setCurrentText(rig.isConfigured() ? KindRigctld : KindNone);
+        // A rig set to none still offers the usual place as a starting point.
+        row.host->setText(rig.isConfigured() ? rig.host : fallback.host);
+        row.port->setValue(rig.isConfigured() ? rig.port : fallback.port);
+        updateEnabled(i);
+    }
+}
+
+RigSettings TRigSettingsDialog::settings() const
+{
+    RigSettings settings;
+    for (int i = 0; i < 2; ++i) {
+        const RigRow& row = m_rows[i];
+        const QString host = row.host->text().trimmed();
+        if (row.kind->currentText() == KindRigctld && !host.isEmpty())
+            settings.rigs[i] = RigEndpoint { host, quint16(row.port->value()) };
+        else
+            settings.rigs[i] = RigEndpoint {};
+    }
+    return settings;
+}
+
+void TRigSettingsDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        emit visibilityChanged(true);
+}
+
+void TRigSettingsDialog::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    if (!event->spontaneous())
+        emit visibilityChanged(false);
+}
+
+void TRigSettingsDialog::updateEnabled(int index)
+{
+    const bool rigctld = m_rows[index].kind->currentText() == KindRigctld;
+    m_rows[index].host->setEnabled(rigctld);
+    m_rows[index].port->setEnabled(rigctld);
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "RigTypes.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// One radio as the rig-control server presents it. Reads answer at once from state the
+// server's link keeps current; writes go out without waiting for the radio. An
+// implementation reports what changed through the signals below, on the thread that owns
+// it; TOmniRigX turns them into its events. This is the seam where a substitute server
+// (a test double, another rig-control program) takes the place of rigctld.
+class IRigX : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Maker and model of the radio, e.g. "Hamlib Dummy"; empty until the server told us.
+    virtual QString RigType() const = 0;
+    // A TRigStatus value; 4 (rsOnline) means the radio can be used.
+    virtual int Status() const = 0;
+    // The parameters whose value can be read now (PM_RX | PM_TX while the PTT is readable).
+    virtual int ReadableParams() const = 0;
+    virtual bool IsParamReadable(int param) const = 0;
+    // PM_RX while receiving, PM_TX while transmitting, 0 when unknown.
+    virtual int Tx() const = 0;
+    // Keys (PM_TX) or releases (PM_RX) the radio now. Any other value throws ERigError.
+    virtual void SetTx(int param) = 0;
+    // Sends raw CAT bytes unchanged; the answer, if any, comes back as customReply().
+    virtual void SendCustomCommand(
+        const QByteArray& command, int replyLength, const QByteArray& replyEnd)
+        = 0;
+
+    // Starts (or restarts) talking to the server at the endpoint; an unconfigured endpoint
+    // leaves the rig at status 0.
+    virtual void Start(const RigEndpoint& endpoint, const RigTimings& timings) = 0;
+    // Stops talking to the server. A radio this program keyed is released first.
+    virtual void Stop() = 0;
+
+signals:
+    void statusChanged();
+    void paramsChanged(int params);
+    void rigTypeChanged();
+    void customReply(const QByteArray& command, const QByteArray& reply);
+};

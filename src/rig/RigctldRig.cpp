@@ -1,0 +1,299 @@
+#include "RigctldRig.h"
+#include "RigctldReply.h"
+
+#include <QDebug>
+
+TRigctldRig::TRigctldRig(int rigNumber, QObject* parent)
+    : IRigX(parent)
+    , m_rigNumber(rigNumber)
+{
+    m_pollTimer.setSingleShot(true);
+    m_reconnectTimer.setSingleShot(true);
+    connect(&m_pollTimer, &QTimer::timeout, this, &TRigctldRig::poll);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &TRigctldRig::openControl);
+    connect(&m_control, &RigctldConnection::opened, this, &TRigctldRig::onControlOpened);
+    connect(&m_control, &RigctldConnection::failed, this, &TRigctldRig::onControlFailed);
+    connect(&m_custom, &RigctldConnection::opened, this, &TRigctldRig::pumpCustom);
+    connect(&m_custom, &RigctldConnection::failed, this, &TRigctldRig::onCustomFailed);
+}
+
+TRigctldRig::~TRigctldRig()
+{
+    // Nobody listens any more, but the radio must still be released.
+    blockSignals(true);
+    Stop();
+}
+
+int TRigctldRig::ReadableParams() const
+{
+    return m_status == rsOnline && m_pttReadable ? PM_RX | PM_TX : 0;
+}
+
+bool TRigctldRig::IsParamReadable(int param) const
+{
+    return param != 0 && (ReadableParams() & param) == param;
+}
+
+void TRigctldRig::Start(const RigEndpoint& endpoint, const RigTimings& timings)
+{
+    hangUp();
+    if (endpoint != m_endpoint)
+        setRigType(QString());
+    m_endpoint = endpoint;
+    m_timings = timings;
+    m_control.setReadTimeout(timings.readTimeout);
+    m_custom.setReadTimeout(timings.customReplyTimeout);
+    m_reconnectDelay = timings.reconnectMin;
+    if (!endpoint.isConfigured()) {
+        setStatus(rsNotConfigured);
+        return;
+    }
+    // Until the server has answered, the rig is not online, whatever it was before.
+    if (m_status == rsOnline || m_status == rsNotConfigured)
+        setStatus(rsDisabled);
+    m_running = true;
+    openControl();
+}
+
+void TRigctldRig::Stop()
+{
+    hangUp();
+    setStatus(m_endpoint.isConfigured() ? rsDisabled : rsNotConfigured);
+}
+
+void TRigctldRig::hangUp()
+{
+    m_running = false;
+    m_pollTimer.stop();
+    m_reconnectTimer.stop();
+    if (m_programKeyed && m_control.isOpen()) {
+        if (!m_control.sendAndWait("set_ptt", "0", m_timings.releaseWait))
+            qWarning().noquote() << describe() << "did not confirm the release of PTT";
+    }
+    m_programKeyed = false;
+    m_pttWriteInFlight = false;
+    m_nextPtt = 0;
+    m_control.close();
+    m_custom.close();
+    m_customInFlight.reset();
+    m_customQueue.clear();
+}
+
+void TRigctldRig::openControl()
+{
+    if (m_running)
+        m_control.open(m_endpoint);
+}
+
+void TRigctldRig::onControlOpened()
+{
+    m_control.send("dump_caps", {}, [this](const RigctldConnection::Reply& reply) {
+        if (reply.code == 0)
+            setRigType(RigctldReply::rigType(reply.lines));
+    });
+    // A radio left keyed by a client that went away stays keyed in rigctld.
+    if (!m_programKeyed) {
+        m_control.send("set_ptt", "0", [this](const RigctldConnection::Reply& reply) {
+            if (reply.code != 0)
+                qInfo().noquote() << describe() << "could not release PTT: RPRT" << reply.code;
+        });
+    }
+    poll();
+}
+
+void TRigctldRig::onControlFailed(TRigStatus status, const QString& reason)
+{
+    qInfo().noquote() << describe() << reason;
+    m_pollTimer.stop();
+    m_pttWriteInFlight = false;
+    m_nextPtt = 0;
+    setStatus(status);
+    if (!m_running)
+        return;
+    m_reconnectTimer.start(m_reconnectDelay);
+    m_reconnectDelay = std::min(m_reconnectDelay * 2, m_timings.reconnectMax);
+}
+
+void TRigctldRig::poll()
+{
+    m_control.send(
+        "get_ptt", {}, [this](const RigctldConnection::Reply& reply) { onPttReply(reply); });
+}
+
+void TRigctldRig::onPttReply(const RigctldConnection::Reply& reply)
+{
+    if (reply.code == 0) {
+        const std::optional<int> ptt = RigctldReply::ptt(reply.lines);
+        if (!ptt) {
+            m_control.close();
+            onControlFailed(rsNotResponding, QStringLiteral("malformed PTT answer"));
+            return;
+        }
+        const int tx = *ptt != 0 ? PM_TX : PM_RX;
+        const bool changed = m_tx != tx;
+        m_tx = tx;
+        m_pttReadable = true;
+        if (m_status != rsOnline) {
+            m_reconnectDelay = m_timings.reconnectMin;
+            m_dropLogged = false;
+            setStatus(rsOnline);
+        } else if (changed) {
+            emit paramsChanged(tx);
+        }
+    } else if (RigctldConnection::isCommunicationError(reply.code)) {
+        setStatus(rsNotResponding);
+    } else {
+        // The server answers, but this radio's transmit state cannot be read.
+        m_pttReadable = false;
+        m_tx = 0;
+        setStatus(rsOnline);
+    }
+    m_pollTimer.start(m_timings.pollInterval);
+}
+
+void TRigctldRig::SetTx(int param)
+{
+    if (param != PM_TX && param != PM_RX)
+        throw ERigError(QStringLiteral("Invalid transmit state value 0x%1").arg(param, 0, 16));
+    // Releasing is always safe to send while the server listens; keying only when the
+    // radio is known to answer. Nothing is kept for later: a late transmit is dangerous.
+    const bool canSend = m_control.isOpen() && (param == PM_RX || m_status == rsOnline);
+    if (!canSend) {
+        if (param == PM_RX)
+            m_programKeyed = false;
+        logDropped(param == PM_TX ? "transmit command" : "receive command");
+        return;
+    }
+    m_programKeyed = param == PM_TX;
+    if (m_pttWriteInFlight) {
+        // At most one write waits, and it is the latest one.
+        m_nextPtt = param;
+        return;
+    }
+    writePtt(param);
+}
+
+void TRigctldRig::writePtt(int param)
+{
+    if (!m_control.isOpen())
+        return;
+    m_pttWriteInFlight = true;
+    m_control.send("set_ptt", param == PM_TX ? "1" : "0",
+        [this, param](const RigctldConnection::Reply& reply) { onPttWritten(param, reply); });
+}
+
+void TRigctldRig::onPttWritten(int param, const RigctldConnection::Reply& reply)
+{
+    m_pttWriteInFlight = false;
+    if (reply.code == 0) {
+        if (m_status == rsOnline && m_pttReadable && m_tx != param) {
+            m_tx = param;
+            emit paramsChanged(param);
+        }
+    } else if (RigctldConnection::isCommunicationError(reply.code)) {
+        setStatus(rsNotResponding);
+    } else {
+        qWarning().noquote() << describe() << "refused the transmit state: RPRT" << reply.code;
+    }
+    const int next = std::exchange(m_nextPtt, 0);
+    if (next == PM_RX || (next == PM_TX && m_status == rsOnline))
+        writePtt(next);
+}
+
+void TRigctldRig::SendCustomCommand(
+    const QByteArray& command, int replyLength, const QByteArray& replyEnd)
+{
+    if (command.isEmpty())
+        return;
+    if (command.size() > MaxCustomCommandLength)
+        throw ERigError(
+            QStringLiteral("Custom command longer than %1 bytes").arg(MaxCustomCommandLength));
+    if (m_status != rsOnline) {
+        logDropped("custom command");
+        return;
+    }
+    QByteArray args = RigctldReply::encodeRaw(command) + ' ';
+    if (replyLength > 0)
+        args += QByteArray::number(replyLength);
+    else if (!replyEnd.isEmpty())
+        args += RigctldReply::encodeRaw(replyEnd.left(1));
+    else
+        args += '0';
+    const int backlog = int(m_customQueue.size()) + (m_customInFlight ? 1 : 0);
+    if (backlog >= MaxCustomBacklog && !m_customQueue.empty()) {
+        qDebug().noquote() << describe() << "does not keep up with custom commands; one dropped";
+        m_customQueue.pop_front();
+    }
+    m_customQueue.push_back(CustomCommand { command, args });
+    pumpCustom();
+}
+
+void TRigctldRig::pumpCustom()
+{
+    if (m_customInFlight || m_customQueue.empty() || !m_running)
+        return;
+    if (!m_custom.isOpen()) {
+        if (!m_custom.isConnecting())
+            m_custom.open(m_endpoint);
+        return;
+    }
+    CustomCommand next = std::move(m_customQueue.front());
+    m_customQueue.pop_front();
+    m_customInFlight = next.command;
+    m_custom.send("send_cmd_rx", next.args, [this](const RigctldConnection::Reply& reply) {
+        const QByteArray command = *std::exchange(m_customInFlight, std::nullopt);
+        if (reply.code == 0)
+            emit customReply(command, RigctldReply::rawReply(reply.lines));
+        pumpCustom();
+    });
+}
+
+void TRigctldRig::onCustomFailed(TRigStatus status, const QString& reason)
+{
+    // An unanswered raw command: the connection was closed so that a late answer cannot be
+    // taken for the next one's; the waiting commands go out on a fresh connection.
+    qDebug().noquote() << describe() << "custom command connection:" << reason;
+    m_customInFlight.reset();
+    if (status == rsNotResponding && m_status == rsOnline)
+        pumpCustom();
+    else
+        m_customQueue.clear();
+}
+
+void TRigctldRig::setStatus(int status)
+{
+    if (status != rsOnline) {
+        m_tx = 0;
+        m_pttReadable = false;
+        m_customQueue.clear();
+    }
+    if (status == m_status)
+        return;
+    m_status = status;
+    m_dropLogged = false;
+    emit statusChanged();
+}
+
+void TRigctldRig::setRigType(const QString& type)
+{
+    if (type == m_rigType)
+        return;
+    m_rigType = type;
+    emit rigTypeChanged();
+}
+
+void TRigctldRig::logDropped(const char* what)
+{
+    if (std::exchange(m_dropLogged, true))
+        return;
+    qWarning().noquote() << describe() << "is not online (status" << m_status << "):" << what
+                         << "dropped";
+}
+
+QString TRigctldRig::describe() const
+{
+    return QStringLiteral("Rig%1 (rigctld at %2:%3)")
+        .arg(m_rigNumber)
+        .arg(m_endpoint.host)
+        .arg(m_endpoint.port);
+}

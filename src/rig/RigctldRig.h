@@ -1,0 +1,82 @@
+#pragma once
+
+#include "RigX.h"
+#include "RigctldConnection.h"
+
+#include <QTimer>
+#include <deque>
+#include <optional>
+
+// A radio behind one rigctld instance. Two connections: the control connection carries
+// the transmit-state poll, PTT writes and the capability query; raw CAT commands travel on
+// a connection of their own, so a radio that answers them slowly (or a server that never
+// does) cannot hold up keying.
+//
+// Transmit safety that rigctld does not give: when the link comes up and this program is
+// not keying the radio, it is released once (a client that died may have left it keyed);
+// Stop() releases a radio this program keyed before it hangs up.
+class TRigctldRig : public IRigX {
+    Q_OBJECT
+public:
+    explicit TRigctldRig(int rigNumber, QObject* parent = nullptr);
+    ~TRigctldRig() override;
+
+    QString RigType() const override { return m_rigType; }
+    int Status() const override { return m_status; }
+    int ReadableParams() const override;
+    bool IsParamReadable(int param) const override;
+    int Tx() const override { return m_tx; }
+    void SetTx(int param) override;
+    void SendCustomCommand(
+        const QByteArray& command, int replyLength, const QByteArray& replyEnd) override;
+
+    void Start(const RigEndpoint& endpoint, const RigTimings& timings) override;
+    void Stop() override;
+
+    // Raw commands waiting or in flight never exceed this; older waiting ones are dropped.
+    static constexpr int MaxCustomBacklog = 2;
+    static constexpr int MaxCustomCommandLength = 128;
+
+private:
+    struct CustomCommand {
+        QByteArray command;
+        QByteArray args;
+    };
+
+    void hangUp();
+    void openControl();
+    void onControlOpened();
+    void onControlFailed(TRigStatus status, const QString& reason);
+    void poll();
+    void onPttReply(const RigctldConnection::Reply& reply);
+    void writePtt(int param);
+    void onPttWritten(int param, const RigctldConnection::Reply& reply);
+    void pumpCustom();
+    void onCustomFailed(TRigStatus status, const QString& reason);
+    void setStatus(int status);
+    void setRigType(const QString& type);
+    void logDropped(const char* what);
+    QString describe() const;
+
+    const int m_rigNumber;
+    RigctldConnection m_control;
+    RigctldConnection m_custom;
+    QTimer m_pollTimer;
+    QTimer m_reconnectTimer;
+    RigEndpoint m_endpoint;
+    RigTimings m_timings;
+    bool m_running = false;
+
+    int m_status = rsDisabled;
+    QString m_rigType;
+    int m_tx = 0;
+    bool m_pttReadable = false;
+    bool m_programKeyed = false; // the last transmit-state write from this program was TX
+    bool m_pttWriteInFlight = false;
+    int m_nextPtt = 0; // latest write that arrived while one was in flight
+    int m_reconnectDelay = 0;
+    bool m_dropLogged = false;
+
+    std::optional<QByteArray> m_customInFlight;
+    std::deque<CustomCommand> m_customQueue;
+};
