@@ -74,13 +74,16 @@ quint32 AudioEngine::RecordStart(quint32 freq, quint32 chans, quint32, RecordPro
 
     m_ring.reset();
     m_nextHandle = m_nextHandle + 1 < FirstHandle ? FirstHandle : m_nextHandle + 1;
-    const CaptureTarget target { &m_ring, proc, user, m_nextHandle };
-    if (!backend->start(target)) {
-        fail(backend->errorString());
-        return 0;
-    }
+    // The channel exists before its first block arrives, so a record callback may already
+    // read it; nothing here changes while the capture thread runs.
     m_backend = std::move(backend);
     m_channel = m_nextHandle;
+    if (!m_backend->start(CaptureTarget { &m_ring, proc, user, m_channel })) {
+        fail(m_backend->errorString());
+        m_backend.reset();
+        m_channel = 0;
+        return 0;
+    }
     m_seenFrames = 0;
     m_lastProgress = std::chrono::steady_clock::now();
     m_error.clear();
