@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QtGlobal>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+// Runs the level detector over recorded audio on a virtual clock, as fast as the machine
+// allows and with the same result on every run.
+//
+// Timing: tick k = 1, 2, 3, ... happens at k * 33 ms of audio time and sees the 1024 frames
+// that end (exclusive) at frame floor(k * 33 * 44100 / 1000), silence before the start and
+// after the end of the audio. A timed release due at or before a tick's time happens before
+// that tick, at its due time (the last passing tick's time + delay * 50 ms). With Delay 0
+// transmit goes off at the first tick that does not pass.
+//
+// End: after the audio, ticks go on over silence until transmit is released, once the audio
+// window and the 16-tick level history hold nothing but silence (from then on every tick is
+// the same). If such a tick still passes the keying test - silence keys, as with Gain 0 -
+// it would key forever: the replay stops at that tick, and transmit goes off at its due time
+// from that tick (delay * 50 ms later; with Delay 0 at that tick), as when the program is
+// switched off with a release pending. So every replay ends released and terminates.
+struct ReplaySettings {
+    int gain = 1;
+    int delay = 1;
+};
+
+struct ReplayTick {
+    qint64 tick = 0;
+    qint64 timeMs = 0;
+    int tickLevel = 0;
+    int voxLevel = 0;
+    bool ptt = false; // transmit after this tick
+};
+
+struct ReplayCallbacks {
+    // Transmit went on or off at timeMs; calls alternate, starting with on.
+    std::function<void(bool on, qint64 timeMs)> txChanged;
+    // After each tick (may be empty).
+    std::function<void(const ReplayTick&)> ticked;
+};
+
+struct ReplaySummary {
+    qint64 ticks = 0;
+    qint64 endMs = 0; // time of the last tick or of the final release, whichever is later
+    bool silenceKeys = false; // stopped because silence kept passing the keying test
+};
+
+// stereoFrames: interleaved left/right 16-bit samples at 44100 Hz.
+ReplaySummary runReplay(std::span<const std::int16_t> stereoFrames, const ReplaySettings& settings,
+    const ReplayCallbacks& callbacks);

@@ -1,0 +1,146 @@
+// vokey-replay: runs the VOX level detector over a WAV file on a virtual clock and prints
+// when transmit would go on and off, so that Gain and Delay settings can be tried on
+// recordings, and the detector checked, without a sound card or a radio.
+
+#include "app/replay/ReplayRunner.h"
+#include "audio/WavFile.h"
+
+#include <QFile>
+#include <QString>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+constexpr int exitError = 2;
+constexpr char usage[]
+    = "usage: vokey-replay [--gain N] [--delay N] [--trace FILE.csv] FILE.wav\n"
+      "Replays FILE.wav (16-bit PCM, 44100 Hz, mono or stereo) through the VOX\n"
+      "detector, a tick every 33 ms of audio time, and prints 'on <ms>' and\n"
+      "'off <ms>' for every change of transmit. Gain (threshold) and Delay\n"
+      "(release after N * 50 ms) are 0..100, default 1 and 1. --trace writes\n"
+      "tick,time_ms,tick_level,vox_level,ptt for every tick. After the file,\n"
+      "ticks go on over silence until transmit is released; if silence keeps\n"
+      "keying (Gain 0) the replay stops once the 16-tick history is silent and\n"
+      "transmit goes off Delay * 50 ms after that last tick.\n"
+      "Exit status 0, or 2 for bad arguments or a file that cannot be replayed.\n";
+
+int fail(const QString& message)
+{
+    std::fprintf(stderr, "vokey-replay: %s\n", qPrintable(message));
+    return exitError;
+}
+
+std::optional<int> parseLevel(std::string_view text)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty() || value < 0
+        || value > 100)
+        return std::nullopt;
+    return value;
+}
+
+struct Arguments {
+    ReplaySettings settings;
+    QString wavPath;
+    QString tracePath;
+};
+
+// Returns an error message, or nothing when args is complete.
+std::optional<QString> parseArguments(int argc, char* argv[], Arguments& args)
+{
+    bool wavGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        std::optional<std::string_view> value;
+        std::string_view name = arg;
+        if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+        }
+        const bool isOption = name == "--gain" || name == "--delay" || name == "--trace";
+        if (isOption && !value) {
+            if (i + 1 >= argc)
+                return QStringLiteral("option %1 needs a value").arg(QString::fromUtf8(name));
+            value = argv[++i];
+        }
+        const QString shown = QString::fromUtf8(value.value_or(""));
+        if (name == "--gain" || name == "--delay") {
+            const auto level = parseLevel(*value);
+            if (!level)
+                return QStringLiteral("invalid %1 '%2': an integer from 0 to 100 is needed")
+                    .arg(QString::fromUtf8(name.substr(2)), shown);
+            (name == "--gain" ? args.settings.gain : args.settings.delay) = *level;
+        } else if (name == "--trace") {
+            args.tracePath = QString::fromLocal8Bit(value->data(), qsizetype(value->size()));
+        } else if (arg == "--") {
+            if (i + 2 != argc || wavGiven)
+                return QStringLiteral("exactly one WAV file is needed");
+            args.wavPath = QString::fromLocal8Bit(argv[++i]);
+            wavGiven = true;
+        } else if (arg.starts_with("-") && arg != "-") {
+            return QStringLiteral("unknown option '%1'").arg(QString::fromUtf8(arg));
+        } else {
+            if (wavGiven)
+                return QStringLiteral("exactly one WAV file is needed");
+            args.wavPath = QString::fromLocal8Bit(argv[i]);
+            wavGiven = true;
+        }
+    }
+    if (!wavGiven)
+        return QStringLiteral("no WAV file given (see --help)");
+    return std::nullopt;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+    }
+    Arguments args;
+    if (const auto error = parseArguments(argc, argv, args))
+        return fail(*error);
+
+    WavFile wav;
+    if (!wav.load(args.wavPath))
+        return fail(QStringLiteral("%1: %2").arg(args.wavPath, wav.errorString()));
+
+    QFile trace(args.tracePath);
+    if (!args.tracePath.isEmpty()) {
+        if (!trace.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return fail(
+                QStringLiteral("%1: cannot write: %2").arg(args.tracePath, trace.errorString()));
+        trace.write("tick,time_ms,tick_level,vox_level,ptt\n");
+    }
+
+    ReplayCallbacks callbacks;
+    callbacks.txChanged = [](bool on, qint64 timeMs) {
+        std::printf("%s %lld\n", on ? "on" : "off", static_cast<long long>(timeMs));
+    };
+    if (trace.isOpen()) {
+        callbacks.ticked = [&trace](const ReplayTick& t) {
+            char row[96];
+            const int n = std::snprintf(row, sizeof row, "%lld,%lld,%d,%d,%d\n",
+                static_cast<long long>(t.tick), static_cast<long long>(t.timeMs), t.tickLevel,
+                t.voxLevel, t.ptt ? 1 : 0);
+            trace.write(row, n);
+        };
+    }
+    runReplay(wav.frames(), args.settings, callbacks);
+
+    if (trace.isOpen() && (!trace.flush() || trace.error() != QFileDevice::NoError))
+        return fail(
+            QStringLiteral("%1: cannot write: %2").arg(args.tracePath, trace.errorString()));
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return fail(QStringLiteral("cannot write to standard output"));
+    return 0;
+}
