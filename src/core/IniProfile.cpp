@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QList>
 
+#include <algorithm>
+
 namespace {
 
 struct Line {
@@ -122,6 +124,31 @@ bool HasLineBreak(const QString& text)
     return text.contains(u'\n') || text.contains(u'\r');
 }
 
+void SetValue(QList<Line>& lines, const QString& section, const QString& key, const QString& value)
+{
+    // New lines follow the file's own line ends; a new file gets LF.
+    const QByteArray lineEnd
+        = lines.isEmpty() || lines.front().end.isEmpty() ? QByteArray("\n") : lines.front().end;
+    const auto insertAfter = [&](qsizetype index, QList<Line> added) {
+        if (index >= 0 && lines[index].end.isEmpty())
+            lines[index].end = lineEnd;
+        for (Line& line : added)
+            lines.insert(++index, std::move(line));
+    };
+
+    const Location at = Locate(lines, section, key);
+    const QByteArray keyValue = key.toUtf8() + '=' + value.toUtf8();
+    if (at.key >= 0) {
+        Line& line = lines[at.key];
+        line.text = line.text.first(at.keyLine.valueStart) + value.toUtf8();
+    } else if (at.section >= 0) {
+        insertAfter(std::max(at.section, at.lastKey), { { keyValue, lineEnd } });
+    } else {
+        insertAfter(
+            lines.size() - 1, { { '[' + section.toUtf8() + ']', lineEnd }, { keyValue, lineEnd } });
+    }
+}
+
 } // namespace
 
 EIniWrite::EIniWrite(const QString& fileName, const QString& reason)
@@ -148,10 +175,20 @@ QString ReadProfileString(const QString& fileName, const QString& section, const
 void WriteProfileString(
     const QString& fileName, const QString& section, const QString& key, const QString& value)
 {
+    WriteProfileStrings(fileName, section, { { key, value } });
+}
+
+void WriteProfileStrings(
+    const QString& fileName, const QString& section, const QList<ProfileEntry>& entries)
+{
     // A line break, a "]" in the section or a "=" in the key would write a different file
     // structure than the caller asked for.
-    if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) || section.contains(u']')
-        || key.contains(u'=') || key.trimmed().isEmpty())
+    const bool storable = !HasLineBreak(section) && !section.contains(u']')
+        && std::all_of(entries.begin(), entries.end(), [](const ProfileEntry& entry) {
+               return !HasLineBreak(entry.first) && !HasLineBreak(entry.second)
+                   && !entry.first.contains(u'=') && !entry.first.trimmed().isEmpty();
+           });
+    if (!storable)
         throw EIniWrite(fileName, QStringLiteral("section, key or value cannot be stored"));
 
     QByteArray old;
@@ -164,30 +201,11 @@ void WriteProfileString(
     }
 
     QList<Line> lines = SplitLines(old);
-    // New lines follow the file's own line ends; a new file gets LF.
-    const QByteArray lineEnd
-        = lines.isEmpty() || lines.front().end.isEmpty() ? QByteArray("\n") : lines.front().end;
-    const Location at = Locate(lines, section, key);
-    const QByteArray keyValue = key.toUtf8() + '=' + value.toUtf8();
-
-    const auto insertAfter = [&](qsizetype index, QList<Line> added) {
-        if (index >= 0 && lines[index].end.isEmpty())
-            lines[index].end = lineEnd;
-        for (Line& line : added)
-            lines.insert(++index, std::move(line));
-    };
-    if (at.key >= 0) {
-        Line& line = lines[at.key];
-        line.text = line.text.first(at.keyLine.valueStart) + value.toUtf8();
-    } else if (at.section >= 0) {
-        insertAfter(std::max(at.section, at.lastKey), { { keyValue, lineEnd } });
-    } else {
-        insertAfter(
-            lines.size() - 1, { { '[' + section.toUtf8() + ']', lineEnd }, { keyValue, lineEnd } });
-    }
+    for (const auto& [key, value] : entries)
+        SetValue(lines, section, key, value);
 
     QByteArray data;
-    data.reserve(old.size() + keyValue.size() + section.size() + 8);
+    data.reserve(old.size() + 64 * entries.size());
     for (const Line& line : lines)
         data += line.text + line.end;
 

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 #include <stdexcept>
 
@@ -42,3 +45,11 @@ QString ReadProfileString(const QString& fileName, const QString& section, const
 // is on disk when the call returns; the old file's permissions are kept. Throws EIniWrite.
 void WriteProfileString(
     const QString& fileName, const QString& section, const QString& key, const QString& value);
+
+using ProfileEntry = std::pair<QString, QString>; // key, value
+
+// Stores several keys of one section in one atomic replacement of the file: the result is
+// that of WriteProfileString called for each entry in order, but no reader and no crash can
+// ever see only some of them written.
+void WriteProfileStrings(
+    const QString& fileName, const QString& section, const QList<ProfileEntry>& entries);

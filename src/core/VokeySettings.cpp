@@ -120,16 +120,16 @@ void WriteINI(VokeySettings& s)
 {
     if (s.IniFile.isEmpty())
         s.IniFile = WorkDirFrom(QDir::currentPath()) + DefaultIniName;
-    const auto write = [&](const QString& key, const QString& value) {
-        WriteProfileString(s.IniFile, Section, key, value);
-    };
-    write(QStringLiteral("COMPORT"), s.ComPort);
-    write(QStringLiteral("BAUDRATE"), QString::number(BaudSettingFromSpeed(s.BaudRate)));
-    write(QStringLiteral("DEVICE"), QString::number(s.InputDevice));
-    write(QStringLiteral("TRACE"), s.Trace ? QStringLiteral("YES") : QStringLiteral("NOT"));
-    write(QStringLiteral("LOGFILE"), s.LogFile);
-    write(QStringLiteral("GAIN"), QString::number(s.Gain));
-    write(QStringLiteral("DELAY"), QString::number(s.Delay));
+    WriteProfileStrings(s.IniFile, Section,
+        {
+            { QStringLiteral("COMPORT"), s.ComPort },
+            { QStringLiteral("BAUDRATE"), QString::number(BaudSettingFromSpeed(s.BaudRate)) },
+            { QStringLiteral("DEVICE"), QString::number(s.InputDevice) },
+            { QStringLiteral("TRACE"), s.Trace ? QStringLiteral("YES") : QStringLiteral("NOT") },
+            { QStringLiteral("LOGFILE"), s.LogFile },
+            { QStringLiteral("GAIN"), QString::number(s.Gain) },
+            { QStringLiteral("DELAY"), QString::number(s.Delay) },
+        });
 }
 
 int SpeedFromBaudSetting(int baudSetting)

@@ -49,9 +49,9 @@ QStringList LogHeaderLines(const VokeySettings& settings);
 void StartLog(TLog& log, const VokeySettings& settings);
 
 // Writes COMPORT, BAUDRATE, DEVICE, TRACE, LOGFILE, GAIN and DELAY, in that order, to
-// IniFile. BaudRate here is the serial port's current speed; it is stored as
-// BaudSettingFromSpeed gives it. An empty IniFile is first set to VOKEY.INI in the current
-// directory. Throws EIniWrite.
+// IniFile, all seven in one atomic replacement of the file. BaudRate here is the serial
+// port's current speed; it is stored as BaudSettingFromSpeed gives it. An empty IniFile is
+// first set to VOKEY.INI in the current directory. Throws EIniWrite.
 void WriteINI(VokeySettings& settings);
 
 // Speed the serial port runs at for a stored BAUDRATE: 1200, 2400, 4800, 9600 or 19200 as

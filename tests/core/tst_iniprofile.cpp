@@ -21,6 +21,7 @@ private slots:
     void write_data();
     void write();
     void writeThenReadRoundTrip();
+    void writeSeveralAtOnce();
     void writeFollowsSymlink();
     void writeKeepsPermissions();
     void writeNewFileUsesUmask();
@@ -221,6 +222,27 @@ void TestIniProfile::writeThenReadRoundTrip()
     WriteProfileString(path(), "SETTINGS", "GAIN", "5");
     QCOMPARE(ReadProfileString(path(), "settings", "comport", "COM1"), value);
     QCOMPARE(ReadProfileString(path(), "SETTINGS", "GAIN", "1"), QStringLiteral("5"));
+}
+
+void TestIniProfile::writeSeveralAtOnce()
+{
+    const QByteArray before("[OTHER]\r\nGAIN=9\r\n[SETTINGS]\r\nDELAY=3\r\n");
+    const QList<ProfileEntry> entries { { "GAIN", "5" }, { "delay", "4" }, { "GAIN", "6" },
+        { "TRACE", "YES" } };
+    WriteBytes(path("one.ini"), before);
+    for (const auto& [key, value] : entries)
+        WriteProfileString(path("one.ini"), "SETTINGS", key, value);
+    WriteBytes(path(), before);
+    WriteProfileStrings(path(), "SETTINGS", entries);
+    QCOMPARE(ReadBytes(path()), ReadBytes(path("one.ini")));
+    QCOMPARE(ReadBytes(path()),
+        QByteArray("[OTHER]\r\nGAIN=9\r\n[SETTINGS]\r\nDELAY=4\r\nGAIN=6\r\nTRACE=YES\r\n"));
+
+    WriteProfileStrings(path("new.ini"), "NEW", { { "A", "1" }, { "B", "2" } });
+    QCOMPARE(ReadBytes(path("new.ini")), QByteArray("[NEW]\nA=1\nB=2\n"));
+    QVERIFY_THROWS_EXCEPTION(
+        EIniWrite, WriteProfileStrings(path(), "SETTINGS", { { "A", "1" }, { "B", "2\n" } }));
+    QCOMPARE(ReadBytes(path()), ReadBytes(path("one.ini")));
 }
 
 void TestIniProfile::writeFollowsSymlink()
