@@ -137,4 +137,10 @@ bool Collector::proc(quint32 handle, const void* buffer, quint32 length, void* u
     ++self->blocks;
     return at + count < self->target;
 }
+
+bool FrameCounter::proc(quint32, const void*, quint32 length, void* user)
+{
+    static_cast<FrameCounter*>(user)->frames += length / 4;
+    return true;
+}
 }

@@ -42,4 +42,10 @@ struct Collector {
     std::atomic<bool> mismatch { false };
     static bool proc(quint32 handle, const void* buffer, quint32 length, void* user);
 };
+
+// Record-callback state: counts the frames delivered; the capture goes on.
+struct FrameCounter {
+    std::atomic<quint64> frames { 0 };
+    static bool proc(quint32 handle, const void* buffer, quint32 length, void* user);
+};
 }
