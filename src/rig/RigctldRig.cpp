@@ -286,8 +286,10 @@ void TRigctldRig::logDropped(const char* what)
 {
     if (std::exchange(m_dropLogged, true))
         return;
-    qWarning().noquote() << describe() << "is not online (status" << m_status << "):" << what
-                         << "dropped";
+    qWarning().noquote() << describe()
+                         << QStringLiteral("is not online (status %1): %2 dropped")
+                                .arg(m_status)
+                                .arg(QLatin1String(what));
 }
 
 QString TRigctldRig::describe() const

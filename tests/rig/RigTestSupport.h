@@ -1,0 +1,97 @@
+#pragma once
+
+#include "rig/OmniRigX.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <functional>
+
+// Short time limits so that the rig tests run in seconds.
+RigTimings fastTimings();
+
+// A port on the loopback interface that nothing listens on right now.
+quint16 freeLoopbackPort();
+
+// A real rigctld with the dummy radio (PTT settable), on a loopback port, plus a second,
+// independent client of it that reads and sets PTT the way another program would.
+class RigctldServer {
+public:
+    static bool available();
+
+    explicit RigctldServer(quint16 port = freeLoopbackPort());
+    ~RigctldServer();
+
+    bool start(); // returns once it accepts connections
+    void kill(); // SIGKILL, as when it crashes
+    quint16 port() const { return m_port; }
+    RigEndpoint endpoint() const;
+
+    int ptt(); // "t" through the second client; -1 when there is no answer
+    bool setPtt(bool on); // "T 0/1" through the second client
+
+private:
+    QByteArray ask(const QByteArray& line);
+
+    QProcess m_process;
+    quint16 m_port;
+    QTcpSocket m_client;
+};
+
+// A stand-in rigctld on a loopback port speaking the extended protocol, or misbehaving.
+class FakeRigctld : public QObject {
+    Q_OBJECT
+public:
+    enum class Mode { Good, Garbage, LongLine, Silent };
+
+    explicit FakeRigctld(Mode mode, QObject* parent = nullptr);
+    bool listen(quint16 port = 0);
+    void close();
+    quint16 port() const { return m_server.serverPort(); }
+    RigEndpoint endpoint() const;
+
+    bool answerCustom = true; // false: raw commands are never answered, like the dummy
+    QByteArray customReply = "\\0xAA\\0x01\\0x00 3"; // what follows "Reply:"
+    int ptt = 0;
+    int pttError = 0; // non-zero: \get_ptt answers "RPRT <pttError>"
+    QList<QByteArray> customReceived; // arguments of each raw command, in arrival order
+    int connections = 0;
+
+private:
+    void onLine(QTcpSocket* socket, const QByteArray& line);
+
+    Mode m_mode;
+    QTcpServer m_server;
+};
+
+// Every event of a TOmniRigX, with the rig status read in the handler and the thread the
+// handler ran on.
+struct RecordedEvent {
+    QString kind;
+    int rig = 0;
+    int status = -1;
+    int params = 0;
+    QByteArray command;
+    QByteArray reply;
+    QThread* thread = nullptr;
+};
+
+class EventRecorder : public QObject {
+    Q_OBJECT
+public:
+    explicit EventRecorder(TOmniRigX* omniRig);
+
+    QList<RecordedEvent> events;
+    int count(const QString& kind, int rig = 0) const;
+    // Statuses seen by the StatusChange handler of one rig, in order.
+    QList<int> statuses(int rig) const;
+
+private:
+    void record(const QString& kind, int rig, int params = 0, const QByteArray& command = {},
+        const QByteArray& reply = {});
+
+    TOmniRigX* m_omniRig;
+};
