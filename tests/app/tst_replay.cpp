@@ -101,12 +101,13 @@ QByteArray le32(quint32 v)
     return QByteArray(b, 4);
 }
 
-// WAVE_FORMAT_EXTENSIBLE, 16-bit PCM subtype, stereo 44100 Hz.
-QByteArray extensibleFmt()
+// WAVE_FORMAT_EXTENSIBLE, stereo 44100 Hz, 16 bits of the given subtype (1 PCM, 3 float).
+QByteArray extensibleFmt(quint16 subtype = 1, quint16 channels = 2)
 {
-    QByteArray fmt = le16(0xFFFE) + le16(2) + le32(44100) + le32(44100 * 4) + le16(4) + le16(16);
+    QByteArray fmt = le16(0xFFFE) + le16(channels) + le32(44100) + le32(44100 * 2 * channels)
+        + le16(2 * channels) + le16(16);
     fmt += le16(22) + le16(16) + le32(3);
-    fmt += QByteArray::fromHex("0100000000001000800000aa00389b71");
+    fmt += le16(subtype) + QByteArray::fromHex("000000001000800000aa00389b71");
     return fmt;
 }
 
@@ -364,6 +365,10 @@ void TestReplay::rejectsBadInput_data()
     QTest::newRow("truncated") << "truncated.wav" << QStringList {} << "truncated";
     QTest::newRow("absurd chunk size") << "absurd.wav" << QStringList {} << "truncated";
     QTest::newRow("header only") << "header.wav" << QStringList {} << "truncated";
+    QTest::newRow("extensible float") << "xfloat.wav" << QStringList {} << "sample format";
+    QTest::newRow("six channels") << "six.wav" << QStringList {} << "channel count 6";
+    QTest::newRow("data before fmt") << "order.wav" << QStringList {} << "before fmt";
+    QTest::newRow("no data chunk") << "nodata.wav" << QStringList {} << "no data chunk";
     QTest::newRow("text file") << "text.wav" << QStringList {} << "not a WAV file";
     QTest::newRow("missing file") << "missing.wav" << QStringList {} << "No such file";
     QTest::newRow("directory") << "." << QStringList {} << "directory";
@@ -392,6 +397,13 @@ void TestReplay::rejectsBadInput()
     QVERIFY(writeFile(path("absurd.wav"),
         riffFile(riffChunk("fmt ", extensibleFmt()) + QByteArray("LIST\xf0\xff\xff\xff", 8)
             + riffChunk("data", QByteArray(4096, '\0')))));
+    const QByteArray someAudio = riffChunk("data", QByteArray(4096, '\0'));
+    QVERIFY(
+        writeFile(path("xfloat.wav"), riffFile(riffChunk("fmt ", extensibleFmt(3)) + someAudio)));
+    QVERIFY(
+        writeFile(path("six.wav"), riffFile(riffChunk("fmt ", extensibleFmt(1, 6)) + someAudio)));
+    QVERIFY(writeFile(path("order.wav"), riffFile(someAudio + riffChunk("fmt ", extensibleFmt()))));
+    QVERIFY(writeFile(path("nodata.wav"), riffFile(riffChunk("fmt ", extensibleFmt()))));
     QVERIFY(writeFile(path("text.wav"), "Not audio at all, just a line of text.\n"));
 
     for (QString& option : options) {
