@@ -1,0 +1,57 @@
+#pragma once
+
+#include "serial/TComSelect.h"
+
+#include <QDialog>
+#include <QList>
+
+#include <array>
+#include <functional>
+
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class TComComboBox;
+class TCustomComPort;
+
+// Shows the serial settings dialog for the port and, when the user confirms, writes the
+// choices to it inside one settings update, so an open port gets its new line settings in
+// one step. Cancel writes nothing. Raises EComPort when the port list cannot be read
+// (before anything is shown) and when the port refuses the choices (after the dialog has
+// been released).
+void RunSettingsDialog(TCustomComPort& port, QWidget* parent = nullptr);
+// The same with the port list from the given lister instead of the system's ports.
+void RunSettingsDialog(TCustomComPort& port, const TPortLister& listPorts, QWidget* parent);
+
+// Translation of the form's captions (text domain "cport"). It is handed the form and the
+// controls whose texts are values, not words, and must stay as they are. While none is
+// installed the captions show as written.
+using TComSetupTranslator
+    = std::function<void(QWidget* form, const QList<QWidget*>& untranslated)>;
+void SetComSetupTranslator(TComSetupTranslator translator);
+
+// The form: six bound lists (port, speed, data bits, stop bits, parity, flow control) and
+// OK / Cancel.
+class TComSetupFrm : public QDialog {
+    Q_OBJECT
+
+public:
+    // Fills the lists; the port list from listPorts, or the system's ports without one.
+    explicit TComSetupFrm(const TPortLister& listPorts = {}, QWidget* parent = nullptr);
+    ~TComSetupFrm() override;
+
+    // Combo1 (port) to Combo6 (flow control), in dialog order.
+    const std::array<TComComboBox*, 6>& Combos() const { return m_combos; }
+    TComComboBox* Combo(int row) const { return m_combos.at(row - 1); }
+    QPushButton* Button1() const { return m_button1; }
+    QPushButton* Button2() const { return m_button2; }
+
+private:
+    void FormCreate();
+
+    QGroupBox* m_groupBox1 = nullptr;
+    std::array<QLabel*, 6> m_labels {};
+    std::array<TComComboBox*, 6> m_combos {};
+    QPushButton* m_button1 = nullptr;
+    QPushButton* m_button2 = nullptr;
+};
