@@ -57,6 +57,11 @@ bool ReplaceFileAtomically(const QString& path, const QByteArray& data, QString*
     const QByteArray target = FinalTarget(path).toLocal8Bit();
     struct stat old { };
     const bool hadFile = ::stat(target.constData(), &old) == 0;
+    if (hadFile && !S_ISREG(old.st_mode)) {
+        // Renaming over a device or a pipe would replace it, not write to it.
+        *error = QStringLiteral("not a regular file");
+        return false;
+    }
 
     QByteArray temporary;
     int fd = -1;
@@ -73,11 +78,14 @@ bool ReplaceFileAtomically(const QString& path, const QByteArray& data, QString*
         return false;
     }
 
-    const auto fail = [&](int code) {
-        ::close(fd);
+    const auto discard = [&](int code) {
         ::unlink(temporary.constData());
         *error = SystemError(code);
         return false;
+    };
+    const auto fail = [&](int code) {
+        ::close(fd);
+        return discard(code);
     };
     if (hadFile) {
         if (::fchmod(fd, old.st_mode & 07777) != 0)
@@ -87,18 +95,8 @@ bool ReplaceFileAtomically(const QString& path, const QByteArray& data, QString*
     }
     if (!WriteAll(fd, data) || ::fsync(fd) != 0)
         return fail(errno);
-    if (::close(fd) != 0) {
-        const int code = errno;
-        ::unlink(temporary.constData());
-        *error = SystemError(code);
-        return false;
-    }
-    if (::rename(temporary.constData(), target.constData()) != 0) {
-        const int code = errno;
-        ::unlink(temporary.constData());
-        *error = SystemError(code);
-        return false;
-    }
+    if (::close(fd) != 0 || ::rename(temporary.constData(), target.constData()) != 0)
+        return discard(errno);
     SyncDirectory(QFileInfo(QString::fromLocal8Bit(target)).absolutePath().toLocal8Bit());
     return true;
 }

@@ -3,6 +3,7 @@
 #include "AtomicFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 
 #include <algorithm>
@@ -161,8 +162,9 @@ EIniWrite::EIniWrite(const QString& fileName, const QString& reason)
 QString ReadProfileString(const QString& fileName, const QString& section, const QString& key,
     const QString& defaultValue)
 {
+    // Only regular files: opening a pipe would wait for a writer.
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
         return CutToBuffer(defaultValue);
     const QList<Line> lines = SplitLines(file.readAll());
     const Location at = Locate(lines, section, key);
@@ -194,6 +196,8 @@ void WriteProfileStrings(
     QByteArray old;
     QFile existing(fileName);
     if (existing.exists()) {
+        if (!QFileInfo(fileName).isFile())
+            throw EIniWrite(fileName, QStringLiteral("not a regular file"));
         if (!existing.open(QIODevice::ReadOnly))
             throw EIniWrite(fileName, existing.errorString());
         old = existing.readAll();

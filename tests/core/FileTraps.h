@@ -89,5 +89,6 @@ inline void WriteBytes(const QString& path, const QByteArray& data)
 // Names in `dir` other than "." and "..", sorted.
 inline QStringList Entries(const QString& dir)
 {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(dir).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }

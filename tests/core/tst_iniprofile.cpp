@@ -129,6 +129,9 @@ void TestIniProfile::read()
 void TestIniProfile::readDirectoryGivesDefault()
 {
     QCOMPARE(ReadProfileString(m_dir->path(), "SETTINGS", "GAIN", "1"), QStringLiteral("1"));
+    // A pipe is not read: that would wait for a writer.
+    QVERIFY(mkfifo(path("pipe").toLocal8Bit().constData(), 0600) == 0);
+    QCOMPARE(ReadProfileString(path("pipe"), "SETTINGS", "GAIN", "1"), QStringLiteral("1"));
 }
 
 void TestIniProfile::write_data()
@@ -322,6 +325,7 @@ void TestIniProfile::writeFailure()
     QFETCH(QString, value);
     WriteBytes(path("file"), "not a directory");
     QVERIFY(QDir(m_dir->path()).mkdir("dir"));
+    QVERIFY(mkfifo(path("pipe").toLocal8Bit().constData(), 0600) == 0);
     const QByteArray old("[SETTINGS]\nGAIN=1\n");
     WriteBytes(path(), old);
     const QString fileName = path(target);
@@ -333,7 +337,8 @@ void TestIniProfile::writeFailure()
         QCOMPARE(error.FileName(), fileName);
     }
     QCOMPARE(ReadBytes(path()), old);
-    QCOMPARE(Entries(m_dir->path()), (QStringList { "dir", "file", "test.ini" }));
+    QCOMPARE(Entries(m_dir->path()), (QStringList { "dir", "file", "pipe", "test.ini" }));
+    QVERIFY(QFileInfo(path("pipe")).exists() && !QFileInfo(path("pipe")).isFile());
 }
 
 void TestIniProfile::fullDiskKeepsOldFile()
