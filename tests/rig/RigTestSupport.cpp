@@ -33,7 +33,10 @@ RigctldServer::RigctldServer(quint16 port)
 {
 }
 
-RigctldServer::~RigctldServer() { kill(); }
+RigctldServer::~RigctldServer()
+{
+    kill();
+}
 
 RigEndpoint RigctldServer::endpoint() const
 {
@@ -95,7 +98,10 @@ int RigctldServer::ptt()
     return ok ? value : -1;
 }
 
-bool RigctldServer::setPtt(bool on) { return ask(on ? "T 1" : "T 0") == "RPRT 0"; }
+bool RigctldServer::setPtt(bool on)
+{
+    return ask(on ? "T 1" : "T 0") == "RPRT 0";
+}
 
 FakeRigctld::FakeRigctld(Mode mode, QObject* parent)
     : QObject(parent)
@@ -114,7 +120,10 @@ FakeRigctld::FakeRigctld(Mode mode, QObject* parent)
     });
 }
 
-bool FakeRigctld::listen(quint16 port) { return m_server.listen(QHostAddress::LocalHost, port); }
+bool FakeRigctld::listen(quint16 port)
+{
+    return m_server.listen(QHostAddress::LocalHost, port);
+}
 
 void FakeRigctld::close()
 {
@@ -173,18 +182,17 @@ EventRecorder::EventRecorder(TOmniRigX* omniRig)
         [this](TOmniRigX*, int rig) { record(QStringLiteral("RigTypeChange"), rig); });
     connect(omniRig, &TOmniRigX::OnStatusChange, this,
         [this](TOmniRigX*, int rig) { record(QStringLiteral("StatusChange"), rig); });
-    connect(omniRig, &TOmniRigX::OnParamsChange, this,
-        [this](TOmniRigX*, int rig, int params) {
-            record(QStringLiteral("ParamsChange"), rig, params);
-        });
+    connect(omniRig, &TOmniRigX::OnParamsChange, this, [this](TOmniRigX*, int rig, int params) {
+        record(QStringLiteral("ParamsChange"), rig, params);
+    });
     connect(omniRig, &TOmniRigX::OnCustomReply, this,
         [this](TOmniRigX*, int rig, const QByteArray& command, const QByteArray& reply) {
             record(QStringLiteral("CustomReply"), rig, 0, command, reply);
         });
 }
 
-void EventRecorder::record(const QString& kind, int rig, int params, const QByteArray& command,
-    const QByteArray& reply)
+void EventRecorder::record(
+    const QString& kind, int rig, int params, const QByteArray& command, const QByteArray& reply)
 {
     RecordedEvent event { kind, rig, -1, params, command, reply, QThread::currentThread() };
     if (rig == 1 || rig == 2)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rig/OmniRigX.h"
+#include "rig/RigctldRig.h"
 
 #include <QByteArray>
 #include <QList>

@@ -93,8 +93,8 @@ void tst_RigLink::eventsFollowTheServer()
         }
     }
     QCOMPARE(rig1Kinds,
-        (QStringList { "RigTypeChange", "StatusChange", "ParamsChange", "StatusChange",
-            "StatusChange" }));
+        (QStringList {
+            "RigTypeChange", "StatusChange", "ParamsChange", "StatusChange", "StatusChange" }));
     // Rig2 is set to none: at most the one change to "not configured".
     QVERIFY(recorder.statuses(2).isEmpty() || recorder.statuses(2) == QList<int> { 0 });
 }
