@@ -26,9 +26,9 @@ struct Row {
     const char* label;
     TComProperty property;
 };
-constexpr std::array<Row, 6> rows = { { { "Port", cpPort }, { "Baud rate", cpBaudRate },
-    { "Data bits", cpDataBits }, { "Stop bits", cpStopBits }, { "Parity", cpParity },
-    { "Flow control", cpFlowControl } } };
+constexpr std::array<Row, 6> rows
+    = { { { "Port", cpPort }, { "Baud rate", cpBaudRate }, { "Data bits", cpDataBits },
+        { "Stop bits", cpStopBits }, { "Parity", cpParity }, { "Flow control", cpFlowControl } } };
 
 }
 

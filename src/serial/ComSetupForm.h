@@ -26,8 +26,7 @@ void RunSettingsDialog(TCustomComPort& port, const TPortLister& listPorts, QWidg
 // Translation of the form's captions (text domain "cport"). It is handed the form and the
 // controls whose texts are values, not words, and must stay as they are. While none is
 // installed the captions show as written.
-using TComSetupTranslator
-    = std::function<void(QWidget* form, const QList<QWidget*>& untranslated)>;
+using TComSetupTranslator = std::function<void(QWidget* form, const QList<QWidget*>& untranslated)>;
 void SetComSetupTranslator(TComSetupTranslator translator);
 
 // The form: six bound lists (port, speed, data bits, stop bits, parity, flow control) and

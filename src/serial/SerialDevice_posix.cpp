@@ -83,7 +83,10 @@ public:
     int Flush() override
     {
         CountCall();
-        return FlushQueues(m_fd);
+        const int error = FlushQueues(m_fd);
+        // A device that went away (hung up, unplugged) has no queues left to empty; failing
+        // here would leave a dead port that can never be closed and opened again.
+        return error == EIO || error == ENXIO || error == ENODEV ? 0 : error;
     }
     int Read(void* buffer, std::int32_t count, std::int32_t& received) override;
 

@@ -11,7 +11,10 @@ TComComboBox::TComComboBox(QWidget* parent)
     connect(this, &QComboBox::activated, this, &TComComboBox::UserPicked);
 }
 
-TComComboBox::~TComComboBox() { disconnect(m_portWatch); }
+TComComboBox::~TComComboBox()
+{
+    disconnect(m_portWatch);
+}
 
 void TComComboBox::SetComPort(TCustomComPort* port)
 {
@@ -36,7 +39,10 @@ void TComComboBox::SetComProperty(TComProperty property)
         ShowPortValue();
 }
 
-QString TComComboBox::Text() const { return currentIndex() < 0 ? QString() : currentText(); }
+QString TComComboBox::Text() const
+{
+    return currentIndex() < 0 ? QString() : currentText();
+}
 
 void TComComboBox::SetText(const QString& text)
 {

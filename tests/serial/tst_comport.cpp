@@ -1,0 +1,525 @@
+// The serial port on a real pseudo-terminal: opening, closing, exclusive use, settings on the
+// device, received data reaching the handlers, and closing against the event thread.
+
+#include "PtyPair.h"
+#include "TtySettings.h"
+#include "serial/ComPort.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+#include <atomic>
+#include <cerrno>
+#include <sys/syscall.h>
+#include <termios.h>
+#include <thread>
+
+namespace {
+
+// Without event processing, waits until the thread sleeps in the given system call.
+bool WaitForSyscall(int tid, long number)
+{
+    for (int i = 0; i < 200000; ++i) {
+        if (BlockingSyscall(tid) == number)
+            return true;
+        std::this_thread::yield();
+    }
+    return false;
+}
+
+} // namespace
+
+class TestComPort : public QObject {
+    Q_OBJECT
+
+private slots:
+    void openAndCloseRunTheirEventsInOrder();
+    void openAndCloseTwiceDoNothing();
+    void secondOpenOfTheSameDeviceFails();
+    void missingDeviceFailsWithErrno();
+    void settingsReachTheDevice_data();
+    void settingsReachTheDevice();
+    void refusedSettings_data();
+    void refusedSettings();
+    void refusedSettingAtOpenClosesAgain();
+    void receivedDataAnnouncedWithQueuedCount_data();
+    void receivedDataAnnouncedWithQueuedCount();
+    void noEventsNoThread();
+    void handlerExceptionEndsThread();
+    void windowSyncReportsHandlerErrorsAndGoesOn();
+    void closeWhileDataKeepsArriving();
+    void closeDuringPendingHandOver();
+    void handlerMayClosePort();
+    void closeAfterHangUp();
+};
+
+void TestComPort::openAndCloseRunTheirEventsInOrder()
+{
+    PtyPair pty;
+    QVERIFY(pty.IsOpen());
+    TComPort port;
+    QStringList seen;
+    port.OnBeforeOpen = [&](QObject* sender) {
+        QCOMPARE(sender, &port);
+        seen << "before-open";
+    };
+    port.OnAfterOpen = [&](QObject*) { seen << "after-open"; };
+    port.OnBeforeClose = [&](QObject*) { seen << "before-close"; };
+    port.OnAfterClose = [&](QObject*) { seen << "after-close"; };
+    port.OnCTSChange = [&](QObject*, bool on) { seen << QString("cts %1").arg(on); };
+    port.OnDSRChange = [&](QObject*, bool on) { seen << QString("dsr %1").arg(on); };
+    port.OnRLSDChange = [&](QObject*, bool on) { seen << QString("rlsd %1").arg(on); };
+    port.SetPort(pty.SlavePath());
+    port.OpenPort();
+    QVERIFY(port.Connected());
+    port.ClosePort();
+    QVERIFY(!port.Connected());
+    const QStringList expected = { "before-open", "after-open", "cts 0", "dsr 0", "rlsd 0",
+        "cts 0", "dsr 0", "rlsd 0", "before-close", "after-close" };
+    QCOMPARE(seen, expected);
+}
+
+void TestComPort::openAndCloseTwiceDoNothing()
+{
+    PtyPair pty;
+    TComPort port;
+    int opened = 0;
+    int closed = 0;
+    port.OnAfterOpen = [&](QObject*) { ++opened; };
+    port.OnAfterClose = [&](QObject*) { ++closed; };
+    port.SetPort(pty.SlavePath());
+    port.ClosePort();
+    port.SetConnected(true);
+    port.OpenPort();
+    port.SetConnected(true);
+    QCOMPARE(opened, 1);
+    port.SetConnected(false);
+    port.ClosePort();
+    QCOMPARE(closed, 1);
+}
+
+void TestComPort::secondOpenOfTheSameDeviceFails()
+{
+    PtyPair pty;
+    TComPort first;
+    first.SetPort(pty.SlavePath());
+    first.OpenPort();
+
+    TComPort second;
+    bool beforeOpen = false;
+    bool afterOpen = false;
+    second.OnBeforeOpen = [&](QObject*) { beforeOpen = true; };
+    second.OnAfterOpen = [&](QObject*) { afterOpen = true; };
+    second.SetPort(pty.SlavePath());
+    try {
+        second.OpenPort();
+        QFAIL("a port in use was opened a second time");
+    } catch (const EComPort& error) {
+        QCOMPARE(error.ReasonCode(), 1);
+        QCOMPARE(error.SystemErrorCode(), EWOULDBLOCK);
+    }
+    QVERIFY(!second.Connected());
+    QVERIFY(beforeOpen);
+    QVERIFY(!afterOpen);
+    QVERIFY(first.Connected());
+
+    // Free again once the first port has closed it.
+    first.ClosePort();
+    second.OpenPort();
+    QVERIFY(second.Connected());
+}
+
+void TestComPort::missingDeviceFailsWithErrno()
+{
+    for (const QString& name : { QStringLiteral("vokey-no-such-tty"),
+             QStringLiteral("/tmp/vokey-no-such-dir/tty") }) {
+        TComPort port;
+        port.SetPort(name);
+        try {
+            port.OpenPort();
+            QFAIL("a missing device was opened");
+        } catch (const EComPort& error) {
+            QCOMPARE(error.ReasonCode(), 1);
+            QCOMPARE(error.SystemErrorCode(), ENOENT);
+            QCOMPARE(error.Message(), QStringLiteral("Unable to open com port (win error code: 2)"));
+        }
+        QVERIFY(!port.Connected());
+    }
+}
+
+using Setup = std::function<void(TComPort&)>;
+Q_DECLARE_METATYPE(Setup)
+
+void TestComPort::settingsReachTheDevice_data()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<unsigned>("speed");
+    QTest::addColumn<unsigned>("cflagMask");
+    QTest::addColumn<unsigned>("cflag");
+    QTest::addColumn<unsigned>("iflagMask");
+    QTest::addColumn<unsigned>("iflag");
+
+    using namespace TtyFlag;
+    const unsigned frame = ParOdd | CmSpar | CStopB | CrtsCts;
+    const unsigned input = IxOn | IxOff | InPck;
+    QTest::newRow("defaults") << Setup([](TComPort&) {}) << 9600u << (frame | HupCl) << HupCl
+                              << input << 0u;
+    QTest::newRow("1200") << Setup([](TComPort& p) { p.SetBaudRate(br1200); }) << 1200u << 0u
+                          << 0u << 0u << 0u;
+    QTest::newRow("19200") << Setup([](TComPort& p) { p.SetBaudRate(br19200); }) << 19200u << 0u
+                           << 0u << 0u << 0u;
+    QTest::newRow("14400 (no B constant)")
+        << Setup([](TComPort& p) { p.SetBaudRate(br14400); }) << 14400u << CBaud << Bother << 0u
+        << 0u;
+    QTest::newRow("256000") << Setup([](TComPort& p) { p.SetBaudRate(br256000); }) << 256000u
+                            << 0u << 0u << 0u << 0u;
+    QTest::newRow("custom default") << Setup([](TComPort& p) { p.SetBaudRate(brCustom); })
+                                    << 9600u << 0u << 0u << 0u << 0u;
+    QTest::newRow("custom 31250") << Setup([](TComPort& p) {
+        p.SetBaudRate(brCustom);
+        p.SetCustomBaudRate(31250);
+    }) << 31250u << CBaud << Bother
+                                  << 0u << 0u;
+    QTest::newRow("odd") << Setup([](TComPort& p) { p.Parity().SetBits(prOdd); }) << 9600u
+                         << (ParOdd | CmSpar) << ParOdd << 0u << 0u;
+    QTest::newRow("mark") << Setup([](TComPort& p) { p.Parity().SetBits(prMark); }) << 9600u
+                          << (ParOdd | CmSpar) << (ParOdd | CmSpar) << 0u << 0u;
+    QTest::newRow("space") << Setup([](TComPort& p) { p.Parity().SetBits(prSpace); }) << 9600u
+                           << (ParOdd | CmSpar) << CmSpar << 0u << 0u;
+    QTest::newRow("two stop bits") << Setup([](TComPort& p) { p.SetStopBits(sbTwoStopBits); })
+                                   << 9600u << CStopB << CStopB << 0u << 0u;
+    QTest::newRow("1.5 stop bits with 5 data bits") << Setup([](TComPort& p) {
+        p.SetDataBits(dbFive);
+        p.SetStopBits(sbOne5StopBits);
+    }) << 9600u << CStopB << CStopB
+                                                    << 0u << 0u;
+    QTest::newRow("hardware flow")
+        << Setup([](TComPort& p) { p.FlowControl().SetFlowControl(fcHardware); }) << 9600u
+        << CrtsCts << CrtsCts << 0u << 0u;
+    QTest::newRow("software flow")
+        << Setup([](TComPort& p) { p.FlowControl().SetFlowControl(fcSoftware); }) << 9600u
+        << CrtsCts << 0u << input << (IxOn | IxOff);
+    QTest::newRow("xon only out") << Setup([](TComPort& p) { p.FlowControl().SetXonXoffOut(true); })
+                                  << 9600u << 0u << 0u << input << IxOn;
+    QTest::newRow("parity check without replace passes bytes")
+        << Setup([](TComPort& p) { p.Parity().SetCheck(true); }) << 9600u << 0u << 0u << InPck
+        << 0u;
+    QTest::newRow("parity check with replace") << Setup([](TComPort& p) {
+        p.Parity().SetCheck(true);
+        p.Parity().SetReplace(true);
+    }) << 9600u << 0u << 0u << InPck
+                                               << InPck;
+}
+
+void TestComPort::settingsReachTheDevice()
+{
+    QFETCH(Setup, setup);
+    QFETCH(unsigned, speed);
+    QFETCH(unsigned, cflagMask);
+    QFETCH(unsigned, cflag);
+    QFETCH(unsigned, iflagMask);
+    QFETCH(unsigned, iflag);
+
+    // Applied while open, and applied at opening.
+    for (const bool whileOpen : { true, false }) {
+        PtyPair pty;
+        TComPort port;
+        port.SetPort(pty.SlavePath());
+        if (whileOpen)
+            port.OpenPort();
+        setup(port);
+        port.OpenPort();
+        TtySettings tty;
+        QVERIFY(ReadTtySettings(pty.Slave(), tty));
+        QCOMPARE(tty.ospeed, speed);
+        QCOMPARE(tty.cflag & cflagMask, cflag);
+        QCOMPARE(tty.iflag & iflagMask, iflag);
+    }
+}
+
+void TestComPort::refusedSettings_data()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<int>("errorCode");
+
+    QTest::newRow("1.5 stop bits with 8 data bits")
+        << Setup([](TComPort& p) { p.SetStopBits(sbOne5StopBits); }) << EINVAL;
+    QTest::newRow("2 stop bits with 5 data bits") << Setup([](TComPort& p) {
+        p.BeginSettingsUpdate();
+        p.SetStopBits(sbTwoStopBits);
+        p.SetDataBits(dbFive);
+        p.EndSettingsUpdate();
+    }) << EINVAL;
+    QTest::newRow("DTR handshake")
+        << Setup([](TComPort& p) { p.FlowControl().SetControlDTR(dtrHandshake); }) << EINVAL;
+    QTest::newRow("RTS toggle")
+        << Setup([](TComPort& p) { p.FlowControl().SetControlRTS(rtsToggle); }) << EINVAL;
+    QTest::newRow("RTS handshake without CTS flow")
+        << Setup([](TComPort& p) { p.FlowControl().SetControlRTS(rtsHandshake); }) << EINVAL;
+    QTest::newRow("custom speed 0") << Setup([](TComPort& p) {
+        p.SetBaudRate(brCustom);
+        p.SetCustomBaudRate(0);
+    }) << EINVAL;
+    QTest::newRow("replace by a character other than NUL") << Setup([](TComPort& p) {
+        p.Parity().SetCheck(true);
+        p.Parity().SetReplaceChar('?');
+        p.Parity().SetReplace(true);
+    }) << EINVAL;
+    // A pseudo-terminal has no DTR to raise.
+    QTest::newRow("DTR enable without the line")
+        << Setup([](TComPort& p) { p.FlowControl().SetControlDTR(dtrEnable); }) << ENOTTY;
+}
+
+void TestComPort::refusedSettings()
+{
+    QFETCH(Setup, setup);
+    QFETCH(int, errorCode);
+
+    PtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.OpenPort();
+    try {
+        setup(port);
+        QFAIL("the setting was taken");
+    } catch (const EComPort& error) {
+        QCOMPARE(error.ReasonCode(), 7);
+        QCOMPARE(error.SystemErrorCode(), errorCode);
+        QVERIFY(error.Message().startsWith("SetCommState function failed (win error code: "));
+    }
+    QVERIFY(port.Connected());
+}
+
+void TestComPort::refusedSettingAtOpenClosesAgain()
+{
+    PtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.FlowControl().SetControlRTS(rtsToggle);
+    QCOMPARE(port.FlowControl().ControlRTS(), rtsToggle);
+    int afterOpen = 0;
+    port.OnAfterOpen = [&](QObject*) { ++afterOpen; };
+    QVERIFY_THROWS_EXCEPTION(EComPort, port.OpenPort());
+    QVERIFY(!port.Connected());
+    QCOMPARE(afterOpen, 0);
+    // The device was let go: another port can have it.
+    TComPort other;
+    other.SetPort(pty.SlavePath());
+    other.OpenPort();
+    QVERIFY(other.Connected());
+}
+
+void TestComPort::receivedDataAnnouncedWithQueuedCount_data()
+{
+    QTest::addColumn<TSyncMethod>("syncMethod");
+    QTest::addColumn<bool>("onPortThread");
+    QTest::newRow("thread sync") << smThreadSync << true;
+    QTest::newRow("window sync") << smWindowSync << true;
+    QTest::newRow("no sync") << smNone << false;
+}
+
+void TestComPort::receivedDataAnnouncedWithQueuedCount()
+{
+    QFETCH(TSyncMethod, syncMethod);
+    QFETCH(bool, onPortThread);
+
+    PtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.SetSyncMethod(syncMethod);
+    std::atomic<int> lastCount = 0;
+    std::atomic<bool> wrongThread = false;
+    port.OnRxChar = [&](QObject* sender, std::int32_t count) {
+        if ((QThread::currentThread() == port.thread()) != onPortThread || sender != &port)
+            wrongThread = true;
+        lastCount = count;
+    };
+    port.OpenPort();
+    QVERIFY(pty.Send("hello"));
+    QTRY_COMPARE_WITH_TIMEOUT(lastCount.load(), 5, 10000);
+    // Nothing reads the queue: the next arrival reports all that is queued.
+    QVERIFY(pty.Send("!!"));
+    QTRY_COMPARE_WITH_TIMEOUT(lastCount.load(), 7, 10000);
+    QCOMPARE(port.PendingInputCount(), 7);
+    char buffer[16] = {};
+    QCOMPARE(port.ReadBytes(buffer, sizeof buffer), 7);
+    QCOMPARE(QByteArray(buffer, 7), QByteArray("hello!!"));
+    QVERIFY(!wrongThread);
+    port.ClosePort();
+}
+
+void TestComPort::noEventsNoThread()
+{
+    PtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.SetEvents({});
+    const auto before = ThreadIds();
+    port.OpenPort();
+    QCOMPARE(ThreadIds(), before);
+    port.ClosePort();
+
+    port.SetEvents({ evRxChar });
+    port.OpenPort();
+    QVERIFY(NewThread(before) != 0);
+    port.ClosePort();
+    QCOMPARE(ThreadIds(), before);
+}
+
+void TestComPort::handlerExceptionEndsThread()
+{
+    PtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    int calls = 0;
+    port.OnRxChar = [&](QObject*, std::int32_t) {
+        ++calls;
+        throw EComPort(CError_ClearComFailed, EIO);
+    };
+    const auto before = ThreadIds();
+    port.OpenPort();
+    QVERIFY(pty.Send("x"));
+    QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 10000);
+    // The thread has ended: no more deliveries.
+    QTRY_COMPARE_WITH_TIMEOUT(ThreadIds(), before, 10000);
+    QVERIFY(pty.Send("y"));
+    QCoreApplication::processEvents();
+    QCOMPARE(calls, 1);
+    port.ClosePort();
+    QVERIFY(!port.Connected());
+    // A new opening has a new thread.
+    port.OpenPort();
+    QVERIFY(pty.Send("z"));
+    QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 10000);
+}
+
+void TestComPort::windowSyncReportsHandlerErrorsAndGoesOn()
+{
+    PtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.SetSyncMethod(smWindowSync);
+    QStringList reported;
+    SetApplicationErrorReport([&](const QString& message) { reported << message; });
+    int calls = 0;
+    port.OnRxChar = [&](QObject*, std::int32_t) {
+        ++calls;
+        throw EComPort(CError_ClearComFailed, EIO);
+    };
+    port.OpenPort();
+    QVERIFY(pty.Send("x"));
+    QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 10000);
+    QVERIFY(pty.Send("y"));
+    QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 10000);
+    SetApplicationErrorReport(nullptr);
+    QCOMPARE(reported.size(), 2);
+    QCOMPARE(reported.first(), QStringLiteral("ClearCommError function failed (win error code: 5)"));
+}
+
+void TestComPort::closeWhileDataKeepsArriving()
+{
+    PtyPair pty;
+    std::atomic<bool> stop = false;
+    std::thread writer([&] {
+        while (!stop)
+            pty.Send("0123456789");
+    });
+    for (TSyncMethod method : { smThreadSync, smWindowSync, smNone }) {
+        TComPort port;
+        port.SetPort(pty.SlavePath());
+        port.SetSyncMethod(method);
+        std::atomic<int> calls = 0;
+        port.OnRxChar = [&](QObject*, std::int32_t) { ++calls; };
+        for (int i = 0; i < 30; ++i) {
+            port.OpenPort();
+            const int before = calls;
+            QTRY_VERIFY_WITH_TIMEOUT(calls > before, 10000);
+            port.ClosePort();
+            QVERIFY(!port.Connected());
+        }
+        // Nothing is delivered once closed, whatever was on its way.
+        const int atClose = calls;
+        QCoreApplication::processEvents();
+        QCOMPARE(calls.load(), atClose);
+    }
+    stop = true;
+    writer.join();
+}
+
+void TestComPort::closeDuringPendingHandOver()
+{
+    PtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.SetEvents({ evRxChar });
+    int calls = 0;
+    port.OnRxChar = [&](QObject*, std::int32_t) { ++calls; };
+    for (int i = 0; i < 200; ++i) {
+        const auto before = ThreadIds();
+        port.OpenPort();
+        const int tid = NewThread(before);
+        QVERIFY(tid);
+        QVERIFY(pty.Send("x"));
+        // The event thread has handed the arrival over and waits for this thread, which does
+        // not process events. Closing empties the queue first, so the hand-over then finds
+        // nothing to announce; what matters is that closing completes it and returns.
+        if (!WaitForSyscall(tid, SYS_futex))
+            QSKIP("cannot see where the event thread waits");
+        port.ClosePort();
+        QVERIFY(!port.Connected());
+        QCOMPARE(ThreadIds(), before);
+    }
+    // The hand-overs posted to the event loop were done already.
+    QCoreApplication::processEvents();
+    QCOMPARE(calls, 0);
+}
+
+void TestComPort::handlerMayClosePort()
+{
+    PtyPair pty;
+    for (TSyncMethod method : { smThreadSync, smWindowSync, smNone }) {
+        TComPort port;
+        port.SetPort(pty.SlavePath());
+        port.SetSyncMethod(method);
+        std::atomic<int> calls = 0;
+        std::atomic<bool> closed = false;
+        port.OnRxChar = [&](QObject*, std::int32_t) {
+            ++calls;
+            port.ClosePort();
+            closed = !port.Connected();
+        };
+        port.OpenPort();
+        QVERIFY(pty.Send("x"));
+        QTRY_VERIFY_WITH_TIMEOUT(closed, 10000);
+        QCOMPARE(calls.load(), 1);
+        // And it opens again as usual.
+        port.OnRxChar = [&](QObject*, std::int32_t) { ++calls; };
+        port.OpenPort();
+        QVERIFY(pty.Send("y"));
+        QTRY_COMPARE_WITH_TIMEOUT(calls.load(), 2, 10000);
+        port.ClosePort();
+    }
+}
+
+void TestComPort::closeAfterHangUp()
+{
+    PtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    int calls = 0;
+    port.OnRxChar = [&](QObject*, std::int32_t) { ++calls; };
+    const auto before = ThreadIds();
+    port.OpenPort();
+    const int tid = NewThread(before);
+    QVERIFY(tid);
+    pty.HangUp();
+    // The failing device does not keep the thread busy: it sleeps between looks.
+    QTRY_VERIFY_WITH_TIMEOUT(BlockingSyscall(tid) == SYS_poll || BlockingSyscall(tid) == SYS_ppoll,
+        10000);
+    port.ClosePort();
+    QVERIFY(!port.Connected());
+    QCOMPARE(calls, 0);
+}
+
+QTEST_GUILESS_MAIN(TestComPort)
+#include "tst_comport.moc"

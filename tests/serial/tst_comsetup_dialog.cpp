@@ -1,0 +1,349 @@
+#include <serial/ComPort.h>
+#include <serial/ComSetupForm.h>
+#include <serial/SerialDevice.h>
+#include <serial/TComComboBox.h>
+
+#include "widgets/ModalDriver.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+// The settings dialog driven through its real modal loop, on ports opened on
+// pseudo-terminals. The port list is handed in, so no real serial device is ever listed
+// or opened.
+class TestComSetupDialog : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void cancelWritesNothing();
+    void okAppliesInOneUpdate();
+    void okUntouchedKeepsEverything();
+    void absentPortNameKept();
+    void choosingAnotherPortReopens();
+    void failingReopenRaisesAfterRelease();
+    void refusedSettingsRaiseAfterRelease();
+    void unreadablePortListRaisesBeforeShowing();
+
+private:
+    struct Pty {
+        int master = -1;
+        QString slave;
+    };
+    static Pty openPty();
+    TPortLister lister() const;
+    static int formsAlive();
+
+    Pty m_a;
+    Pty m_b;
+    QTemporaryDir m_dir;
+};
+
+namespace {
+
+// The user picking an entry of one of the dialog's lists.
+void pick(TComComboBox* combo, const QString& text)
+{
+    const int index = combo->findText(text);
+    QVERIFY2(index >= 0, qPrintable(text));
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+// A picked entry per row (empty: untouched), then OK or Cancel.
+std::function<void(QWidget*)> answer(QStringList picks, bool ok)
+{
+    return [picks, ok](QWidget* modal) {
+        auto* form = qobject_cast<TComSetupFrm*>(modal);
+        QVERIFY(form);
+        for (int row = 1; row <= picks.size(); ++row) {
+            if (!picks.at(row - 1).isEmpty())
+                pick(form->Combo(row), picks.at(row - 1));
+        }
+        QTest::mouseClick(ok ? form->Button1() : form->Button2(), Qt::LeftButton);
+    };
+}
+
+termios settingsOf(int master)
+{
+    termios t {};
+    tcgetattr(master, &t); // a master reads its slave's settings
+    return t;
+}
+
+// A port that raises at the end of the update as a device refusing the settings would;
+// pseudo-terminals accept every setting, so the refusal is made here.
+class RefusingPort : public TComPort {
+public:
+    using TComPort::TComPort;
+    bool refuse = false;
+
+protected:
+    void ApplyAllSettings() override
+    {
+        if (refuse)
+            throw EComPort(CError_SetStateFailed, EINVAL);
+        TComPort::ApplyAllSettings();
+    }
+};
+
+}
+
+TestComSetupDialog::Pty TestComSetupDialog::openPty()
+{
+    Pty pty;
+    int slave = -1;
+    char name[64] = {};
+    if (openpty(&pty.master, &slave, name, nullptr, nullptr) != 0)
+        qFatal("openpty failed");
+    ::close(slave);
+    pty.slave = QString::fromLocal8Bit(name);
+    return pty;
+}
+
+TPortLister TestComSetupDialog::lister() const
+{
+    const QStringList names { m_a.slave, m_b.slave, m_dir.filePath("ttyGone") };
+    return [names](QStringList& list) { list = names; };
+}
+
+int TestComSetupDialog::formsAlive()
+{
+    int count = 0;
+    for (QWidget* widget : QApplication::allWidgets())
+        count += qobject_cast<TComSetupFrm*>(widget) != nullptr;
+    return count;
+}
+
+void TestComSetupDialog::init()
+{
+    m_a = openPty();
+    m_b = openPty();
+}
+
+void TestComSetupDialog::cleanup()
+{
+    ::close(m_a.master);
+    ::close(m_b.master);
+    QCOMPARE(formsAlive(), 0);
+}
+
+void TestComSetupDialog::cancelWritesNothing()
+{
+    TComPort port;
+    port.SetEvents({}); // no event thread: every device call below is the dialog's
+    port.SetPort(m_a.slave);
+    port.OpenPort();
+    const termios before = settingsOf(m_a.master);
+    const auto calls = SerialDevice::CallCount();
+
+    vokeytest::ModalAction driver(
+        answer({ m_b.slave, "1200", "7", "2", "Even", "Software" }, false));
+    RunSettingsDialog(port, lister(), nullptr);
+    QVERIFY(driver.ran());
+
+    QCOMPARE(SerialDevice::CallCount(), calls);
+    QCOMPARE(port.Port(), m_a.slave);
+    QCOMPARE(port.BaudRate(), br9600);
+    QCOMPARE(port.DataBits(), dbEight);
+    QCOMPARE(port.StopBits(), sbOneStopBit);
+    QCOMPARE(port.Parity().Bits(), prNone);
+    QCOMPARE(port.FlowControl().FlowControl(), fcNone);
+    QVERIFY(port.Connected());
+    const termios after = settingsOf(m_a.master);
+    QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
+    QCOMPARE(after.c_cflag, before.c_cflag);
+    QCOMPARE(after.c_iflag, before.c_iflag);
+}
+
+void TestComSetupDialog::okAppliesInOneUpdate()
+{
+    TComPort port;
+    port.SetEvents({});
+    port.SetPort(m_a.slave);
+    port.OpenPort();
+    // What one application of all settings costs on this device.
+    auto calls = SerialDevice::CallCount();
+    port.BeginSettingsUpdate();
+    port.EndSettingsUpdate();
+    const auto oneApply = SerialDevice::CallCount() - calls;
+    QVERIFY(oneApply > 0);
+
+    calls = SerialDevice::CallCount();
+    vokeytest::ModalAction driver(answer({ {}, "1200", "7", "2", "Even", "Software" }, true));
+    RunSettingsDialog(port, lister(), nullptr);
+    QVERIFY(driver.ran());
+
+    // Five changed settings, one application: the update held them back until the end.
+    QCOMPARE(SerialDevice::CallCount() - calls, oneApply);
+    QCOMPARE(port.Port(), m_a.slave);
+    QCOMPARE(port.BaudRate(), br1200);
+    QCOMPARE(port.DataBits(), dbSeven);
+    QCOMPARE(port.StopBits(), sbTwoStopBits);
+    QCOMPARE(port.Parity().Bits(), prEven);
+    QCOMPARE(port.FlowControl().FlowControl(), fcSoftware);
+    const termios t = settingsOf(m_a.master);
+    QCOMPARE(cfgetospeed(&t), speed_t(B1200));
+    QVERIFY(t.c_cflag & CSTOPB);
+    QVERIFY(t.c_iflag & IXON);
+    QVERIFY(t.c_iflag & IXOFF);
+
+    // The update is closed: a later change reaches the device at once.
+    calls = SerialDevice::CallCount();
+    port.SetBaudRate(br4800);
+    QVERIFY(SerialDevice::CallCount() > calls);
+}
+
+void TestComSetupDialog::okUntouchedKeepsEverything()
+{
+    // Custom flow control (RTS simply on) shows "Custom"; OK without touching the row
+    // leaves the fields alone. Closed port: the values are only stored.
+    TComPort port;
+    port.SetPort(m_b.slave);
+    port.SetBaudRate(brCustom);
+    port.FlowControl().SetControlRTS(rtsEnable);
+    port.FlowControl().SetOutDSRFlow(true);
+    QStringList shown;
+    vokeytest::ModalAction driver([&](QWidget* modal) {
+        auto* form = qobject_cast<TComSetupFrm*>(modal);
+        QVERIFY(form);
+        for (TComComboBox* combo : form->Combos())
+            shown << combo->Text();
+        QTest::keyClick(form, Qt::Key_Return);
+    });
+    RunSettingsDialog(port, lister(), nullptr);
+    QVERIFY(driver.ran());
+    QCOMPARE(shown, QStringList({ m_b.slave, "Custom", "8", "1", "None", "Custom" }));
+    QCOMPARE(port.Port(), m_b.slave);
+    QCOMPARE(port.BaudRate(), brCustom);
+    QCOMPARE(port.FlowControl().ControlRTS(), rtsEnable);
+    QVERIFY(port.FlowControl().OutDSRFlow());
+    QVERIFY(!port.FlowControl().OutCTSFlow());
+    QVERIFY(!port.Connected());
+}
+
+void TestComSetupDialog::absentPortNameKept()
+{
+    // The configured port is not present: the row shows nothing, and OK keeps the name
+    // instead of storing an empty one; picking a port still sets it.
+    TComPort port;
+    port.SetPort("ttyUSB7");
+    int shownIndex = 0;
+    vokeytest::ModalAction keep([&](QWidget* modal) {
+        auto* form = qobject_cast<TComSetupFrm*>(modal);
+        QVERIFY(form);
+        shownIndex = form->Combo(1)->currentIndex();
+        pick(form->Combo(2), "19200");
+        form->Button1()->click();
+    });
+    RunSettingsDialog(port, lister(), nullptr);
+    QVERIFY(keep.ran());
+    QCOMPARE(shownIndex, -1);
+    QCOMPARE(port.Port(), QString("ttyUSB7"));
+    QCOMPARE(port.BaudRate(), br19200);
+
+    vokeytest::ModalAction choose(answer({ m_a.slave }, true));
+    RunSettingsDialog(port, lister(), nullptr);
+    QVERIFY(choose.ran());
+    QCOMPARE(port.Port(), m_a.slave);
+    QVERIFY(!port.Connected());
+}
+
+void TestComSetupDialog::choosingAnotherPortReopens()
+{
+    TComPort port;
+    port.SetEvents({});
+    port.SetPort(m_a.slave);
+    port.OpenPort();
+    vokeytest::ModalAction driver(answer({ m_b.slave, "57600" }, true));
+    RunSettingsDialog(port, lister(), nullptr);
+    QVERIFY(driver.ran());
+    QVERIFY(port.Connected());
+    QCOMPARE(port.Port(), m_b.slave);
+    const termios t = settingsOf(m_b.master);
+    QCOMPARE(cfgetospeed(&t), speed_t(B57600));
+    // The first device was let go: another program may open it now.
+    const int fd = ::open(m_a.slave.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    QVERIFY(::flock(fd, LOCK_EX | LOCK_NB) == 0);
+    ::close(fd);
+}
+
+void TestComSetupDialog::failingReopenRaisesAfterRelease()
+{
+    TComPort port;
+    port.SetEvents({});
+    port.SetPort(m_a.slave);
+    port.OpenPort();
+    vokeytest::ModalAction driver(answer({ m_dir.filePath("ttyGone"), "1200" }, true));
+    try {
+        RunSettingsDialog(port, lister(), nullptr);
+        QFAIL("no exception");
+    } catch (const EComPort& error) {
+        QCOMPARE(formsAlive(), 0);
+        QCOMPARE(error.ReasonCode(), int(CError_OpenFailed));
+        QCOMPARE(error.SystemErrorCode(), ENOENT);
+    }
+    QVERIFY(driver.ran());
+    QVERIFY(!port.Connected());
+    QCOMPARE(port.Port(), m_dir.filePath("ttyGone"));
+    QCOMPARE(port.BaudRate(), br9600); // the rows after the port were not applied
+    // The update was closed: reopening on a good name applies at once.
+    port.SetPort(m_a.slave);
+    port.OpenPort();
+    QVERIFY(port.Connected());
+}
+
+void TestComSetupDialog::refusedSettingsRaiseAfterRelease()
+{
+    RefusingPort port;
+    port.SetEvents({});
+    port.SetPort(m_a.slave);
+    port.OpenPort();
+    port.refuse = true;
+    vokeytest::ModalAction driver(answer({ {}, "2400" }, true));
+    try {
+        RunSettingsDialog(port, lister(), nullptr);
+        QFAIL("no exception");
+    } catch (const EComPort& error) {
+        QCOMPARE(formsAlive(), 0);
+        QCOMPARE(error.ReasonCode(), int(CError_SetStateFailed));
+    }
+    QVERIFY(driver.ran());
+    QCOMPARE(port.BaudRate(), br2400); // stored, as a refused setter leaves it
+    port.refuse = false;
+    port.BeginSettingsUpdate();
+    port.EndSettingsUpdate(); // balanced: this one applies
+    const termios t = settingsOf(m_a.master);
+    QCOMPARE(cfgetospeed(&t), speed_t(B2400));
+}
+
+void TestComSetupDialog::unreadablePortListRaisesBeforeShowing()
+{
+    TComPort port;
+    port.SetPort("ttyUSB3");
+    vokeytest::ModalAction driver(answer({}, true));
+    const TPortLister failing = [](QStringList&) { throw EComPort(CError_RegError, ENOENT); };
+    try {
+        RunSettingsDialog(port, failing, nullptr);
+        QFAIL("no exception");
+    } catch (const EComPort& error) {
+        QCOMPARE(error.ReasonCode(), int(CError_RegError));
+    }
+    QVERIFY(!driver.ran());
+    QCOMPARE(formsAlive(), 0);
+    QCOMPARE(port.Port(), QString("ttyUSB3"));
+}
+
+QTEST_MAIN(TestComSetupDialog)
+#include "tst_comsetup_dialog.moc"
