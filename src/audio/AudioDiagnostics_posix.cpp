@@ -5,8 +5,12 @@
 #include <mutex>
 
 namespace {
-void quietAlsa(const char*, int, const char*, int, const char*, ...) { }
-void quietJack(const char*) { }
+void quietAlsa(const char*, int, const char*, int, const char*, ...)
+{
+}
+void quietJack(const char*)
+{
+}
 using JackReporterSetter = void (*)(void (*)(const char*));
 
 // libjack is loaded only as a dependency of PortAudio when the distribution built it

@@ -13,7 +13,10 @@ AudioEngine::AudioEngine()
 {
 }
 
-AudioEngine::~AudioEngine() { Free(); }
+AudioEngine::~AudioEngine()
+{
+    Free();
+}
 
 bool AudioEngine::SetConfig(quint32 option, quint32 value)
 {
@@ -139,7 +142,10 @@ bool AudioEngine::ChannelStop(quint32 handle)
     return true;
 }
 
-bool AudioEngine::Stop() { return true; }
+bool AudioEngine::Stop()
+{
+    return true;
+}
 
 bool AudioEngine::RecordFree()
 {
@@ -174,4 +180,7 @@ bool AudioEngine::GetDeviceInfo(int device, AudioDeviceInfo* info)
     return pa && pa->deviceInfo(Direction::Output, device, info);
 }
 
-void AudioEngine::SetFileSource(const QString& wavPath) { m_filePath = wavPath; }
+void AudioEngine::SetFileSource(const QString& wavPath)
+{
+    m_filePath = wavPath;
+}

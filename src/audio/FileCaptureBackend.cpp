@@ -9,7 +9,10 @@ FileCaptureBackend::FileCaptureBackend(QString path)
 {
 }
 
-FileCaptureBackend::~FileCaptureBackend() { stop(); }
+FileCaptureBackend::~FileCaptureBackend()
+{
+    stop();
+}
 
 bool FileCaptureBackend::start(const CaptureTarget& target)
 {
@@ -40,7 +43,10 @@ void FileCaptureBackend::stop()
     m_running.store(false);
 }
 
-bool FileCaptureBackend::isRunning() const { return m_running.load(std::memory_order_acquire); }
+bool FileCaptureBackend::isRunning() const
+{
+    return m_running.load(std::memory_order_acquire);
+}
 
 void FileCaptureBackend::run(CaptureTarget target)
 {

@@ -76,7 +76,10 @@ PortAudioBackend::PortAudioBackend(int hostIndex)
 {
 }
 
-PortAudioBackend::~PortAudioBackend() { stop(); }
+PortAudioBackend::~PortAudioBackend()
+{
+    stop();
+}
 
 bool PortAudioBackend::start(const CaptureTarget& target)
 {

@@ -43,5 +43,6 @@ void SpectrumAnalyzer::analyze(const std::int16_t* stereoFrames, float* magnitud
     fftwf_execute(m_plan);
     constexpr float norm = 2.0f / FrameCount;
     for (int k = 0; k < BinCount; ++k)
-        magnitudes[k] = std::hypot(m_output[k][0], m_output[k][1]) * norm;
+        magnitudes[k]
+            = std::sqrt(m_output[k][0] * m_output[k][0] + m_output[k][1] * m_output[k][1]) * norm;
 }

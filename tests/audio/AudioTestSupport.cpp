@@ -49,33 +49,33 @@ Frames concat(const Frames& a, const Frames& b)
 }
 
 namespace {
-QByteArray littleEndian(const Frames& frames)
-{
-    QByteArray bytes(int(frames.size() * 2), Qt::Uninitialized);
-    for (std::size_t i = 0; i < frames.size(); ++i)
-        qToLittleEndian(frames[i], bytes.data() + 2 * i);
-    return bytes;
-}
+    QByteArray littleEndian(const Frames& frames)
+    {
+        QByteArray bytes(int(frames.size() * 2), Qt::Uninitialized);
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            qToLittleEndian(frames[i], bytes.data() + 2 * i);
+        return bytes;
+    }
 
-void put32(QByteArray& b, quint32 v)
-{
-    char raw[4];
-    qToLittleEndian(v, raw);
-    b.append(raw, 4);
-}
+    void put32(QByteArray& b, quint32 v)
+    {
+        char raw[4];
+        qToLittleEndian(v, raw);
+        b.append(raw, 4);
+    }
 
-void put16(QByteArray& b, quint16 v)
-{
-    char raw[2];
-    qToLittleEndian(v, raw);
-    b.append(raw, 2);
-}
+    void put16(QByteArray& b, quint16 v)
+    {
+        char raw[2];
+        qToLittleEndian(v, raw);
+        b.append(raw, 2);
+    }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+    bool writeFile(const QString& path, const QByteArray& bytes)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
 }
 
 bool writeWav(const QString& path, const Frames& frames)

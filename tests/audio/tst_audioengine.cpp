@@ -169,7 +169,8 @@ void TestAudioEngine::fileSourcePlaysThenSilence()
     QCOMPARE(engine.ChannelIsActive(channel), 1);
     std::array<float, 513> magnitudes;
     QCOMPARE(engine.ChannelGetData(channel, magnitudes.data(), AudioEngine::DataFft1024), 4096);
-    QVERIFY(std::all_of(magnitudes.begin(), magnitudes.begin() + 512, [](float m) { return m == 0.0f; }));
+    QVERIFY(std::all_of(
+        magnitudes.begin(), magnitudes.begin() + 512, [](float m) { return m == 0.0f; }));
 
     QVERIFY(engine.ChannelStop(channel));
     QVERIFY(!collector.mismatch);
@@ -177,8 +178,8 @@ void TestAudioEngine::fileSourcePlaysThenSilence()
     QVERIFY(collector.blocks >= int(collector.filled / 441));
     const std::size_t got = collector.filled;
     QVERIFY(std::equal(file.begin(), file.end(), collector.frames.begin()));
-    QVERIFY(std::all_of(collector.frames.begin() + file.size(),
-        collector.frames.begin() + 2 * got, [](qint16 s) { return s == 0; }));
+    QVERIFY(std::all_of(collector.frames.begin() + file.size(), collector.frames.begin() + 2 * got,
+        [](qint16 s) { return s == 0; }));
 }
 
 void TestAudioEngine::stoppedChannelIsGone()
@@ -193,7 +194,8 @@ void TestAudioEngine::stoppedChannelIsGone()
     const quint32 first = engine.RecordStart(44100, 2, 0, nullptr, nullptr);
     QVERIFY(first != 0);
     std::array<float, 513> magnitudes;
-    QTRY_VERIFY_WITH_TIMEOUT(engine.ChannelGetData(first, magnitudes.data(), AudioEngine::DataFft1024) == 4096
+    QTRY_VERIFY_WITH_TIMEOUT(
+        engine.ChannelGetData(first, magnitudes.data(), AudioEngine::DataFft1024) == 4096
             && magnitudes[50] > 0.1f,
         20000);
 

@@ -66,7 +66,8 @@ void TestDeviceLost::channelTurnsInactiveWhenServerDies()
     QVERIFY2(device >= 0, "PortAudio lists no `pulse` recording device");
     QVERIFY2(engine.RecordInit(device), qPrintable(engine.LastError()));
     AudioTest::FrameCounter counter;
-    const quint32 channel = engine.RecordStart(44100, 2, 0, &AudioTest::FrameCounter::proc, &counter);
+    const quint32 channel
+        = engine.RecordStart(44100, 2, 0, &AudioTest::FrameCounter::proc, &counter);
     QVERIFY2(channel != 0, qPrintable(engine.LastError()));
 
     // Capturing: frames flow.

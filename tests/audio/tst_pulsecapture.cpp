@@ -46,11 +46,9 @@ void TestPulseCapture::initTestCase()
     const QString raw = m_dir.filePath("speech-22k.wav");
     m_speech = m_dir.filePath("speech.wav");
     QString log;
-    QVERIFY2(run("espeak-ng", { "-w", raw, "CQ test, delta lima one" },
-                 &log),
-        qPrintable(log));
-    QVERIFY2(run("sox", { raw, "-r", "44100", "-c", "2", "-b", "16", m_speech }, &log),
-        qPrintable(log));
+    QVERIFY2(run("espeak-ng", { "-w", raw, "CQ test, delta lima one" }, &log), qPrintable(log));
+    QVERIFY2(
+        run("sox", { raw, "-r", "44100", "-c", "2", "-b", "16", m_speech }, &log), qPrintable(log));
 }
 
 void TestPulseCapture::speechShowsInSpectrum()
@@ -82,7 +80,8 @@ void TestPulseCapture::speechShowsInSpectrum()
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
             if (engine.ChannelIsActive(channel) != 1
-                || engine.ChannelGetData(channel, magnitudes.data(), AudioEngine::DataFft1024) != 4096)
+                || engine.ChannelGetData(channel, magnitudes.data(), AudioEngine::DataFft1024)
+                    != 4096)
                 return false;
             loudest = std::max(loudest, tickLevel(magnitudes));
             return loudest >= 10;
