@@ -1,7 +1,7 @@
 #pragma once
 
-// Drives a modal dialog from inside its own event loop, so that tests can call the real
-// exec() path without blocking.
+// Drives a modal dialog from inside its own event loop, so that tests can go through the
+// real exec() path without blocking.
 
 #include <QApplication>
 #include <QDialog>
@@ -10,29 +10,42 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 namespace vokeytest {
 
-// Runs action on the next modal widget that becomes visible. Whatever the action does,
-// a dialog still open afterwards is rejected, so a failed check cannot leave exec()
-// waiting forever.
-inline void onNextModal(std::function<void(QWidget*)> action)
-{
-    auto* timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
-        QPointer<QWidget> modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        action(modal);
-        if (modal && modal->isVisible()) {
-            if (auto* dialog = qobject_cast<QDialog*>(modal.data()))
-                dialog->reject();
-        }
-    });
-    timer->start();
-}
+// Runs the action once on the next modal widget that becomes visible while this object
+// lives. A dialog still open after the action is rejected, so a failed check inside the
+// action cannot leave exec() waiting forever.
+class ModalAction {
+public:
+    explicit ModalAction(std::function<void(QWidget*)> action)
+        : m_timer(std::make_unique<QTimer>())
+    {
+        m_timer->setInterval(5);
+        QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this, action] {
+            QPointer<QWidget> modal = QApplication::activeModalWidget();
+            if (!modal || !modal->isVisible())
+                return;
+            m_timer->stop();
+            m_ran = true;
+            action(modal);
+            if (modal && modal->isVisible()) {
+                if (auto* dialog = qobject_cast<QDialog*>(modal.data()))
+                    dialog->reject();
+            }
+        });
+        m_timer->start();
+    }
+    ModalAction(const ModalAction&) = delete;
+    ModalAction& operator=(const ModalAction&) = delete;
+
+    // Whether a modal widget appeared and the action ran.
+    bool ran() const { return m_ran; }
+
+private:
+    std::unique_ptr<QTimer> m_timer;
+    bool m_ran = false;
+};
 
 }

@@ -65,7 +65,7 @@ void TestAboutDlg::showsTextsAndIcon()
     TAboutDlg about;
     fill(about);
     bool checked = false;
-    vokeytest::onNextModal([&](QWidget* modal) {
+    vokeytest::ModalAction driver([&](QWidget* modal) {
         auto* box = qobject_cast<TAboutBox*>(modal);
         QVERIFY(box);
         QCOMPARE(about.Box(), box);
@@ -97,6 +97,7 @@ void TestAboutDlg::showsTextsAndIcon()
         box->OKButton()->click();
     });
     about.Execute();
+    QVERIFY(driver.ran());
     QVERIFY(checked);
     QVERIFY(!about.Box());
 }
@@ -120,7 +121,7 @@ void TestAboutDlg::closesEveryWay()
     for (int round = 0; round < 2; ++round) {
         QString shownProduct;
         bool closedByUs = false;
-        vokeytest::onNextModal([&](QWidget* modal) {
+        vokeytest::ModalAction driver([&](QWidget* modal) {
             auto* box = qobject_cast<TAboutBox*>(modal);
             QVERIFY(box);
             shownProduct = box->ProductName()->text();
@@ -137,6 +138,7 @@ void TestAboutDlg::closesEveryWay()
             closedByUs = !box->isVisible();
         });
         about.Execute();
+        QVERIFY(driver.ran());
         QVERIFY(closedByUs);
         QCOMPARE(shownProduct, QString("VOKEY 2.0.03.01.02"));
         QVERIFY(!about.Box());
@@ -149,7 +151,7 @@ void TestAboutDlg::emptyIconLeavesPictureEmpty()
     TAboutDlg about;
     fill(about);
     about.setIcon(QIcon());
-    vokeytest::onNextModal([&](QWidget* modal) {
+    vokeytest::ModalAction driver([&](QWidget* modal) {
         auto* box = qobject_cast<TAboutBox*>(modal);
         QVERIFY(box);
         QVERIFY(box->Image1()->pixmap().isNull());
@@ -160,6 +162,7 @@ void TestAboutDlg::emptyIconLeavesPictureEmpty()
                 QCOMPARE(pixelOf(image, box, box->Image1(), { x, y }), background);
     });
     about.Execute();
+    QVERIFY(driver.ran());
 }
 
 void TestAboutDlg::iconIsCopied()

@@ -67,14 +67,13 @@ void TestForm2::listAndSelection()
     QCOMPARE(form.ComboBox4()->currentIndex(), shownEntry);
     QCOMPARE(form.DeviceName(), deviceName);
 
-    int code = -1;
-    vokeytest::onNextModal([&](QWidget*) {
+    vokeytest::ModalAction driver([&](QWidget*) {
         if (pick >= 0)
             form.ComboBox4()->setCurrentIndex(pick);
         QTest::mouseClick(form.Button1(), Qt::LeftButton);
     });
-    code = form.exec();
-    QCOMPARE(code, int(QDialog::Accepted));
+    QCOMPARE(form.exec(), int(QDialog::Accepted));
+    QVERIFY(driver.ran());
     QCOMPARE(form.Device(), result);
 }
 
@@ -125,11 +124,12 @@ void TestForm2::closingKeepsDevice()
     form.setDeviceNames(threeDevices, {});
     form.setDevice(2);
     form.SetList();
-    vokeytest::onNextModal([&](QWidget* modal) {
+    vokeytest::ModalAction driver([&](QWidget* modal) {
         form.ComboBox4()->setCurrentIndex(0);
         modal->close(); // the window's close button
     });
     QCOMPARE(form.exec(), int(QDialog::Rejected));
+    QVERIFY(driver.ran());
     QCOMPARE(form.Device(), 2);
 }
 
