@@ -1,7 +1,65 @@
+#include "MessageBoxes.h"
+#include "TForm1.h"
+
 #include <QApplication>
+
+#include <cstdio>
+
+namespace {
+
+// Without a display Qt would abort with a long message; say what to do instead.
+bool displayAvailable()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+// Takes "--audio-file PATH" (or "--audio-file=PATH") out of the arguments.
+QString takeAudioFile(QStringList& arguments)
+{
+    QString path;
+    for (int i = 1; i < arguments.size();) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--audio-file") && i + 1 < arguments.size()) {
+            path = arguments[i + 1];
+            arguments.remove(i, 2);
+        } else if (argument.startsWith(QLatin1String("--audio-file="))) {
+            path = argument.mid(int(qstrlen("--audio-file=")));
+            arguments.remove(i);
+        } else {
+            ++i;
+        }
+    }
+    return path;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    if (!displayAvailable()) {
+        std::fputs("vokey: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                   "start it under a virtual one: xvfb-run -a vokey\n",
+            stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("vokey"));
+    QApplication::setApplicationVersion(QStringLiteral("2.0"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("vokey"));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("VOX Operated PTT Switch"));
+    QApplication::setWindowIcon(TForm1::ApplicationIcon());
+
+    const std::unique_ptr<IMessageBoxes> messages = createMessageBoxes();
+    TForm1Options options;
+    options.arguments = QCoreApplication::arguments();
+    options.audioFile = takeAudioFile(options.arguments);
+    options.messages = messages.get();
+
+    TForm1 form(options);
+    if (!form.FormCreate())
+        return 1;
+    form.show();
+    return app.exec();
 }

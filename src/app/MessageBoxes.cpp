@@ -1,0 +1,129 @@
+#include "MessageBoxes.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+
+DialogMessageBoxes::DialogMessageBoxes(QWidget* parent)
+    : m_parent(parent)
+{
+}
+
+DialogMessageBoxes::~DialogMessageBoxes() = default;
+
+void DialogMessageBoxes::openBox(const QString& text, std::function<void()> dismissed)
+{
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
+        text, QMessageBox::Ok, m_parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (dismissed)
+        QObject::connect(box, &QMessageBox::finished, box, [dismissed](int) { dismissed(); });
+    box->open();
+}
+
+void DialogMessageBoxes::message(const QString& text)
+{
+    openBox(text, {});
+}
+
+void DialogMessageBoxes::report(const QString& text, std::function<void()> dismissed)
+{
+    openBox(text, std::move(dismissed));
+}
+
+void DialogMessageBoxes::fatal(const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, m_parent);
+    box.exec();
+}
+
+bool DialogMessageBoxes::confirm(const QString& caption, const QString& text)
+{
+    QMessageBox box(
+        QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel, m_parent);
+    return box.exec() == QMessageBox::Ok;
+}
+
+FileMessageBoxes::FileMessageBoxes(const QString& path, bool confirmAnswer)
+    : m_path(path)
+    , m_confirmAnswer(confirmAnswer)
+{
+}
+
+void FileMessageBoxes::append(const QString& kind, const QString& caption, const QString& text)
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::Append | QIODevice::Text))
+        return;
+    QString line = kind + '|' + caption + '|' + text;
+    line.replace('\n', ' ');
+    file.write(line.toUtf8() + '\n');
+}
+
+void FileMessageBoxes::message(const QString& text)
+{
+    append("message", QString(), text);
+}
+
+void FileMessageBoxes::report(const QString& text, std::function<void()> dismissed)
+{
+    append("report", QString(), text);
+    if (dismissed)
+        dismissed();
+}
+
+void FileMessageBoxes::fatal(const QString& caption, const QString& text)
+{
+    append("fatal", caption, text);
+}
+
+bool FileMessageBoxes::confirm(const QString& caption, const QString& text)
+{
+    append(m_confirmAnswer ? "confirm-ok" : "confirm-cancel", caption, text);
+    return m_confirmAnswer;
+}
+
+std::unique_ptr<IMessageBoxes> createMessageBoxes()
+{
+    const QString path = qEnvironmentVariable("VOKEY_MESSAGE_LOG");
+    if (!path.isEmpty()) {
+        const bool ok
+            = qEnvironmentVariable("VOKEY_MESSAGE_ANSWER").compare("cancel", Qt::CaseInsensitive)
+            != 0;
+        return std::make_unique<FileMessageBoxes>(path, ok);
+    }
+    return std::make_unique<DialogMessageBoxes>();
+}
+
+ErrorReport::ErrorReport(IMessageBoxes& boxes, Clock clock)
+    : m_boxes(boxes)
+    , m_clock(std::move(clock))
+    , m_alive(std::make_shared<bool>(true))
+{
+    if (!m_clock) {
+        auto timer = std::make_shared<QElapsedTimer>();
+        timer->start();
+        m_clock = [timer] { return timer->elapsed(); };
+    }
+}
+
+void ErrorReport::show(const QString& text)
+{
+    const qint64 now = m_clock();
+    const bool repeat = m_any && text == m_lastText;
+    const qint64 sinceLast = now - m_lastArrival;
+    if (repeat)
+        m_lastArrival = now;
+    if (m_open || (repeat && sinceLast < QuietMs))
+        return;
+    m_any = true;
+    m_lastText = text;
+    m_lastArrival = now;
+    m_open = true;
+    std::weak_ptr<bool> alive = m_alive;
+    m_boxes.report(text, [this, alive] {
+        if (alive.lock())
+            m_open = false;
+    });
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QMessageBox;
+class QWidget;
+
+// Every message box of the program goes through this interface, so that tests and
+// automation replace it and nothing ever blocks on a modal box there.
+class IMessageBoxes {
+public:
+    virtual ~IMessageBoxes() = default;
+
+    // A fixed notice ("Defined COM Port not available"). Returns at once; the program goes on.
+    virtual void message(const QString& text) = 0;
+    // An error report with the error's text. Returns at once; dismissed() runs when the box
+    // is closed.
+    virtual void report(const QString& text, std::function<void()> dismissed) = 0;
+    // A box that must be read before the program goes on (an error the program ends on,
+    // the refused second start). Returns when it is dismissed.
+    virtual void fatal(const QString& caption, const QString& text) = 0;
+    // OK / Cancel; true for OK. Returns when answered.
+    virtual bool confirm(const QString& caption, const QString& text) = 0;
+};
+
+// The real boxes. Notices and reports open without blocking, so the timers and the
+// keying go on while they are shown.
+class DialogMessageBoxes : public IMessageBoxes {
+public:
+    explicit DialogMessageBoxes(QWidget* parent = nullptr);
+    ~DialogMessageBoxes() override;
+
+    void setParent(QWidget* parent) { m_parent = parent; }
+
+    void message(const QString& text) override;
+    void report(const QString& text, std::function<void()> dismissed) override;
+    void fatal(const QString& caption, const QString& text) override;
+    bool confirm(const QString& caption, const QString& text) override;
+
+private:
+    void openBox(const QString& text, std::function<void()> dismissed);
+
+    QPointer<QWidget> m_parent;
+};
+
+// Test and automation hook: with VOKEY_MESSAGE_LOG=<file> every box is appended to the file
+// as one line "<kind>|<caption>|<text>" instead of being shown; confirm answers OK, or
+// Cancel when VOKEY_MESSAGE_ANSWER=cancel.
+class FileMessageBoxes : public IMessageBoxes {
+public:
+    FileMessageBoxes(const QString& path, bool confirmAnswer);
+
+    void message(const QString& text) override;
+    void report(const QString& text, std::function<void()> dismissed) override;
+    void fatal(const QString& caption, const QString& text) override;
+    bool confirm(const QString& caption, const QString& text) override;
+
+private:
+    void append(const QString& kind, const QString& caption, const QString& text);
+
+    QString m_path;
+    bool m_confirmAnswer;
+};
+
+// The message boxes for this process: FileMessageBoxes when VOKEY_MESSAGE_LOG is set,
+// DialogMessageBoxes otherwise.
+std::unique_ptr<IMessageBoxes> createMessageBoxes();
+
+// The application-wide error report. At most one box is open at a time; a text that keeps
+// arriving is shown once and again only after it has stopped arriving for QuietMs.
+class ErrorReport {
+public:
+    static constexpr qint64 QuietMs = 10000;
+    using Clock = std::function<qint64()>; // milliseconds, monotonic
+
+    explicit ErrorReport(IMessageBoxes& boxes, Clock clock = {});
+
+    void show(const QString& text);
+    bool boxOpen() const { return m_open; }
+
+private:
+    IMessageBoxes& m_boxes;
+    Clock m_clock;
+    bool m_open = false;
+    bool m_any = false;
+    QString m_lastText;
+    qint64 m_lastArrival = 0;
+    std::shared_ptr<bool> m_alive;
+};

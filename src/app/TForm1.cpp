@@ -1,0 +1,278 @@
+#include "TForm1.h"
+
+#include "ExitSignals.h"
+#include "LampWidget.h"
+#include "MessageBoxes.h"
+#include "PaintBox.h"
+#include "SelectionSlider.h"
+#include "SingleInstance.h"
+
+#include "widgets/TAboutBox.h" // TAboutDlg.h needs the complete type
+#include "widgets/TAboutDlg.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <exception>
+
+namespace {
+
+// The window's client area; its frame adds the platform's border and title.
+constexpr int ClientWidth = 260;
+constexpr int ClientHeight = 436;
+
+void setPointSize(QWidget* widget, int points)
+{
+    QFont font = widget->font();
+    font.setPointSize(points);
+    widget->setFont(font);
+}
+
+template <typename Widget>
+Widget* place(QWidget* parent, const char* name, int left, int top, int width, int height)
+{
+    auto* widget = new Widget(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(left, top, width, height);
+    return widget;
+}
+
+QTimer* makeTimer(QObject* parent, const char* name, int interval)
+{
+    auto* timer = new QTimer(parent);
+    timer->setObjectName(QLatin1String(name));
+    timer->setInterval(interval);
+    return timer;
+}
+
+} // namespace
+
+TForm1::TForm1(const TForm1Options& options, QWidget* parent)
+    : QWidget(parent)
+    , m_options(options)
+    , m_messages(*options.messages)
+    , m_errorReport(std::make_unique<ErrorReport>(*options.messages))
+    , m_audio(std::make_unique<AudioEngine>())
+{
+    m_clock.start();
+    if (!m_options.audioFile.isEmpty())
+        m_audio->SetFileSource(m_options.audioFile);
+    if (auto* boxes = dynamic_cast<DialogMessageBoxes*>(options.messages))
+        boxes->setParent(this);
+    buildLayout();
+}
+
+TForm1::~TForm1()
+{
+    // Whatever ends the window, transmit is not left on.
+    if (!m_closed)
+        FormClose();
+}
+
+void TForm1::buildLayout()
+{
+    setWindowTitle(QStringLiteral("VOKEY"));
+    setWindowIcon(ApplicationIcon());
+    setPointSize(this, 8);
+    move(825, 76);
+    resize(ClientWidth, ClientHeight);
+
+    m_paintFrame = place<PaintBox>(this, "PaintFrame", 8, 8, 241, 169);
+
+    m_label1 = place<QLabel>(this, "Label1", 11, 194, 41, 23);
+    m_label1->setText(QStringLiteral("Gain"));
+    setPointSize(m_label1, 12);
+    m_gainTrack = place<SelectionSlider>(this, "GainTrack", 64, 192, 185, 33);
+    m_gainTrack->setRange(0, 100);
+
+    m_label2 = place<QLabel>(this, "Label2", 11, 232, 54, 23);
+    m_label2->setText(QStringLiteral("Delay"));
+    setPointSize(m_label2, 12);
+    m_trackDelay = place<SelectionSlider>(this, "TrackDelay", 64, 230, 185, 33);
+    m_trackDelay->setRange(0, 100);
+
+    m_rig1Button = place<QPushButton>(this, "Rig1Button", 3, 272, 89, 49);
+    m_rig1Button->setText(QStringLiteral(" [A]"));
+    m_rig1Button->setCheckable(true);
+    setPointSize(m_rig1Button, 14);
+    m_ledOn = place<LampWidget>(this, "LedOn", 105, 272, 49, 49);
+    m_ledOn->setColors(QColor(0, 128, 0), QColor(0, 255, 0), QColor(0, 0, 0), QColor(0, 255, 0));
+    m_rig2Button = place<QPushButton>(this, "Rig2Button", 160, 272, 89, 49);
+    m_rig2Button->setText(QStringLiteral("  [B]"));
+    m_rig2Button->setCheckable(true);
+    setPointSize(m_rig2Button, 14);
+
+    m_rig1Led = place<LampWidget>(this, "Rig1Led", 8, 328, 17, 17);
+    m_rig1Name = place<QLabel>(this, "Rig1Name", 34, 329, 79, 17);
+    m_rig2Led = place<LampWidget>(this, "Rig2Led", 162, 327, 17, 17);
+    m_rig2Name = place<QLabel>(this, "Rig2Name", 186, 328, 63, 17);
+    for (LampWidget* led : { m_rig1Led, m_rig2Led })
+        led->setColors(QColor(0, 128, 0), QColor(0, 255, 0), QColor(0, 0, 0), QColor(0, 128, 0));
+
+    m_muteButton = place<QPushButton>(this, "MuteButton", 8, 352, 241, 49);
+    m_muteButton->setText(QStringLiteral("Mute"));
+    setPointSize(m_muteButton, 14);
+
+    m_statusBar1 = place<QStatusBar>(this, "StatusBar1", 0, 411, 260, 25);
+    m_statusBar1->setSizeGripEnabled(false);
+    m_statusPanel = new QLabel(m_statusBar1);
+    m_statusPanel->setObjectName(QStringLiteral("StatusPanel0"));
+    m_statusBar1->addWidget(m_statusPanel, 1);
+
+    m_timerRender = makeTimer(this, "TimerRender", 33);
+    m_timerDelay = makeTimer(this, "TimerDelay", 0);
+    m_timerLed = makeTimer(this, "TimerLed", 1000);
+    m_catTimer = makeTimer(this, "CATTimer", 500);
+    m_timerRender->setTimerType(Qt::PreciseTimer);
+    connect(
+        m_timerRender, &QTimer::timeout, this, [this] { guarded([this] { TimerRenderTimer(); }); });
+    connect(
+        m_timerDelay, &QTimer::timeout, this, [this] { guarded([this] { TimerDelayTimer(); }); });
+    connect(m_timerLed, &QTimer::timeout, this, [this] { guarded([this] { TimerLedTimer(); }); });
+    connect(m_catTimer, &QTimer::timeout, this, [this] { guarded([this] { CATTimerTimer(); }); });
+
+    connect(m_trackDelay, &QSlider::valueChanged, this, [this] { TrackDelayChange(); });
+    connect(m_rig1Button, &QPushButton::clicked, this,
+        [this] { guarded([this] { Rig1ButtonClick(); }); });
+    connect(m_rig2Button, &QPushButton::clicked, this,
+        [this] { guarded([this] { Rig2ButtonClick(); }); });
+    connect(m_muteButton, &QPushButton::clicked, this,
+        [this] { guarded([this] { MuteButtonClick(); }); });
+}
+
+QIcon TForm1::ApplicationIcon()
+{
+    Q_INIT_RESOURCE(vokey);
+    return QIcon(QStringLiteral(":/vokey/vokey.svg"));
+}
+
+bool TForm1::FormCreate()
+{
+    // A second start must leave the running instance's log, configuration, tray icon and
+    // devices as they are, so the check comes before anything touches them.
+    m_instance = std::make_unique<SingleInstance>(QStringLiteral("VOKEY"));
+    if (!m_instance->acquire()) {
+        m_messages.fatal(QStringLiteral("VOKEY (2.0) Initialization Failure"),
+            QStringLiteral("Instance of Program Already Running"));
+        m_closed = true; // nothing to release: nothing was started
+        return false;
+    }
+    if (m_options.handleSignals) {
+        m_exitSignals = new ExitSignals(this);
+        connect(m_exitSignals, &ExitSignals::exitRequested, this, [this] { close(); });
+    }
+
+    guarded([this] {
+        m_settings.InputDevice = -1;
+        m_running = false;
+
+        m_rig1Name->setText(QStringLiteral("N/A"));
+        m_rig2Name->setText(QStringLiteral("N/A"));
+        m_ledOn->setOn(false);
+        m_rig1Button->setChecked(false);
+        m_rig2Button->setChecked(false);
+        Rig1ButtonClick();
+        ShowMode();
+
+        m_paintFrame->canvas();
+        ConnectRigs();
+        m_spectrumOffsetX = 10;
+        m_spectrumOffsetY = 0;
+        m_muted = false;
+
+        ReadConfiguration();
+        ApplySerialSettings();
+
+        BuildSystemMenu();
+        BuildPopupMenu();
+        QGuiApplication::setApplicationDisplayName(QStringLiteral("VOKEY"));
+        AddTrayIcon();
+        setWindowTitle(QStringLiteral("VOKEY V2.0"));
+
+        m_aboutDlg = new TAboutDlg(this);
+        m_aboutDlg->setTitle(QStringLiteral("Soundcard based Control VOX System"));
+        m_aboutDlg->setProductName(QStringLiteral("VOKEY 2.0.03.01.02"));
+        m_aboutDlg->setCopyRight(QStringLiteral("Copyright (C) the VOKEY authors"));
+        m_aboutDlg->setProgrammer(
+            QStringLiteral("Free software under the GNU GPL, version 3 or later"));
+        m_aboutDlg->setWebSite(QStringLiteral("Keys rigctld and the serial port DTR/RTS"));
+        m_aboutDlg->setIcon(ApplicationIcon());
+
+        m_catTimer->setInterval(500);
+        m_catTimer->start();
+        PowerOn();
+    });
+    return true;
+}
+
+QString TForm1::GetSoundDevice(int device)
+{
+    if (device == -1)
+        return QStringLiteral("Default");
+    AudioDeviceInfo info;
+    if (!m_audio->RecordGetDeviceInfo(device, &info))
+        return QString();
+    return QString::fromUtf8(info.name);
+}
+
+void TForm1::ShowMode()
+{
+    m_statusPanel->setText(QStringLiteral("Soundcard:") + QString::number(m_settings.InputDevice)
+        + ' ' + GetSoundDevice(m_settings.InputDevice) + QStringLiteral(" Serial:")
+        + SerialPortName());
+}
+
+QString TForm1::StatusText() const
+{
+    return m_statusPanel->text();
+}
+
+void TForm1::guarded(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        m_errorReport->show(QString::fromUtf8(error.what()));
+    } catch (...) {
+        m_errorReport->show(QStringLiteral("Unknown error"));
+    }
+}
+
+void TForm1::releaseBeforeExit()
+{
+    // The release must not be stopped by a failing road: each is tried on its own.
+    guarded([this] { SetTX(false); });
+    m_detector.release();
+    m_timerDelay->stop();
+    m_ledOn->setOn(false);
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    if (!m_closed)
+        FormClose();
+    event->accept();
+}
+
+void TForm1::FormClose()
+{
+    m_closed = true;
+    // Nothing may key again once the window is closing.
+    m_timerRender->stop();
+    m_timerLed->stop();
+    m_catTimer->stop();
+    releaseBeforeExit();
+    m_audio->Stop();
+    m_audio->RecordFree();
+    m_audio->Free();
+    CloseSerialPort();
+    if (m_trayIcon)
+        m_trayIcon->hide();
+}

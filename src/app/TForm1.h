@@ -1,0 +1,212 @@
+#pragma once
+
+#include "audio/AudioEngine.h"
+#include "core/TLog.h"
+#include "core/VokeySettings.h"
+#include "core/VoxDetector.h"
+
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class ErrorReport;
+class ExitSignals;
+class IMessageBoxes;
+class LampWidget;
+class PaintBox;
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QSystemTrayIcon;
+class QTimer;
+class SelectionSlider;
+class SingleInstance;
+class TAboutDlg;
+
+// What the window is started with.
+struct TForm1Options {
+    // The command line as QCoreApplication::arguments() gives it (program first), without
+    // --audio-file and its value. "-f FILE" names the configuration file.
+    QStringList arguments;
+    // Capture from this WAV file instead of the sound card.
+    QString audioFile;
+    // The message boxes; required, owned by the caller.
+    IMessageBoxes* messages = nullptr;
+    // Turn SIGINT, SIGTERM and SIGHUP into a close of the window (and guard the serial
+    // lines on a crash). Off for windows that share a process with other windows.
+    bool handleSignals = true;
+};
+
+// The main window. It owns every other piece of the program: the capture engine, the level
+// detector, the log, the settings, the menus and the tray icon.
+// The operations keep the names they have in the program's documentation (FormCreate,
+// PowerOn, SetTX, ...). They are spread over files along their seams:
+//   TForm1.cpp        layout, start-up, status bar, closing
+//   TForm1Vox.cpp     VOX engine: power, render tick, release, mute, spectrum
+//   TForm1Keying.cpp  keying and rig monitor (SetTX, rig selection, RigUpdateStatus)
+//   TForm1Menus.cpp   window command menu, tray icon and popup menu, settings actions, Exit
+//   TForm1Config.cpp  configuration file: reading at start-up, WriteINI
+class TForm1 : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int SpectrumStride = 3;
+    // System command numbers of the window command menu.
+    enum Command : int {
+        CmdClose = 0xF060,
+        CmdOmniRig = 555,
+        CmdSoundcard = 551,
+        CmdCommPort = 552,
+        CmdMute = 445,
+        CmdRigA = 444,
+        CmdRigB = 443,
+        CmdAbout = 666,
+    };
+
+    explicit TForm1(const TForm1Options& options, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Start-up. False when another instance is running: the caller then ends the process
+    // with a non-zero status; nothing has been touched. Errors of the other steps are
+    // reported and end the start-up early, but the window runs on.
+    bool FormCreate();
+
+    // Status bar and settings.
+    void ShowMode();
+    QString GetSoundDevice(int device);
+    QString StatusText() const;
+    void WriteINI();
+
+    // VOX engine.
+    void PowerOn();
+    void PowerCycle();
+    void TimerRenderTimer();
+    void TimerDelayTimer();
+    void MuteButtonClick();
+    void TimerLedTimer();
+    void TrackDelayChange();
+    void RenderFrame(const float* snapshot);
+
+    // Keying and rig monitor.
+    void SetTX(bool on);
+    void Rig1ButtonClick();
+    void Rig2ButtonClick();
+    void RigUpdateStatus();
+    void CATTimerTimer();
+
+    // Menus, tray and settings actions.
+    void SystemCommand(int command);
+    void CommSettingsButtonClick();
+    void SoundcardIN1Click();
+    void OmniRigSettings();
+    void AboutClick();
+    void ExitClick();
+
+    // State, for the status bar, the tests and the tools.
+    bool Running() const { return m_running; }
+    bool Muted() const { return m_muted; }
+    int InputDevice() const { return m_settings.InputDevice; }
+    quint32 RecordChannel() const { return m_recordChannel; }
+    bool TxOn() const { return m_txOn; }
+    const VokeySettings& Settings() const { return m_settings; }
+    const VoxDetector& Detector() const { return m_detector; }
+    QMenu* SystemMenu() const { return m_systemMenu; }
+    QMenu* PopupMenu1() const { return m_popupMenu1; }
+    // Shown only where the desktop has a system tray.
+    QSystemTrayIcon* TrayIcon() const { return m_trayIcon; }
+    QString TrayTip() const { return m_trayTip; }
+    TAboutDlg* AboutDlg() const { return m_aboutDlg; }
+    ErrorReport& Errors() { return *m_errorReport; }
+
+    // The application's icon (window, tray and About box).
+    static QIcon ApplicationIcon();
+
+signals:
+    // Every SetTX call, after it has been carried out.
+    void TransmitSet(bool on);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void buildLayout();
+    void FormClose();
+    // Runs a handler; an error it raises goes to the application-wide error report.
+    void guarded(const std::function<void()>& handler);
+    void releaseBeforeExit();
+
+    // Start-up steps, in TForm1Config.cpp and TForm1Keying.cpp.
+    void ConnectRigs();
+    void ReadConfiguration();
+    void ApplySerialSettings();
+    QString SerialPortName() const;
+
+    // Menus, TForm1Menus.cpp.
+    void BuildSystemMenu();
+    void BuildPopupMenu();
+    void AddTrayIcon();
+    void RemoveTrayIcon();
+    void TrayActivated(int reason);
+
+    // Serial port open and close with their two messages, TForm1Vox.cpp.
+    void OpenSerialPort();
+    void CloseSerialPort();
+
+    TForm1Options m_options;
+    IMessageBoxes& m_messages;
+    std::unique_ptr<ErrorReport> m_errorReport;
+    std::unique_ptr<SingleInstance> m_instance;
+    ExitSignals* m_exitSignals = nullptr;
+
+    // Controls.
+    PaintBox* m_paintFrame = nullptr;
+    QLabel* m_label1 = nullptr;
+    SelectionSlider* m_gainTrack = nullptr;
+    QLabel* m_label2 = nullptr;
+    SelectionSlider* m_trackDelay = nullptr;
+    QPushButton* m_rig1Button = nullptr;
+    LampWidget* m_ledOn = nullptr;
+    QPushButton* m_rig2Button = nullptr;
+    LampWidget* m_rig1Led = nullptr;
+    QLabel* m_rig1Name = nullptr;
+    LampWidget* m_rig2Led = nullptr;
+    QLabel* m_rig2Name = nullptr;
+    QPushButton* m_muteButton = nullptr;
+    QStatusBar* m_statusBar1 = nullptr;
+    QLabel* m_statusPanel = nullptr;
+
+    QTimer* m_timerRender = nullptr;
+    QTimer* m_timerDelay = nullptr;
+    QTimer* m_timerLed = nullptr;
+    QTimer* m_catTimer = nullptr;
+
+    QMenu* m_systemMenu = nullptr;
+    QMenu* m_popupMenu1 = nullptr;
+    QSystemTrayIcon* m_trayIcon = nullptr;
+    QString m_trayTip;
+    TAboutDlg* m_aboutDlg = nullptr;
+
+    // Engine state.
+    std::unique_ptr<AudioEngine> m_audio;
+    VoxDetector m_detector;
+    QElapsedTimer m_clock;
+    bool m_running = false;
+    bool m_muted = false;
+    quint32 m_recordChannel = 0;
+    int m_spectrumOffsetX = 10;
+    int m_spectrumOffsetY = 0;
+    int m_binStride = SpectrumStride;
+    bool m_txOn = false;
+    bool m_closed = false;
+
+    // Settings and log.
+    VokeySettings m_settings;
+    TLog m_log;
+};

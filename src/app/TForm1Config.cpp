@@ -1,0 +1,33 @@
+// The configuration file: read once at start-up, written by WriteINI.
+#include "TForm1.h"
+
+#include "SelectionSlider.h"
+
+#include <QDir>
+
+void TForm1::ReadConfiguration()
+{
+    const QString workDir = WorkDirFrom(QDir::currentPath());
+    m_log.SetFileName(workDir + QStringLiteral("VOKEY.Log"));
+    m_log.SetMaxLevel(1);
+    const QString configPath = ConfigPathFromArguments(m_options.arguments, workDir);
+    m_settings = ReadINI(configPath, workDir);
+    m_gainTrack->setValue(m_settings.Gain);
+    m_trackDelay->setValue(m_settings.Delay);
+    // The slider signals only a change; the Delay band is drawn for the start value too.
+    TrackDelayChange();
+    StartLog(m_log, m_settings);
+}
+
+void TForm1::ApplySerialSettings()
+{
+    // Filled in with the serial component: speed, port name, DTR and RTS left to keying.
+}
+
+void TForm1::WriteINI()
+{
+    m_settings.Gain = m_gainTrack->value();
+    m_settings.Delay = m_trackDelay->value();
+    m_settings.ComPort = SerialPortName();
+    ::WriteINI(m_settings);
+}

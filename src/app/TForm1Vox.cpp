@@ -1,0 +1,173 @@
+// The VOX engine of the window: capture on and off, the 33 ms render tick with the level
+// detector, the release timer, mute and the spectrum picture.
+#include "TForm1.h"
+
+#include "LampWidget.h"
+#include "MessageBoxes.h"
+#include "PaintBox.h"
+#include "SelectionSlider.h"
+
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// Capture continues whatever arrives; the audio is taken by polling in the render tick.
+bool RecordCallback(quint32, const void*, quint32, void*)
+{
+    return true;
+}
+
+constexpr quint32 SupportedVersion = 0x0204;
+constexpr int FftSnapshotLength = 513;
+
+const QColor LitGreen1(0, 128, 0), LitGreen2(0, 255, 0);
+const QColor Dark(0, 0, 0), DarkGreen(0, 128, 0);
+const QColor MutedRed1(128, 0, 0), MutedRed2(255, 0, 0);
+
+} // namespace
+
+void TForm1::PowerOn()
+{
+    if (!m_running) {
+        m_running = true;
+        if ((m_audio->GetVersion() >> 16) != SupportedVersion) {
+            m_messages.fatal(
+                QString(), QStringLiteral("An incorrect version of BASS.DLL was loaded"));
+            releaseBeforeExit();
+            std::_Exit(EXIT_FAILURE);
+        }
+        m_audio->SetConfig(AudioEngine::ConfigFloatDsp, 1);
+        m_audio->RecordInit(m_settings.InputDevice);
+        m_recordChannel
+            = m_audio->RecordStart(AudioEngine::SampleRate, 2, 0, RecordCallback, nullptr);
+        m_timerRender->start(33);
+        ShowMode();
+        OpenSerialPort();
+    } else {
+        m_running = false;
+        m_timerRender->stop();
+        m_timerRender->setInterval(33);
+        m_audio->ChannelStop(m_recordChannel);
+        m_audio->Stop();
+        m_audio->RecordFree();
+        CloseSerialPort();
+    }
+}
+
+void TForm1::PowerCycle()
+{
+    // Stop, then start with the new settings. An engine that is off (a start-up that
+    // ended early) is only started: two toggles would open and close the port for nothing.
+    if (m_running)
+        PowerOn();
+    PowerOn();
+}
+
+void TForm1::TimerRenderTimer()
+{
+    m_binStride = SpectrumStride;
+    if (m_audio->ChannelIsActive(m_recordChannel) != AudioEngine::Playing)
+        return;
+    std::array<float, FftSnapshotLength> snapshot {};
+    m_audio->ChannelGetData(m_recordChannel, snapshot.data(), AudioEngine::DataFft1024);
+    RenderFrame(snapshot.data());
+
+    const VoxDetector::TickResult result
+        = m_detector.tick(VoxDetector::Snapshot(snapshot.data(), VoxDetector::BinCount),
+            m_gainTrack->value(), m_trackDelay->value(), m_muted, m_clock.elapsed());
+    m_gainTrack->setSelEnd(result.meterLevel);
+    if (result.action == VoxDetector::TxAction::Key) {
+        m_timerDelay->stop();
+        m_timerDelay->setInterval(result.releaseDelayMs);
+        if (result.releaseDelayMs > 0) // an interval of 0 means no timer
+            m_timerDelay->start();
+        m_ledOn->setOn(true);
+        SetTX(true);
+    } else if (result.action == VoxDetector::TxAction::Release) {
+        // Delay 0: the first tick below the threshold releases.
+        m_ledOn->setOn(false);
+        SetTX(false);
+    }
+    RigUpdateStatus();
+}
+
+void TForm1::TimerDelayTimer()
+{
+    m_timerDelay->stop();
+    m_timerDelay->setInterval(0);
+    m_detector.release();
+    m_ledOn->setOn(false);
+    SetTX(false);
+}
+
+void TForm1::MuteButtonClick()
+{
+    if (m_muted) {
+        m_muted = false;
+        m_ledOn->setOn(true);
+        m_ledOn->setColors(LitGreen1, LitGreen2, Dark, DarkGreen);
+        m_muteButton->setText(QStringLiteral("Mute"));
+        m_timerLed->stop();
+        m_ledOn->setOn(false);
+    } else {
+        m_muted = true;
+        m_ledOn->setOn(false);
+        m_ledOn->setColors(MutedRed1, MutedRed2, Dark, MutedRed1);
+        m_timerLed->start();
+        m_muteButton->setText(QStringLiteral("Muted"));
+    }
+    m_detector.release();
+    SetTX(false);
+}
+
+void TForm1::TimerLedTimer()
+{
+    m_ledOn->setOn(!m_ledOn->isOn());
+    if (!m_timerLed->isActive())
+        m_timerLed->start();
+}
+
+void TForm1::TrackDelayChange()
+{
+    m_trackDelay->setSelEnd(m_trackDelay->value());
+    m_trackDelay->setSelStart(m_trackDelay->minimum());
+}
+
+void TForm1::RenderFrame(const float* snapshot)
+{
+    // Plain bars, one column for every BinStride-th bin from the x offset on.
+    QImage& canvas = m_paintFrame->canvas();
+    canvas.fill(Qt::black);
+    QPainter painter(&canvas);
+    const int width = canvas.width();
+    const int height = canvas.height();
+    constexpr int Columns = 129;
+    for (int column = 0; column < Columns; ++column) {
+        const int bin = m_spectrumOffsetX + column * m_binStride;
+        if (bin >= VoxDetector::BinCount)
+            break;
+        const float magnitude = std::fabs(snapshot[bin]);
+        const int bar = std::min(height, int(std::sqrt(magnitude) * 3 * height));
+        const int x0 = column * width / Columns;
+        const int x1 = (column + 1) * width / Columns;
+        if (bar > 0)
+            painter.fillRect(x0, height - bar - m_spectrumOffsetY, std::max(1, x1 - x0 - 1), bar,
+                QColor(0, 255, 0));
+    }
+    painter.end();
+    m_paintFrame->update();
+}
+
+void TForm1::OpenSerialPort()
+{
+    // Filled in with the serial component.
+}
+
+void TForm1::CloseSerialPort()
+{
+}

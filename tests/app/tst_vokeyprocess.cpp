@@ -1,0 +1,200 @@
+// The vokey program as a user starts it: without a display, a second start, a start after a
+// killed instance, and the end by a signal. Message boxes go to a file (VOKEY_MESSAGE_LOG).
+#include "WindowTestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
+
+} // namespace
+
+class TestVokeyProcess : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void withoutDisplaySaysHowToRun();
+    void secondInstanceIsRefused();
+    void startsAfterKilledInstance();
+    void exitSignalsEndWithStatusZero_data();
+    void exitSignalsEndWithStatusZero();
+
+private:
+    QString path(const QString& name) const { return m_work->filePath(name); }
+    QProcessEnvironment environment() const;
+    // Starts vokey in the work directory; returns when its log header shows that it runs.
+    bool startRunning(QProcess& process);
+    QString messages() const;
+
+    QTemporaryDir m_runtime;
+    std::unique_ptr<QTemporaryDir> m_work;
+    QString m_silence;
+    QList<QProcess*> m_processes;
+};
+
+void TestVokeyProcess::initTestCase()
+{
+    QVERIFY(QFileInfo::exists(Vokey));
+    QVERIFY(m_runtime.isValid());
+    m_silence = m_runtime.filePath("silence.wav");
+    QVERIFY(writeTestWav(m_silence, 0.2));
+}
+
+void TestVokeyProcess::init()
+{
+    m_work = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_work->isValid());
+}
+
+void TestVokeyProcess::cleanup()
+{
+    for (QProcess* process : m_processes) {
+        if (process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(10000);
+        }
+        delete process;
+    }
+    m_processes.clear();
+    m_work.reset();
+}
+
+QProcessEnvironment TestVokeyProcess::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_RUNTIME_DIR", m_runtime.path());
+    env.insert("VOKEY_MESSAGE_LOG", path("messages.log"));
+    return env;
+}
+
+QString TestVokeyProcess::messages() const
+{
+    QFile file(path("messages.log"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool TestVokeyProcess::startRunning(QProcess& process)
+{
+    process.setProcessEnvironment(environment());
+    process.setWorkingDirectory(m_work->path());
+    process.start(Vokey, { "--audio-file", m_silence });
+    if (!process.waitForStarted(10000))
+        return false;
+    // The log's header is written after the instance lock is taken: the program runs.
+    const auto headerWritten = [this] {
+        QFile log(path("VOKEY.LOG"));
+        return log.open(QIODevice::ReadOnly) && log.readAll().contains(QByteArray(41, '-'));
+    };
+    QDeadlineTimer deadline(20000);
+    while (!headerWritten()) {
+        if (deadline.hasExpired() || process.state() != QProcess::Running)
+            return false;
+        QTest::qWait(20);
+    }
+    return process.state() == QProcess::Running;
+}
+
+void TestVokeyProcess::withoutDisplaySaysHowToRun()
+{
+    QProcess process;
+    QProcessEnvironment env = environment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(m_work->path());
+    process.start(Vokey, {});
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    const QString error = QString::fromUtf8(process.readAllStandardError()).trimmed();
+    QVERIFY2(!error.contains('\n') && error.contains("xvfb-run -a vokey"), qPrintable(error));
+    QVERIFY(!QFile::exists(path("VOKEY.LOG")));
+}
+
+void TestVokeyProcess::secondInstanceIsRefused()
+{
+    auto* first = m_processes.emplace_back(new QProcess);
+    QVERIFY(startRunning(*first));
+    QFile log(path("VOKEY.LOG"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray logBefore = log.readAll();
+    log.close();
+    const QDateTime logTime = QFileInfo(log).lastModified();
+
+    QProcess second;
+    second.setProcessEnvironment(environment());
+    second.setWorkingDirectory(m_work->path());
+    second.start(Vokey, { "--audio-file", m_silence });
+    QVERIFY(second.waitForFinished(20000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QVERIFY(second.exitCode() != 0);
+    QCOMPARE(messages(),
+        QStringLiteral(
+            "fatal|VOKEY (2.0) Initialization Failure|Instance of Program Already Running\n"));
+
+    // The first instance's log and configuration are as they were, and it runs on.
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll(), logBefore);
+    QCOMPARE(QFileInfo(log).lastModified(), logTime);
+    QVERIFY(!QFile::exists(path("VOKEY.INI")));
+    QCOMPARE(first->state(), QProcess::Running);
+}
+
+void TestVokeyProcess::startsAfterKilledInstance()
+{
+    auto* first = m_processes.emplace_back(new QProcess);
+    QVERIFY(startRunning(*first));
+    ::kill(pid_t(first->processId()), SIGKILL);
+    QVERIFY(first->waitForFinished(10000));
+    QVERIFY(QFile::remove(path("VOKEY.LOG")));
+
+    auto* next = m_processes.emplace_back(new QProcess);
+    QVERIFY(startRunning(*next));
+    QCOMPARE(messages(), QString());
+}
+
+void TestVokeyProcess::exitSignalsEndWithStatusZero_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestVokeyProcess::exitSignalsEndWithStatusZero()
+{
+    QFETCH(int, signalNumber);
+    // Gain 0: keyed from the first tick on, so the signal arrives while transmitting.
+    QFile config(path("VOKEY.INI"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("[SETTINGS]\nGAIN=0\nDELAY=100\n");
+    config.close();
+    const QByteArray configBefore = "[SETTINGS]\nGAIN=0\nDELAY=100\n";
+
+    auto* process = m_processes.emplace_back(new QProcess);
+    QVERIFY(startRunning(*process));
+    ::kill(pid_t(process->processId()), signalNumber);
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 0);
+    QCOMPARE(messages(), QString());
+    // Ending this way does not write the configuration.
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QCOMPARE(config.readAll(), configBefore);
+}
+
+QTEST_MAIN(TestVokeyProcess)
+#include "tst_vokeyprocess.moc"
