@@ -80,6 +80,8 @@ void RigctldConnection::send(const QByteArray& name, const QByteArray& args, Han
     line += '\n';
     m_pending.push_back(Request { name, std::move(handler), false, {} });
     m_socket.write(line);
+    // Out now, not at the next turn of the event loop: a PTT change must not wait.
+    m_socket.flush();
     if (m_pending.size() == 1)
         armTimer();
 }

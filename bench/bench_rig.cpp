@@ -1,0 +1,190 @@
+// The rig link against real rigctld dummy servers:
+// - latency from a Tx write to the transmit state being visible to a second client of the
+//   same rigctld (median and p99 over 1000 toggles, keying and releasing counted apart:
+//   the dummy radio itself takes about 50 ms to release);
+// - the link's CPU cost while it polls two online rigs at the default rate, in percent of
+//   one core over 30 s (getrusage of this process; rigctld's own cost from /proc).
+#include "rig/OmniRigX.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+class Rigctld {
+public:
+    Rigctld()
+        : m_port(freePort())
+    {
+        m_process.start(QStringLiteral("rigctld"),
+            { "-m", "1", "-P", "RIG", "-T", "127.0.0.1", "-t", QString::number(m_port) });
+        m_process.waitForStarted();
+        for (int i = 0; i < 500; ++i) {
+            m_client.connectToHost(QStringLiteral("127.0.0.1"), m_port);
+            if (m_client.waitForConnected(100))
+                break;
+            m_client.abort();
+            QThread::msleep(10);
+        }
+        m_client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    }
+    ~Rigctld()
+    {
+        m_client.abort();
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    bool ok() const { return m_client.state() == QAbstractSocket::ConnectedState; }
+    RigEndpoint endpoint() const { return { QStringLiteral("127.0.0.1"), m_port }; }
+
+    int ptt()
+    {
+        m_client.write("t\n");
+        while (!m_client.canReadLine() && m_client.waitForReadyRead(2000)) { }
+        return m_client.readLine().trimmed().toInt();
+    }
+
+    // CPU seconds the server has used so far.
+    double cpuSeconds() const
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return 0;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        // utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the name.
+        return (fields.value(11).toDouble() + fields.value(12).toDouble())
+            / double(sysconf(_SC_CLK_TCK));
+    }
+
+private:
+    quint16 m_port;
+    QProcess m_process;
+    QTcpSocket m_client;
+};
+
+double processCpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void waitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(p * double(values.size())));
+    return values[index];
+}
+
+void BM_TxWriteVisibleToSecondClient(benchmark::State& state)
+{
+    Rigctld server;
+    if (!server.ok()) {
+        state.SkipWithError("rigctld did not start");
+        return;
+    }
+    TOmniRigX omniRig;
+    RigSettings settings;
+    settings.rigs = { server.endpoint(), RigEndpoint {} };
+    omniRig.ApplySettings(settings);
+    omniRig.Connect();
+    IRigX* rig = omniRig.Rig1();
+    waitUntil([rig] { return rig->Status() == rsOnline; }, 5000);
+
+    std::vector<double> keying;
+    std::vector<double> releasing;
+    for (auto _ : state) {
+        for (int toggle = 0; toggle < 1000; ++toggle) {
+            const bool on = toggle % 2 == 0;
+            QElapsedTimer timer;
+            timer.start();
+            rig->SetTx(on ? PM_TX : PM_RX);
+            while (server.ptt() != (on ? 1 : 0))
+                QCoreApplication::processEvents();
+            (on ? keying : releasing).push_back(double(timer.nsecsElapsed()) / 1000.0);
+            // Let the link take the server's answer before the next write.
+            waitUntil([rig, on] { return rig->Tx() == (on ? PM_TX : PM_RX); }, 2000);
+        }
+    }
+    state.counters["key_median_us"] = percentile(keying, 0.5);
+    state.counters["key_p99_us"] = percentile(keying, 0.99);
+    state.counters["release_median_us"] = percentile(releasing, 0.5);
+    state.counters["release_p99_us"] = percentile(releasing, 0.99);
+    std::vector<double> all = keying;
+    all.insert(all.end(), releasing.begin(), releasing.end());
+    state.counters["all_median_us"] = percentile(all, 0.5);
+    state.counters["all_p99_us"] = percentile(all, 0.99);
+}
+BENCHMARK(BM_TxWriteVisibleToSecondClient)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_PollTwoRigsCpu(benchmark::State& state)
+{
+    Rigctld server1;
+    Rigctld server2;
+    if (!server1.ok() || !server2.ok()) {
+        state.SkipWithError("rigctld did not start");
+        return;
+    }
+    TOmniRigX omniRig; // default timings: PTT poll every 100 ms
+    RigSettings settings;
+    settings.rigs = { server1.endpoint(), server2.endpoint() };
+    omniRig.ApplySettings(settings);
+    omniRig.Connect();
+    waitUntil([&] {
+        return omniRig.Rig1()->Status() == rsOnline && omniRig.Rig2()->Status() == rsOnline;
+    }, 5000);
+
+    for (auto _ : state) {
+        const double seconds = 30;
+        const double cpuBefore = processCpuSeconds();
+        const double serversBefore = server1.cpuSeconds() + server2.cpuSeconds();
+        QEventLoop loop;
+        QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
+        loop.exec();
+        state.counters["link_cpu_percent"] = 100.0 * (processCpuSeconds() - cpuBefore) / seconds;
+        state.counters["rigctld_cpu_percent"]
+            = 100.0 * (server1.cpuSeconds() + server2.cpuSeconds() - serversBefore) / seconds;
+    }
+}
+BENCHMARK(BM_PollTwoRigsCpu)->Iterations(1)->Unit(benchmark::kSecond);
+
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
