@@ -43,7 +43,8 @@ bool AudioEngine::RecordInit(int device)
 {
     if (m_recordInit)
         return fail(QStringLiteral("a recording device is already initialised"));
-    if (m_filePath.isEmpty()) {
+    m_sourcePath = m_filePath;
+    if (m_sourcePath.isEmpty()) {
         PortAudioSession* pa = session();
         if (!pa)
             return fail(m_session->errorString());
@@ -70,10 +71,10 @@ quint32 AudioEngine::RecordStart(quint32 freq, quint32 chans, quint32, RecordPro
         ChannelStop(m_channel);
 
     std::unique_ptr<CaptureBackend> backend;
-    if (m_filePath.isEmpty())
+    if (m_sourcePath.isEmpty())
         backend = std::make_unique<PortAudioBackend>(m_hostIndex);
     else
-        backend = std::make_unique<FileCaptureBackend>(m_filePath);
+        backend = std::make_unique<FileCaptureBackend>(m_sourcePath);
 
     m_ring.reset();
     m_nextHandle = m_nextHandle + 1 < FirstHandle ? FirstHandle : m_nextHandle + 1;
@@ -171,7 +172,12 @@ bool AudioEngine::Free()
 bool AudioEngine::RecordGetDeviceInfo(int device, AudioDeviceInfo* info)
 {
     PortAudioSession* pa = device >= 0 ? session() : nullptr;
-    return pa && pa->deviceInfo(Direction::Input, device, info);
+    if (!pa || !pa->deviceInfo(Direction::Input, device, info))
+        return false;
+    if (m_recordInit && m_sourcePath.isEmpty()
+        && pa->hostIndex(Direction::Input, device) == m_hostIndex)
+        info->flags |= AudioDeviceInfo::Initialized;
+    return true;
 }
 
 bool AudioEngine::GetDeviceInfo(int device, AudioDeviceInfo* info)

@@ -104,6 +104,7 @@ private:
     std::unique_ptr<std::int16_t[]> m_window;
 
     QString m_filePath;
+    QString m_sourcePath; // the source RecordInit chose: a WAV file, or empty for PortAudio
     QString m_error;
     bool m_recordInit = false;
     int m_hostIndex = -1;

@@ -93,6 +93,9 @@ void TestAlsaCapture::capturesFileFramesExactly()
     QVERIFY(device >= 0);
     QVERIFY(engine.SetConfig(AudioEngine::ConfigFloatDsp, 1));
     QVERIFY2(engine.RecordInit(device), qPrintable(engine.LastError()));
+    AudioDeviceInfo info;
+    for (int n = 0; engine.RecordGetDeviceInfo(n, &info); ++n)
+        QCOMPARE(bool(info.flags & AudioDeviceInfo::Initialized), n == device);
 
     const std::size_t frames = m_input.size() / 2;
     Collector collector(&engine, frames);

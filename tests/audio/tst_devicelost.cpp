@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <array>
+#include <csignal>
 
 class TestDeviceLost : public QObject {
     Q_OBJECT
@@ -17,9 +18,12 @@ class TestDeviceLost : public QObject {
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void stalledDeviceIsInactiveUntilItDeliversAgain();
     void channelTurnsInactiveWhenServerDies();
 
 private:
+    int pulseDevice(AudioEngine& engine);
+
     QTemporaryDir m_dir;
     QProcess m_daemon;
 };
@@ -49,20 +53,51 @@ void TestDeviceLost::initTestCase()
 void TestDeviceLost::cleanupTestCase()
 {
     if (m_daemon.state() != QProcess::NotRunning) {
+        ::kill(pid_t(m_daemon.processId()), SIGCONT);
         m_daemon.kill();
         m_daemon.waitForFinished();
     }
 }
 
-void TestDeviceLost::channelTurnsInactiveWhenServerDies()
+int TestDeviceLost::pulseDevice(AudioEngine& engine)
 {
-    AudioEngine engine;
-    int device = -1;
     AudioDeviceInfo info;
     for (int n = 0; engine.RecordGetDeviceInfo(n, &info); ++n) {
         if (info.name == "pulse")
-            device = n;
+            return n;
     }
+    return -1;
+}
+
+void TestDeviceLost::stalledDeviceIsInactiveUntilItDeliversAgain()
+{
+    // A device that stops delivering without reporting an error: the server is frozen.
+    AudioEngine engine;
+    const int device = pulseDevice(engine);
+    QVERIFY2(device >= 0, "PortAudio lists no `pulse` recording device");
+    QVERIFY2(engine.RecordInit(device), qPrintable(engine.LastError()));
+    AudioTest::FrameCounter counter;
+    const quint32 channel
+        = engine.RecordStart(44100, 2, 0, &AudioTest::FrameCounter::proc, &counter);
+    QVERIFY2(channel != 0, qPrintable(engine.LastError()));
+    QTRY_VERIFY_WITH_TIMEOUT(counter.frames > 4410, 20000);
+    QCOMPARE(engine.ChannelIsActive(channel), 1);
+
+    ::kill(pid_t(m_daemon.processId()), SIGSTOP);
+    QTRY_COMPARE_WITH_TIMEOUT(engine.ChannelIsActive(channel), 0, 30000);
+    ::kill(pid_t(m_daemon.processId()), SIGCONT);
+    const quint64 resumedFrom = counter.frames;
+    QTRY_VERIFY_WITH_TIMEOUT(counter.frames > resumedFrom, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(engine.ChannelIsActive(channel), 1, 20000);
+
+    QVERIFY(engine.ChannelStop(channel));
+    QVERIFY(engine.RecordFree());
+}
+
+void TestDeviceLost::channelTurnsInactiveWhenServerDies()
+{
+    AudioEngine engine;
+    const int device = pulseDevice(engine);
     QVERIFY2(device >= 0, "PortAudio lists no `pulse` recording device");
     QVERIFY2(engine.RecordInit(device), qPrintable(engine.LastError()));
     AudioTest::FrameCounter counter;

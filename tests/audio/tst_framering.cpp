@@ -1,5 +1,6 @@
 // The capture ring: what the reader sees before, during and after the writer wraps around,
 // and while a writer runs concurrently.
+#include "audio/CaptureBackend.h"
 #include "audio/FrameRing.h"
 
 #include <QtTest>
@@ -32,6 +33,8 @@ private slots:
     void latestFrames_data();
     void latestFrames();
     void concurrentWriterNeverTears();
+    void monoIsWidenedToStereo_data();
+    void monoIsWidenedToStereo();
 };
 
 void TestFrameRing::latestFrames_data()
@@ -108,6 +111,64 @@ void TestFrameRing::concurrentWriterNeverTears()
     writer.join();
     QVERIFY2(!torn, "a read mixed frames of different writes");
     QVERIFY(reads > 0);
+}
+
+namespace {
+// Record callback that keeps what it is given and ends the capture after `limit` frames.
+struct Recorder {
+    std::vector<std::int16_t> seen;
+    quint32 handle = 0;
+    std::uint32_t limit = 0;
+    static bool proc(quint32 handle, const void* buffer, quint32 length, void* user)
+    {
+        auto* self = static_cast<Recorder*>(user);
+        const auto* samples = static_cast<const std::int16_t*>(buffer);
+        self->seen.insert(self->seen.end(), samples, samples + length / 2);
+        self->handle = handle;
+        return self->seen.size() / 2 < self->limit;
+    }
+};
+}
+
+void TestFrameRing::monoIsWidenedToStereo_data()
+{
+    QTest::addColumn<std::uint32_t>("frames");
+    QTest::addColumn<std::uint32_t>("limit");
+    QTest::addColumn<bool>("continues");
+    QTest::newRow("one sample") << 1u << 100000u << true;
+    QTest::newRow("several stack steps") << 1000u << 100000u << true;
+    QTest::newRow("callback ends it midway") << 1000u << 300u << false;
+}
+
+void TestFrameRing::monoIsWidenedToStereo()
+{
+    QFETCH(std::uint32_t, frames);
+    QFETCH(std::uint32_t, limit);
+    QFETCH(bool, continues);
+
+    // A one-channel card: sample i is i + 1.
+    std::vector<std::int16_t> mono(frames);
+    for (std::uint32_t i = 0; i < frames; ++i)
+        mono[i] = std::int16_t(i + 1);
+    FrameRing ring;
+    Recorder recorder;
+    recorder.limit = limit;
+    const CaptureTarget target { &ring, &Recorder::proc, &recorder, 0x10001 };
+    QCOMPARE(target.deliverMono(mono.data(), frames), continues);
+    QCOMPARE(recorder.handle, 0x10001u);
+
+    // The callback saw stereo frames in order, up to where it said stop, and the ring
+    // holds exactly what the callback saw.
+    const std::uint32_t delivered = std::uint32_t(recorder.seen.size() / 2);
+    QVERIFY(continues ? delivered == frames : delivered >= limit && delivered < frames);
+    QCOMPARE(ring.framesWritten(), std::uint64_t(delivered));
+    for (std::uint32_t i = 0; i < delivered; ++i) {
+        QCOMPARE(recorder.seen[2 * i], std::int16_t(i + 1));
+        QCOMPARE(recorder.seen[2 * i + 1], std::int16_t(i + 1));
+    }
+    std::vector<std::int16_t> latest(2 * delivered);
+    ring.readLatest(latest.data(), delivered);
+    QVERIFY(latest == recorder.seen);
 }
 
 QTEST_GUILESS_MAIN(TestFrameRing)
