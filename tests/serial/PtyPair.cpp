@@ -58,17 +58,20 @@ std::set<int> ThreadIds()
     return ids;
 }
 
+std::set<int> NewThreads(const std::set<int>& before)
+{
+    std::set<int> added;
+    for (int id : ThreadIds()) {
+        if (!before.count(id))
+            added.insert(id);
+    }
+    return added;
+}
+
 int NewThread(const std::set<int>& before)
 {
-    int found = 0;
-    for (int id : ThreadIds()) {
-        if (before.count(id))
-            continue;
-        if (found)
-            return 0;
-        found = id;
-    }
-    return found;
+    const auto added = NewThreads(before);
+    return added.size() == 1 ? *added.begin() : 0;
 }
 
 long BlockingSyscall(int tid)

@@ -34,6 +34,8 @@ private:
 
 // The ids of this process's threads.
 std::set<int> ThreadIds();
+// The threads that exist now and did not before.
+std::set<int> NewThreads(const std::set<int>& before);
 // The one thread that exists now and did not before; 0 when not exactly one.
 int NewThread(const std::set<int>& before);
 // The number of the system call the thread sleeps in, or -1 when it runs or is unknown.
