@@ -102,6 +102,30 @@ bool writeRaw(const QString& path, const Frames& frames)
     return writeFile(path, littleEndian(frames));
 }
 
+int recordingDevice(AudioEngine& engine, const QByteArray& name)
+{
+    AudioDeviceInfo info;
+    for (int device = 0; engine.RecordGetDeviceInfo(device, &info); ++device) {
+        if (info.name == name)
+            return device;
+    }
+    return -1;
+}
+
+quint32 startCapture(
+    AudioEngine& engine, const QByteArray& name, RecordProc proc, void* user, QString* error)
+{
+    const int device = recordingDevice(engine, name);
+    if (device < 0) {
+        *error = QStringLiteral("PortAudio lists no recording device %1").arg(QLatin1String(name));
+        return 0;
+    }
+    const quint32 channel
+        = engine.RecordInit(device) ? engine.RecordStart(44100, 2, 0, proc, user) : 0;
+    *error = engine.LastError();
+    return channel;
+}
+
 bool run(const QString& program, const QStringList& arguments, QString* log)
 {
     QProcess process;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/CaptureBackend.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <atomic>
@@ -24,6 +26,13 @@ Frames concat(const Frames& a, const Frames& b);
 
 bool writeWav(const QString& path, const Frames& frames);
 bool writeRaw(const QString& path, const Frames& frames);
+
+// Number of the recording device called `name`, or -1.
+int recordingDevice(AudioEngine& engine, const QByteArray& name);
+// RecordInit on the recording device called `name`, then RecordStart at 44100 Hz stereo.
+// The channel, or 0 with the reason in *error.
+quint32 startCapture(
+    AudioEngine& engine, const QByteArray& name, RecordProc proc, void* user, QString* error);
 
 // Runs a program to completion; false (with its output in *log) if it fails.
 bool run(const QString& program, const QStringList& arguments, QString* log = nullptr);

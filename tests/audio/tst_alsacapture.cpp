@@ -23,8 +23,6 @@ private slots:
     void capturesFileFramesExactly();
 
 private:
-    int recordingDevice(AudioEngine& engine);
-
     QTemporaryDir m_dir;
     Frames m_input;
 };
@@ -66,20 +64,10 @@ pcm.%2 {
     qputenv("ALSA_CONFIG_PATH", conf.toLocal8Bit());
 }
 
-int TestAlsaCapture::recordingDevice(AudioEngine& engine)
-{
-    AudioDeviceInfo info;
-    for (int device = 0; engine.RecordGetDeviceInfo(device, &info); ++device) {
-        if (info.name == DeviceName)
-            return device;
-    }
-    return -1;
-}
-
 void TestAlsaCapture::deviceIsListedByName()
 {
     AudioEngine engine;
-    const int device = recordingDevice(engine);
+    const int device = recordingDevice(engine, DeviceName);
     QVERIFY2(device >= 0, "the test's ALSA capture device is not in the recording list");
     AudioDeviceInfo info;
     QVERIFY(engine.RecordGetDeviceInfo(device, &info));
@@ -89,7 +77,7 @@ void TestAlsaCapture::deviceIsListedByName()
 void TestAlsaCapture::capturesFileFramesExactly()
 {
     AudioEngine engine;
-    const int device = recordingDevice(engine);
+    const int device = recordingDevice(engine, DeviceName);
     QVERIFY(device >= 0);
     QVERIFY(engine.SetConfig(AudioEngine::ConfigFloatDsp, 1));
     QVERIFY2(engine.RecordInit(device), qPrintable(engine.LastError()));

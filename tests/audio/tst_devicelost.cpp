@@ -22,8 +22,6 @@ private slots:
     void channelTurnsInactiveWhenServerDies();
 
 private:
-    int pulseDevice(AudioEngine& engine);
-
     QTemporaryDir m_dir;
     QProcess m_daemon;
 };
@@ -59,27 +57,15 @@ void TestDeviceLost::cleanupTestCase()
     }
 }
 
-int TestDeviceLost::pulseDevice(AudioEngine& engine)
-{
-    AudioDeviceInfo info;
-    for (int n = 0; engine.RecordGetDeviceInfo(n, &info); ++n) {
-        if (info.name == "pulse")
-            return n;
-    }
-    return -1;
-}
-
 void TestDeviceLost::stalledDeviceIsInactiveUntilItDeliversAgain()
 {
     // A device that stops delivering without reporting an error: the server is frozen.
     AudioEngine engine;
-    const int device = pulseDevice(engine);
-    QVERIFY2(device >= 0, "PortAudio lists no `pulse` recording device");
-    QVERIFY2(engine.RecordInit(device), qPrintable(engine.LastError()));
     AudioTest::FrameCounter counter;
-    const quint32 channel
-        = engine.RecordStart(44100, 2, 0, &AudioTest::FrameCounter::proc, &counter);
-    QVERIFY2(channel != 0, qPrintable(engine.LastError()));
+    QString error;
+    const quint32 channel = AudioTest::startCapture(
+        engine, "pulse", &AudioTest::FrameCounter::proc, &counter, &error);
+    QVERIFY2(channel != 0, qPrintable(error));
     QTRY_VERIFY_WITH_TIMEOUT(counter.frames > 4410, 20000);
     QCOMPARE(engine.ChannelIsActive(channel), 1);
 
@@ -97,13 +83,11 @@ void TestDeviceLost::stalledDeviceIsInactiveUntilItDeliversAgain()
 void TestDeviceLost::channelTurnsInactiveWhenServerDies()
 {
     AudioEngine engine;
-    const int device = pulseDevice(engine);
-    QVERIFY2(device >= 0, "PortAudio lists no `pulse` recording device");
-    QVERIFY2(engine.RecordInit(device), qPrintable(engine.LastError()));
     AudioTest::FrameCounter counter;
-    const quint32 channel
-        = engine.RecordStart(44100, 2, 0, &AudioTest::FrameCounter::proc, &counter);
-    QVERIFY2(channel != 0, qPrintable(engine.LastError()));
+    QString error;
+    const quint32 channel = AudioTest::startCapture(
+        engine, "pulse", &AudioTest::FrameCounter::proc, &counter, &error);
+    QVERIFY2(channel != 0, qPrintable(error));
 
     // Capturing: frames flow.
     QTRY_VERIFY_WITH_TIMEOUT(counter.frames > 4410, 20000);

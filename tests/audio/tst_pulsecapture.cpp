@@ -54,17 +54,10 @@ void TestPulseCapture::initTestCase()
 void TestPulseCapture::speechShowsInSpectrum()
 {
     AudioEngine engine;
-    int device = -1;
-    AudioDeviceInfo info;
-    for (int n = 0; engine.RecordGetDeviceInfo(n, &info); ++n) {
-        if (info.name == "pulse")
-            device = n;
-    }
-    QVERIFY2(device >= 0, "PortAudio lists no `pulse` recording device");
-    QVERIFY2(engine.RecordInit(device), qPrintable(engine.LastError()));
     FrameCounter counter;
-    const quint32 channel = engine.RecordStart(44100, 2, 0, &FrameCounter::proc, &counter);
-    QVERIFY2(channel != 0, qPrintable(engine.LastError()));
+    QString error;
+    const quint32 channel = startCapture(engine, "pulse", &FrameCounter::proc, &counter, &error);
+    QVERIFY2(channel != 0, qPrintable(error));
     QCOMPARE(engine.ChannelIsActive(channel), 1);
     // The monitor delivers continuously, speech or not.
     QTRY_VERIFY_WITH_TIMEOUT(counter.frames > 4410, 20000);
