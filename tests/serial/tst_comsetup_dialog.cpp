@@ -3,6 +3,7 @@
 #include <serial/SerialDevice.h>
 #include <serial/TComComboBox.h>
 
+#include "serial/PtyPair.h"
 #include "widgets/ModalDriver.h"
 
 #include <QApplication>
@@ -12,7 +13,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
@@ -36,16 +36,12 @@ private slots:
     void unreadablePortListRaisesBeforeShowing();
 
 private:
-    struct Pty {
-        int master = -1;
-        QString slave;
-    };
-    static Pty openPty();
     TPortLister lister() const;
     static int formsAlive();
+    static void openOn(TComPort& port, const PtyPair& pty);
 
-    Pty m_a;
-    Pty m_b;
+    std::unique_ptr<PtyPair> m_a;
+    std::unique_ptr<PtyPair> m_b;
     QTemporaryDir m_dir;
 };
 
@@ -99,68 +95,59 @@ protected:
 
 }
 
-TestComSetupDialog::Pty TestComSetupDialog::openPty()
-{
-    Pty pty;
-    int slave = -1;
-    char name[64] = {};
-    if (openpty(&pty.master, &slave, name, nullptr, nullptr) != 0)
-        qFatal("openpty failed");
-    ::close(slave);
-    pty.slave = QString::fromLocal8Bit(name);
-    return pty;
-}
-
 TPortLister TestComSetupDialog::lister() const
 {
-    const QStringList names { m_a.slave, m_b.slave, m_dir.filePath("ttyGone") };
+    const QStringList names { m_a->SlavePath(), m_b->SlavePath(), m_dir.filePath("ttyGone") };
     return [names](QStringList& list) { list = names; };
 }
 
 int TestComSetupDialog::formsAlive()
 {
-    int count = 0;
-    for (QWidget* widget : QApplication::allWidgets())
-        count += qobject_cast<TComSetupFrm*>(widget) != nullptr;
-    return count;
+    return vokeytest::widgetsAlive<TComSetupFrm>();
+}
+
+void TestComSetupDialog::openOn(TComPort& port, const PtyPair& pty)
+{
+    port.SetEvents({}); // no event thread: every device call is the test's or the dialog's
+    port.SetPort(pty.SlavePath());
+    port.OpenPort();
 }
 
 void TestComSetupDialog::init()
 {
-    m_a = openPty();
-    m_b = openPty();
+    m_a = std::make_unique<PtyPair>();
+    m_b = std::make_unique<PtyPair>();
+    QVERIFY(m_a->IsOpen() && m_b->IsOpen());
 }
 
 void TestComSetupDialog::cleanup()
 {
-    ::close(m_a.master);
-    ::close(m_b.master);
+    m_a.reset();
+    m_b.reset();
     QCOMPARE(formsAlive(), 0);
 }
 
 void TestComSetupDialog::cancelWritesNothing()
 {
     TComPort port;
-    port.SetEvents({}); // no event thread: every device call below is the dialog's
-    port.SetPort(m_a.slave);
-    port.OpenPort();
-    const termios before = settingsOf(m_a.master);
+    openOn(port, *m_a);
+    const termios before = settingsOf(m_a->Master());
     const auto calls = SerialDevice::CallCount();
 
     vokeytest::ModalAction driver(
-        answer({ m_b.slave, "1200", "7", "2", "Even", "Software" }, false));
+        answer({ m_b->SlavePath(), "1200", "7", "2", "Even", "Software" }, false));
     RunSettingsDialog(port, lister(), nullptr);
     QVERIFY(driver.ran());
 
     QCOMPARE(SerialDevice::CallCount(), calls);
-    QCOMPARE(port.Port(), m_a.slave);
+    QCOMPARE(port.Port(), m_a->SlavePath());
     QCOMPARE(port.BaudRate(), br9600);
     QCOMPARE(port.DataBits(), dbEight);
     QCOMPARE(port.StopBits(), sbOneStopBit);
     QCOMPARE(port.Parity().Bits(), prNone);
     QCOMPARE(port.FlowControl().FlowControl(), fcNone);
     QVERIFY(port.Connected());
-    const termios after = settingsOf(m_a.master);
+    const termios after = settingsOf(m_a->Master());
     QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
     QCOMPARE(after.c_cflag, before.c_cflag);
     QCOMPARE(after.c_iflag, before.c_iflag);
@@ -169,9 +156,7 @@ void TestComSetupDialog::cancelWritesNothing()
 void TestComSetupDialog::okAppliesInOneUpdate()
 {
     TComPort port;
-    port.SetEvents({});
-    port.SetPort(m_a.slave);
-    port.OpenPort();
+    openOn(port, *m_a);
     // What one application of all settings costs on this device.
     auto calls = SerialDevice::CallCount();
     port.BeginSettingsUpdate();
@@ -186,13 +171,13 @@ void TestComSetupDialog::okAppliesInOneUpdate()
 
     // Five changed settings, one application: the update held them back until the end.
     QCOMPARE(SerialDevice::CallCount() - calls, oneApply);
-    QCOMPARE(port.Port(), m_a.slave);
+    QCOMPARE(port.Port(), m_a->SlavePath());
     QCOMPARE(port.BaudRate(), br1200);
     QCOMPARE(port.DataBits(), dbSeven);
     QCOMPARE(port.StopBits(), sbTwoStopBits);
     QCOMPARE(port.Parity().Bits(), prEven);
     QCOMPARE(port.FlowControl().FlowControl(), fcSoftware);
-    const termios t = settingsOf(m_a.master);
+    const termios t = settingsOf(m_a->Master());
     QCOMPARE(cfgetospeed(&t), speed_t(B1200));
     QVERIFY(t.c_cflag & CSTOPB);
     QVERIFY(t.c_iflag & IXON);
@@ -209,7 +194,7 @@ void TestComSetupDialog::okUntouchedKeepsEverything()
     // Custom flow control (RTS simply on) shows "Custom"; OK without touching the row
     // leaves the fields alone. Closed port: the values are only stored.
     TComPort port;
-    port.SetPort(m_b.slave);
+    port.SetPort(m_b->SlavePath());
     port.SetBaudRate(brCustom);
     port.FlowControl().SetControlRTS(rtsEnable);
     port.FlowControl().SetOutDSRFlow(true);
@@ -223,8 +208,8 @@ void TestComSetupDialog::okUntouchedKeepsEverything()
     });
     RunSettingsDialog(port, lister(), nullptr);
     QVERIFY(driver.ran());
-    QCOMPARE(shown, QStringList({ m_b.slave, "Custom", "8", "1", "None", "Custom" }));
-    QCOMPARE(port.Port(), m_b.slave);
+    QCOMPARE(shown, QStringList({ m_b->SlavePath(), "Custom", "8", "1", "None", "Custom" }));
+    QCOMPARE(port.Port(), m_b->SlavePath());
     QCOMPARE(port.BaudRate(), brCustom);
     QCOMPARE(port.FlowControl().ControlRTS(), rtsEnable);
     QVERIFY(port.FlowControl().OutDSRFlow());
@@ -252,28 +237,26 @@ void TestComSetupDialog::absentPortNameKept()
     QCOMPARE(port.Port(), QString("ttyUSB7"));
     QCOMPARE(port.BaudRate(), br19200);
 
-    vokeytest::ModalAction choose(answer({ m_a.slave }, true));
+    vokeytest::ModalAction choose(answer({ m_a->SlavePath() }, true));
     RunSettingsDialog(port, lister(), nullptr);
     QVERIFY(choose.ran());
-    QCOMPARE(port.Port(), m_a.slave);
+    QCOMPARE(port.Port(), m_a->SlavePath());
     QVERIFY(!port.Connected());
 }
 
 void TestComSetupDialog::choosingAnotherPortReopens()
 {
     TComPort port;
-    port.SetEvents({});
-    port.SetPort(m_a.slave);
-    port.OpenPort();
-    vokeytest::ModalAction driver(answer({ m_b.slave, "57600" }, true));
+    openOn(port, *m_a);
+    vokeytest::ModalAction driver(answer({ m_b->SlavePath(), "57600" }, true));
     RunSettingsDialog(port, lister(), nullptr);
     QVERIFY(driver.ran());
     QVERIFY(port.Connected());
-    QCOMPARE(port.Port(), m_b.slave);
-    const termios t = settingsOf(m_b.master);
+    QCOMPARE(port.Port(), m_b->SlavePath());
+    const termios t = settingsOf(m_b->Master());
     QCOMPARE(cfgetospeed(&t), speed_t(B57600));
     // The first device was let go: another program may open it now.
-    const int fd = ::open(m_a.slave.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    const int fd = ::open(m_a->SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     QVERIFY(fd >= 0);
     QVERIFY(::flock(fd, LOCK_EX | LOCK_NB) == 0);
     ::close(fd);
@@ -282,9 +265,7 @@ void TestComSetupDialog::choosingAnotherPortReopens()
 void TestComSetupDialog::failingReopenRaisesAfterRelease()
 {
     TComPort port;
-    port.SetEvents({});
-    port.SetPort(m_a.slave);
-    port.OpenPort();
+    openOn(port, *m_a);
     vokeytest::ModalAction driver(answer({ m_dir.filePath("ttyGone"), "1200" }, true));
     try {
         RunSettingsDialog(port, lister(), nullptr);
@@ -299,7 +280,7 @@ void TestComSetupDialog::failingReopenRaisesAfterRelease()
     QCOMPARE(port.Port(), m_dir.filePath("ttyGone"));
     QCOMPARE(port.BaudRate(), br9600); // the rows after the port were not applied
     // The update was closed: reopening on a good name applies at once.
-    port.SetPort(m_a.slave);
+    port.SetPort(m_a->SlavePath());
     port.OpenPort();
     QVERIFY(port.Connected());
 }
@@ -307,9 +288,7 @@ void TestComSetupDialog::failingReopenRaisesAfterRelease()
 void TestComSetupDialog::refusedSettingsRaiseAfterRelease()
 {
     RefusingPort port;
-    port.SetEvents({});
-    port.SetPort(m_a.slave);
-    port.OpenPort();
+    openOn(port, *m_a);
     port.refuse = true;
     vokeytest::ModalAction driver(answer({ {}, "2400" }, true));
     try {
@@ -324,7 +303,7 @@ void TestComSetupDialog::refusedSettingsRaiseAfterRelease()
     port.refuse = false;
     port.BeginSettingsUpdate();
     port.EndSettingsUpdate(); // balanced: this one applies
-    const termios t = settingsOf(m_a.master);
+    const termios t = settingsOf(m_a->Master());
     QCOMPARE(cfgetospeed(&t), speed_t(B2400));
 }
 

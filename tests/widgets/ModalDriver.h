@@ -48,4 +48,13 @@ private:
     bool m_ran = false;
 };
 
+// How many widgets of class T exist: a dialog released after closing leaves none.
+template <typename T> int widgetsAlive()
+{
+    int count = 0;
+    for (QWidget* widget : QApplication::allWidgets())
+        count += qobject_cast<T*>(widget) != nullptr;
+    return count;
+}
+
 }

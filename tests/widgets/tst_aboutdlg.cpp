@@ -21,7 +21,6 @@ private slots:
 
 private:
     static void fill(TAboutDlg& about);
-    static int aboutBoxesAlive();
 };
 
 namespace {
@@ -50,14 +49,6 @@ void TestAboutDlg::fill(TAboutDlg& about)
     about.setProgrammer("Free software under the GNU General Public License, version 3 or later");
     about.setWebSite("https://vokey.example.org");
     about.setIcon(testIcon());
-}
-
-int TestAboutDlg::aboutBoxesAlive()
-{
-    int count = 0;
-    for (QWidget* widget : QApplication::allWidgets())
-        count += qobject_cast<TAboutBox*>(widget) != nullptr;
-    return count;
 }
 
 void TestAboutDlg::showsTextsAndIcon()
@@ -142,7 +133,7 @@ void TestAboutDlg::closesEveryWay()
         QVERIFY(closedByUs);
         QCOMPARE(shownProduct, QString("VOKEY 2.0.03.01.02"));
         QVERIFY(!about.Box());
-        QCOMPARE(aboutBoxesAlive(), 0);
+        QCOMPARE(vokeytest::widgetsAlive<TAboutBox>(), 0);
     }
 }
 
