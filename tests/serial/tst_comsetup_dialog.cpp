@@ -7,6 +7,8 @@
 #include "widgets/ModalDriver.h"
 
 #include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -34,6 +36,7 @@ private slots:
     void failingReopenRaisesAfterRelease();
     void refusedSettingsRaiseAfterRelease();
     void unreadablePortListRaisesBeforeShowing();
+    void captionsAndTranslationHook();
 
 private:
     TPortLister lister() const;
@@ -322,6 +325,40 @@ void TestComSetupDialog::unreadablePortListRaisesBeforeShowing()
     QVERIFY(!driver.ran());
     QCOMPARE(formsAlive(), 0);
     QCOMPARE(port.Port(), QString("ttyUSB3"));
+}
+
+void TestComSetupDialog::captionsAndTranslationHook()
+{
+    // Without a translator the captions show as written.
+    {
+        TComSetupFrm form(lister());
+        QCOMPARE(form.windowTitle(), QString("Setup"));
+        QCOMPARE(form.findChild<QGroupBox*>()->title(), QString(" Settings "));
+        QStringList labels;
+        for (int row = 1; row <= 6; ++row)
+            labels << form.findChild<QLabel*>(QString("Label%1").arg(row))->text();
+        QCOMPARE(labels,
+            QStringList(
+                { "Port", "Baud rate", "Data bits", "Stop bits", "Parity", "Flow control" }));
+        QCOMPARE(form.Button1()->text(), QString("OK"));
+        QVERIFY(form.Button1()->isDefault());
+        QCOMPARE(form.Button2()->text(), QString("Cancel"));
+    }
+    // The translator gets the form and the six lists, whose texts are values to keep.
+    QList<QWidget*> kept;
+    SetComSetupTranslator([&](QWidget* form, const QList<QWidget*>& untranslated) {
+        form->setWindowTitle("Einstellungen");
+        kept = untranslated;
+    });
+    {
+        TComSetupFrm form(lister());
+        QCOMPARE(form.windowTitle(), QString("Einstellungen"));
+        QCOMPARE(kept.size(), 6);
+        for (int row = 1; row <= 6; ++row)
+            QCOMPARE(kept.at(row - 1), static_cast<QWidget*>(form.Combo(row)));
+        QCOMPARE(form.Combo(2)->count(), 16); // filled before the translator ran
+    }
+    SetComSetupTranslator({});
 }
 
 QTEST_MAIN(TestComSetupDialog)
