@@ -11,6 +11,9 @@ FrameRing::FrameRing()
 void FrameRing::write(const std::int16_t* stereo, std::uint32_t count)
 {
     const std::uint64_t start = m_written.load(std::memory_order_relaxed);
+    // Announces the slots about to change before changing them (see readLatest).
+    m_reserved.store(start + count, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
     for (std::uint32_t done = 0; done < count;) {
         const std::uint32_t slot = std::uint32_t(start + done) & Mask;
         const std::uint32_t run = std::min(count - done, Capacity - slot);
@@ -24,7 +27,7 @@ void FrameRing::write(const std::int16_t* stereo, std::uint32_t count)
 void FrameRing::readLatest(std::int16_t* out, std::uint32_t count) const
 {
     // The writer only touches slots ahead of the published count, and it would have to
-    // write Capacity - count frames during this copy to reach the ones read here. Should
+    // reserve Capacity - count frames during this copy to reach the ones read here. Should
     // the reader ever be held that long, the copy is repeated from the new position.
     for (;;) {
         const std::uint64_t end = m_written.load(std::memory_order_acquire);
@@ -39,7 +42,7 @@ void FrameRing::readLatest(std::int16_t* out, std::uint32_t count) const
             pos += run;
         }
         std::atomic_thread_fence(std::memory_order_acquire);
-        if (m_written.load(std::memory_order_relaxed) - end <= Capacity - count)
+        if (m_reserved.load(std::memory_order_relaxed) - end <= Capacity - count)
             return;
     }
 }
@@ -47,5 +50,6 @@ void FrameRing::readLatest(std::int16_t* out, std::uint32_t count) const
 void FrameRing::reset()
 {
     std::memset(m_samples.get(), 0, 2 * Capacity * sizeof(std::int16_t));
+    m_reserved.store(0, std::memory_order_relaxed);
     m_written.store(0, std::memory_order_release);
 }

@@ -33,5 +33,6 @@ public:
 private:
     static constexpr std::uint32_t Mask = Capacity - 1;
     std::unique_ptr<std::int16_t[]> m_samples;
-    std::atomic<std::uint64_t> m_written { 0 };
+    std::atomic<std::uint64_t> m_written { 0 }; // frames complete in the ring
+    std::atomic<std::uint64_t> m_reserved { 0 }; // frames the writer has begun to store
 };
