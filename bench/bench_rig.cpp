@@ -160,9 +160,11 @@ void BM_PollTwoRigsCpu(benchmark::State& state)
     settings.rigs = { server1.endpoint(), server2.endpoint() };
     omniRig.ApplySettings(settings);
     omniRig.Connect();
-    waitUntil([&] {
-        return omniRig.Rig1()->Status() == rsOnline && omniRig.Rig2()->Status() == rsOnline;
-    }, 5000);
+    waitUntil(
+        [&] {
+            return omniRig.Rig1()->Status() == rsOnline && omniRig.Rig2()->Status() == rsOnline;
+        },
+        5000);
 
     for (auto _ : state) {
         const double seconds = 30;

@@ -15,8 +15,10 @@ TOmniRigX::TOmniRigX(QObject* parent)
 
 TOmniRigX::TOmniRigX(std::unique_ptr<IRigX> rig1, std::unique_ptr<IRigX> rig2, QObject* parent)
     : QObject(parent)
-    , m_rigs { std::move(rig1), std::move(rig2) }
 {
+    m_rigs = { rig1.release(), rig2.release() };
+    for (IRigX* rig : m_rigs)
+        rig->setParent(this);
     attach(1);
     attach(2);
 }
@@ -24,13 +26,15 @@ TOmniRigX::TOmniRigX(std::unique_ptr<IRigX> rig1, std::unique_ptr<IRigX> rig2, Q
 TOmniRigX::~TOmniRigX()
 {
     Disconnect();
+    for (IRigX* rig : m_rigs)
+        rig->disconnect(this);
     if (m_dialog)
         m_dialog->disconnect(this);
 }
 
 void TOmniRigX::attach(int rigNumber)
 {
-    IRigX* rig = m_rigs[rigNumber - 1].get();
+    IRigX* rig = m_rigs[rigNumber - 1];
     connect(rig, &IRigX::statusChanged, this, [this, rigNumber] {
         post({ EventKind::StatusChange, rigNumber });
     });
@@ -65,7 +69,7 @@ void TOmniRigX::Disconnect()
     m_events.erase(std::remove_if(m_events.begin(), m_events.end(),
                        [](const Event& e) { return e.kind != EventKind::VisibleChange; }),
         m_events.end());
-    for (auto& rig : m_rigs)
+    for (IRigX* rig : m_rigs)
         rig->Stop();
 }
 
@@ -78,13 +82,13 @@ int TOmniRigX::InterfaceVersion()
 IRigX* TOmniRigX::Rig1()
 {
     Connect();
-    return m_rigs[0].get();
+    return m_rigs[0];
 }
 
 IRigX* TOmniRigX::Rig2()
 {
     Connect();
-    return m_rigs[1].get();
+    return m_rigs[1];
 }
 
 bool TOmniRigX::DialogVisible() const

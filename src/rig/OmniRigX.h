@@ -27,7 +27,8 @@ public:
     static constexpr int ServerInterfaceVersion = 0x101;
 
     explicit TOmniRigX(QObject* parent = nullptr);
-    // A substitute server: these rigs take the place of the rigctld links.
+    // A substitute server: these rigs take the place of the rigctld links (and become
+    // children of this object).
     TOmniRigX(std::unique_ptr<IRigX> rig1, std::unique_ptr<IRigX> rig2, QObject* parent = nullptr);
     ~TOmniRigX() override;
 
@@ -87,7 +88,7 @@ private:
     void deliver(const Event& event);
     void onDialogFinished(int result);
 
-    std::array<std::unique_ptr<IRigX>, 2> m_rigs;
+    std::array<IRigX*, 2> m_rigs {}; // children of this object, so they share its thread
     std::unique_ptr<TRigSettingsDialog> m_dialog;
     TConnectKind m_connectKind = ckRunningOrNew;
     QString m_configFile;

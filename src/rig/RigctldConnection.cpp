@@ -19,6 +19,8 @@ constexpr int HamlibPowerOff = 20;
 
 RigctldConnection::RigctldConnection(QObject* parent)
     : QObject(parent)
+    , m_socket(this)
+    , m_timer(this)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {

@@ -6,6 +6,10 @@
 TRigctldRig::TRigctldRig(int rigNumber, QObject* parent)
     : IRigX(parent)
     , m_rigNumber(rigNumber)
+    , m_control(this)
+    , m_custom(this)
+    , m_pollTimer(this)
+    , m_reconnectTimer(this)
 {
     m_pollTimer.setSingleShot(true);
     m_reconnectTimer.setSingleShot(true);

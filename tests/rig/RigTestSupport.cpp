@@ -16,6 +16,16 @@ RigTimings fastTimings()
     return timings;
 }
 
+std::unique_ptr<TOmniRigX> makeLink(const RigEndpoint& rig1, const RigEndpoint& rig2)
+{
+    auto omniRig = std::make_unique<TOmniRigX>();
+    omniRig->SetTimings(fastTimings());
+    RigSettings settings;
+    settings.rigs = { rig1, rig2 };
+    omniRig->ApplySettings(settings);
+    return omniRig;
+}
+
 quint16 freeLoopbackPort()
 {
     QTcpServer probe;

@@ -10,9 +10,13 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <functional>
+#include <memory>
 
 // Short time limits so that the rig tests run in seconds.
 RigTimings fastTimings();
+
+// A client with short time limits whose rigs use these servers.
+std::unique_ptr<TOmniRigX> makeLink(const RigEndpoint& rig1, const RigEndpoint& rig2 = {});
 
 // A port on the loopback interface that nothing listens on right now.
 quint16 freeLoopbackPort();

@@ -5,15 +5,6 @@
 #include <memory>
 
 namespace {
-std::unique_ptr<TOmniRigX> makeLink(const RigEndpoint& rig1, const RigEndpoint& rig2)
-{
-    auto omniRig = std::make_unique<TOmniRigX>();
-    omniRig->SetTimings(fastTimings());
-    RigSettings settings;
-    settings.rigs = { rig1, rig2 };
-    omniRig->ApplySettings(settings);
-    return omniRig;
-}
 const QByteArray PollCommand("\x00\x00\x00\x00\xFA", 5);
 }
 
@@ -39,7 +30,7 @@ void tst_RigLink::keysTheRadio()
 {
     RigctldServer server;
     QVERIFY(server.start());
-    auto omniRig = makeLink(server.endpoint(), RigEndpoint {});
+    auto omniRig = makeLink(server.endpoint());
     omniRig->Connect();
     QCOMPARE(omniRig->ConnectKind(), ckRunningOrNew);
     QVERIFY(omniRig->InterfaceVersion() >= 257 && omniRig->InterfaceVersion() <= 409);
@@ -69,7 +60,7 @@ void tst_RigLink::eventsFollowTheServer()
 {
     RigctldServer server;
     QVERIFY(server.start());
-    auto omniRig = makeLink(server.endpoint(), RigEndpoint {});
+    auto omniRig = makeLink(server.endpoint());
     EventRecorder recorder(omniRig.get());
     omniRig->Connect();
     QTRY_COMPARE(recorder.statuses(1), QList<int> { rsOnline });
@@ -135,7 +126,7 @@ void tst_RigLink::releasesOnConnectAndDisconnect()
     QVERIFY(server.setPtt(true));
     QCOMPARE(server.ptt(), 1);
 
-    auto omniRig = makeLink(server.endpoint(), RigEndpoint {});
+    auto omniRig = makeLink(server.endpoint());
     omniRig->Connect();
     QTRY_COMPARE(server.ptt(), 0);
     QTRY_COMPARE(omniRig->Rig1()->Status(), int(rsOnline));
@@ -157,7 +148,7 @@ void tst_RigLink::releasesOnConnectAndDisconnect()
 void tst_RigLink::transmitWhileOfflineIsDropped()
 {
     RigctldServer server;
-    auto omniRig = makeLink(server.endpoint(), RigEndpoint {});
+    auto omniRig = makeLink(server.endpoint());
     EventRecorder recorder(omniRig.get());
     omniRig->Connect();
     QTRY_COMPARE(omniRig->Rig1()->Status(), int(rsPortBusy));
@@ -178,7 +169,7 @@ void tst_RigLink::rawCommandsDoNotHoldUpPtt()
     // The dummy radio never answers raw commands.
     RigctldServer server;
     QVERIFY(server.start());
-    auto omniRig = makeLink(server.endpoint(), RigEndpoint {});
+    auto omniRig = makeLink(server.endpoint());
     EventRecorder recorder(omniRig.get());
     omniRig->Connect();
     QTRY_COMPARE(omniRig->Rig1()->Status(), int(rsOnline));
