@@ -6,8 +6,6 @@
 
 #include <memory>
 
-class TCustomComPort;
-
 // A drop-down list (no free typing) bound to one setting of a serial port. A pick is
 // remembered and written to the port by ApplyChoice, or at once with AutoApply.
 class TComComboBox : public QComboBox {

@@ -4,6 +4,7 @@
 // port's current value and writes the chosen value back.
 
 #include "serial/ComTypes.h"
+#include "serial/CustomComPort.h"
 
 #include <QPointer>
 #include <QString>
@@ -13,7 +14,6 @@
 #include <functional>
 
 class QComboBox;
-class TCustomComPort;
 
 enum TComProperty : std::uint8_t {
     cpNone,

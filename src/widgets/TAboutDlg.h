@@ -1,12 +1,13 @@
 #pragma once
 
+#include "widgets/TAboutBox.h"
+
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
 class QWidget;
-class TAboutBox;
 
 // Holds the About texts and icon for the life of the window and shows a fresh About box
 // on request.
