@@ -79,7 +79,7 @@ private:
     bool Wants(TComEvent event) const { return m_events.Contains(event); }
     void CloseHandles();
     void WatchModemLines();
-    void ModemWaiterBody(int mask);
+    void ModemWaiterBody(int mask, serial_icounter_struct seen, int seenLines);
     void StopModemWaiter();
     void CheckErrors(TComEvents& batch);
     void CheckLines(TComEvents& batch);
@@ -173,12 +173,28 @@ void PosixEventSource::WatchModemLines()
     if (Wants(evRLSD))
         mask |= TIOCM_CD;
     WakeSignal();
-    m_waiter = std::thread([this, mask] { ModemWaiterBody(mask); });
+    m_waiter = std::thread([this, mask, counts = m_lineCounts, lines = m_lines] {
+        ModemWaiterBody(mask, counts, lines);
+    });
 }
 
-void PosixEventSource::ModemWaiterBody(int mask)
+void PosixEventSource::ModemWaiterBody(int mask, serial_icounter_struct seen, int seenLines)
 {
+    // The kernel's wait only sees changes made after it began: look for changes made since
+    // the last look (or since the source was made) before each wait.
     while (!m_waiterStop.load()) {
+        serial_icounter_struct counts {};
+        int lines = 0;
+        const bool moved = m_haveLineCounts
+            ? ioctl(m_fd, TIOCGICOUNT, &counts) == 0
+                && (counts.cts != seen.cts || counts.dsr != seen.dsr || counts.rng != seen.rng
+                    || counts.dcd != seen.dcd)
+            : ioctl(m_fd, TIOCMGET, &lines) == 0 && ((lines ^ seenLines) & mask) != 0;
+        if (moved) {
+            seen = counts;
+            seenLines = lines;
+            Signal(m_modemFd);
+        }
         if (ioctl(m_fd, TIOCMIWAIT, mask) == 0) {
             Signal(m_modemFd);
             continue;
