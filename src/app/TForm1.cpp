@@ -7,6 +7,7 @@
 #include "SelectionSlider.h"
 #include "SingleInstance.h"
 
+#include "serial/ComPort.h"
 #include "widgets/TAboutBox.h" // TAboutDlg.h needs the complete type
 #include "widgets/TAboutDlg.h"
 
@@ -67,6 +68,23 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
     if (auto* boxes = dynamic_cast<DialogMessageBoxes*>(options.messages))
         boxes->setParent(this);
     buildLayout();
+
+    // The port as the window's form holds it: COM1, 9600 bit/s, 8N1, no flow control, DTR and
+    // RTS driven by keying only, every line event watched.
+    m_comPort = new TComPort(this);
+    m_comPort->setObjectName(QStringLiteral("ComPort"));
+    m_comPort->SetPort(QStringLiteral("COM1"));
+    m_comPort->SetBaudRate(br9600);
+    m_comPort->SetDataBits(dbEight);
+    m_comPort->Parity().SetBits(prNone);
+    m_comPort->SetStopBits(sbOneStopBit);
+    m_comPort->FlowControl().SetFlowControl(fcNone);
+    m_comPort->FlowControl().SetControlDTR(dtrDisable);
+    m_comPort->FlowControl().SetControlRTS(rtsDisable);
+    m_comPort->SetEvents(AllComEvents);
+    m_comPort->OnError = [this](QObject*, TComErrors) { guarded([this] { ComPortError(); }); };
+    // Failures the serial component cannot hand to a caller reach the same report.
+    SetApplicationErrorReport([this](const QString& text) { m_errorReport->show(text); });
 }
 
 TForm1::~TForm1()
@@ -74,6 +92,7 @@ TForm1::~TForm1()
     // Whatever ends the window, transmit is not left on.
     if (!m_closed)
         FormClose();
+    SetApplicationErrorReport({});
 }
 
 void TForm1::buildLayout()

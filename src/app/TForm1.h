@@ -28,6 +28,7 @@ class QTimer;
 class SelectionSlider;
 class SingleInstance;
 class TAboutDlg;
+class TComPort;
 
 // What the window is started with.
 struct TForm1Options {
@@ -99,6 +100,7 @@ public:
     void Rig2ButtonClick();
     void RigUpdateStatus();
     void CATTimerTimer();
+    void ComPortError();
 
     // Menus, tray and settings actions.
     void SystemCommand(int command);
@@ -122,6 +124,7 @@ public:
     QSystemTrayIcon* TrayIcon() const { return m_trayIcon; }
     QString TrayTip() const { return m_trayTip; }
     TAboutDlg* AboutDlg() const { return m_aboutDlg; }
+    TComPort& ComPort() { return *m_comPort; }
     ErrorReport& Errors() { return *m_errorReport; }
 
     // The application's icon (window, tray and About box).
@@ -193,8 +196,9 @@ private:
     QString m_trayTip;
     TAboutDlg* m_aboutDlg = nullptr;
 
-    // Engine state.
+    // Devices.
     std::unique_ptr<AudioEngine> m_audio;
+    TComPort* m_comPort = nullptr;
     VoxDetector m_detector;
     QElapsedTimer m_clock;
     bool m_running = false;

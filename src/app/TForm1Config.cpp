@@ -3,6 +3,8 @@
 
 #include "SelectionSlider.h"
 
+#include "serial/ComPort.h"
+
 #include <QDir>
 
 void TForm1::ReadConfiguration()
@@ -21,13 +23,18 @@ void TForm1::ReadConfiguration()
 
 void TForm1::ApplySerialSettings()
 {
-    // Filled in with the serial component: speed, port name, DTR and RTS left to keying.
+    m_comPort->SetBaudRate(BaudRateFromSpeed(SpeedFromBaudSetting(m_settings.BaudRate)));
+    m_comPort->SetPort(m_settings.ComPort);
+    // The two lines are driven by keying alone.
+    m_comPort->FlowControl().SetControlDTR(dtrDisable);
+    m_comPort->FlowControl().SetControlRTS(rtsDisable);
 }
 
 void TForm1::WriteINI()
 {
     m_settings.Gain = m_gainTrack->value();
     m_settings.Delay = m_trackDelay->value();
-    m_settings.ComPort = SerialPortName();
+    m_settings.ComPort = m_comPort->Port();
+    m_settings.BaudRate = BaudRateSpeed(m_comPort->BaudRate());
     ::WriteINI(m_settings);
 }

@@ -4,6 +4,8 @@
 
 #include "LampWidget.h"
 
+#include "serial/ComPort.h"
+
 #include <QPushButton>
 
 void TForm1::SetTX(bool on)
@@ -36,7 +38,16 @@ void TForm1::ConnectRigs()
 {
 }
 
+void TForm1::ComPortError()
+{
+    // A line error drops both lines at once; the next keying tick raises them again.
+    if (m_comPort->Connected()) {
+        m_comPort->SetDTRState(false);
+        m_comPort->SetRTSState(false);
+    }
+}
+
 QString TForm1::SerialPortName() const
 {
-    return m_settings.ComPort;
+    return m_comPort->Port();
 }

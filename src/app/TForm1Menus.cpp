@@ -3,6 +3,8 @@
 
 #include "MessageBoxes.h"
 
+#include "serial/ComPort.h" // ComSetupForm.h needs the complete port type
+#include "serial/ComSetupForm.h"
 #include "widgets/TAboutBox.h" // TAboutDlg.h needs the complete type
 #include "widgets/TAboutDlg.h"
 #include "widgets/TForm2.h"
@@ -155,7 +157,8 @@ void TForm1::TrayActivated(int reason)
 
 void TForm1::CommSettingsButtonClick()
 {
-    // The serial settings dialog comes with the serial component; the tail runs either way.
+    // Confirmed or cancelled, the settings are written and the engine restarts with them.
+    RunSettingsDialog(*m_comPort, this);
     WriteINI();
     ShowMode();
     PowerCycle();

@@ -7,6 +7,8 @@
 #include "PaintBox.h"
 #include "SelectionSlider.h"
 
+#include "serial/ComPort.h"
+
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
@@ -163,11 +165,30 @@ void TForm1::RenderFrame(const float* snapshot)
     m_paintFrame->update();
 }
 
+namespace {
+
+// The two messages of a serial port that fails to open or close; the engine stays as it was
+// switched.
+template <typename Operation> void serialStep(IMessageBoxes& messages, Operation operation)
+{
+    try {
+        operation();
+    } catch (const EComPort&) {
+        messages.message(QStringLiteral("Defined COM Port not available"));
+    } catch (const std::exception&) {
+        messages.message(QStringLiteral("Serial port Error"));
+    }
+}
+
+} // namespace
+
 void TForm1::OpenSerialPort()
 {
-    // Filled in with the serial component.
+    if (!m_comPort->Connected())
+        serialStep(m_messages, [this] { m_comPort->OpenPort(); });
 }
 
 void TForm1::CloseSerialPort()
 {
+    serialStep(m_messages, [this] { m_comPort->ClosePort(); });
 }

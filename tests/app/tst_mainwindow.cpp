@@ -6,6 +6,7 @@
 #include "app/SelectionSlider.h"
 #include "app/TForm1.h"
 #include "core/IniProfile.h"
+#include "serial/ComPort.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -21,6 +22,8 @@
 
 #include <csignal>
 #include <memory>
+#include <pty.h>
+#include <unistd.h>
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -48,12 +51,15 @@ private slots:
     void exitCancelledLeavesEverythingRunning();
     void exitWritesTheConfiguration();
     void configurationFileFromCommandLine();
+    void serialPortFollowsTheEngine();
+    void baudRateRoundTrip_data();
+    void baudRateRoundTrip();
     void everyWayOutReleasesTransmit_data();
     void everyWayOutReleasesTransmit();
     void delayBandFollowsTheSlider();
 
 private:
-    TForm1* start(const QStringList& arguments = {});
+    TForm1* start(const QStringList& arguments = {}, bool keepMessages = false);
     template <typename T> T* child(const char* name) const
     {
         T* widget = m_form->findChild<T*>(QLatin1String(name));
@@ -98,7 +104,7 @@ void TestMainWindow::cleanup()
     m_dir.reset();
 }
 
-TForm1* TestMainWindow::start(const QStringList& arguments)
+TForm1* TestMainWindow::start(const QStringList& arguments, bool keepMessages)
 {
     TForm1Options options;
     options.arguments = QStringList { QStringLiteral("vokey") } + arguments;
@@ -107,6 +113,8 @@ TForm1* TestMainWindow::start(const QStringList& arguments)
     m_form = std::make_unique<TForm1>(options);
     if (!m_form->FormCreate())
         return nullptr;
+    if (!keepMessages) // the notice that the default port COM1 names no device here
+        m_boxes.boxes.clear();
     return m_form.get();
 }
 
@@ -118,7 +126,7 @@ void TestMainWindow::writeConfig(const QString& file, const QList<QPair<QString,
 
 void TestMainWindow::startsInEmptyDirectory()
 {
-    TForm1* form = start();
+    TForm1* form = start({}, true);
     QVERIFY(form);
     QCOMPARE(form->StatusText(), QStringLiteral("Soundcard:-1 Default Serial:COM1"));
     QCOMPARE(child<QLabel>("Rig1Name")->text(), QStringLiteral("N/A"));
@@ -138,7 +146,9 @@ void TestMainWindow::startsInEmptyDirectory()
     QVERIFY(child<QTimer>("TimerRender")->isActive());
     QCOMPARE(child<QTimer>("CATTimer")->interval(), 500);
     QVERIFY(child<QTimer>("CATTimer")->isActive());
-    QVERIFY(m_boxes.boxes.isEmpty());
+    // The default port COM1 names no device here.
+    QCOMPARE(m_boxes.texts(), QStringList { "Defined COM Port not available" });
+    QCOMPARE(m_boxes.boxes[0].kind, QStringLiteral("message"));
     // The configuration is written by Exit and the settings actions only.
     QVERIFY(!QFile::exists(path("VOKEY.INI")));
     // The log starts with the settings header.
@@ -348,7 +358,8 @@ void TestMainWindow::windowMenuOpensOutsideControls()
     // keyboard menu request to the focus widget (the offscreen platform does not, so the
     // request is sent as the platform would send it).
     auto* slider = child<SelectionSlider>("GainTrack");
-    QContextMenuEvent request(QContextMenuEvent::Keyboard, slider->rect().center());
+    QContextMenuEvent request(QContextMenuEvent::Keyboard, slider->rect().center(),
+        slider->mapToGlobal(slider->rect().center()));
     QApplication::sendEvent(slider, &request);
     QTRY_VERIFY(menu->isVisible());
     menu->hide();
@@ -359,7 +370,7 @@ void TestMainWindow::cancelledSettingsActionWritesAndCycles_data()
     QTest::addColumn<QString>("action");
     QTest::addColumn<bool>("dialog");
     QTest::newRow("Soundcard") << "Soundcard" << true;
-    QTest::newRow("COM Settings") << "COM Settings" << false;
+    QTest::newRow("COM Settings") << "COM Settings" << true;
 }
 
 void TestMainWindow::cancelledSettingsActionWritesAndCycles()
@@ -373,7 +384,8 @@ void TestMainWindow::cancelledSettingsActionWritesAndCycles()
     if (dialog)
         closeNextModal(false);
     findAction(m_form->PopupMenu1(), action)->trigger();
-    QVERIFY(m_boxes.boxes.isEmpty());
+    // The restart tries the port again.
+    QCOMPARE(m_boxes.texts(), QStringList { "Defined COM Port not available" });
     QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "GAIN", "?"), QStringLiteral("42"));
     QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "DEVICE", "?"), QStringLiteral("-1"));
     // Power-cycled: a new capture channel, the engine on again.
@@ -388,6 +400,7 @@ void TestMainWindow::failingWriteSkipsTheRestOfTheAction()
     // A configuration file in a directory that does not exist cannot be written.
     QVERIFY(start({ "-f", "missing/dir/vokey.ini" }));
     const quint32 channel = m_form->RecordChannel();
+    closeNextModal(false);
     findAction(m_form->PopupMenu1(), "COM Settings")->trigger();
     QCOMPARE(m_boxes.boxes.size(), 1);
     QCOMPARE(m_boxes.boxes[0].kind, QStringLiteral("report"));
@@ -395,6 +408,7 @@ void TestMainWindow::failingWriteSkipsTheRestOfTheAction()
         m_boxes.boxes[0].text.startsWith("Unable to write to "), qPrintable(m_boxes.boxes[0].text));
     QCOMPARE(m_form->RecordChannel(), channel);
     // The same failure again while the box is open: still one box.
+    closeNextModal(false);
     findAction(m_form->PopupMenu1(), "COM Settings")->trigger();
     QCOMPARE(m_boxes.boxes.size(), 1);
 
@@ -464,6 +478,52 @@ void TestMainWindow::configurationFileFromCommandLine()
     QCOMPARE(ReadProfileString(path("other.ini"), "SETTINGS", "COMPORT", "?"),
         QStringLiteral("ttyUSB7"));
     QVERIFY(!QFile::exists(path("VOKEY.INI")));
+}
+
+void TestMainWindow::serialPortFollowsTheEngine()
+{
+    int master = -1, slave = -1;
+    char name[256] = {};
+    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
+    ::close(slave);
+    writeConfig("VOKEY.INI", { { "COMPORT", QString::fromLocal8Bit(name) } });
+    QVERIFY(start({}, true));
+    QCOMPARE(m_boxes.boxes.size(), 0);
+    QVERIFY(m_form->ComPort().Connected());
+    QCOMPARE(m_form->StatusText(), "Soundcard:-1 Default Serial:" + QString::fromLocal8Bit(name));
+    // The power cycle of a settings action closes and opens it again.
+    closeNextModal(false);
+    findAction(m_form->PopupMenu1(), "COM Settings")->trigger();
+    QVERIFY(m_form->ComPort().Connected());
+    QCOMPARE(m_boxes.boxes.size(), 0);
+    m_form->ExitClick();
+    QVERIFY(!m_form->ComPort().Connected());
+    QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "COMPORT", "?"),
+        QString::fromLocal8Bit(name));
+    ::close(master);
+}
+
+void TestMainWindow::baudRateRoundTrip_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("19200") << "19200" << int(br19200) << "19200";
+    QTest::newRow("1200") << "1200" << int(br1200) << "1200";
+    QTest::newRow("14400 runs at 4800") << "14400" << int(br4800) << "4800";
+    QTest::newRow("not a number") << "fast" << int(br4800) << "4800";
+}
+
+void TestMainWindow::baudRateRoundTrip()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, speed);
+    QFETCH(QString, written);
+    writeConfig("VOKEY.INI", { { "BAUDRATE", stored } });
+    QVERIFY(start());
+    QCOMPARE(int(m_form->ComPort().BaudRate()), speed);
+    m_form->ExitClick();
+    QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "BAUDRATE", "?"), written);
 }
 
 void TestMainWindow::everyWayOutReleasesTransmit_data()
