@@ -20,8 +20,8 @@ constexpr int kFailurePauseMs = 250;
 struct TComThread::Context : std::enable_shared_from_this<TComThread::Context> {
     enum class State { Idle, Pending, Running, Done };
 
-    Context(TCustomComPort* port, std::unique_ptr<SerialEventSource> source,
-        TSyncMethod syncMethod, std::uint64_t opening)
+    Context(TCustomComPort* port, std::unique_ptr<SerialEventSource> source, TSyncMethod syncMethod,
+        std::uint64_t opening)
         : port(port)
         , source(std::move(source))
         , syncMethod(syncMethod)

@@ -3,8 +3,8 @@
 #include <array>
 
 namespace {
-constexpr std::array<std::int32_t, 16> kSpeeds = { 0, 110, 300, 600, 1200, 2400, 4800, 9600,
-    14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000 };
+constexpr std::array<std::int32_t, 16> kSpeeds = { 0, 110, 300, 600, 1200, 2400, 4800, 9600, 14400,
+    19200, 38400, 56000, 57600, 115200, 128000, 256000 };
 }
 
 std::int32_t BaudRateSpeed(TBaudRate rate)

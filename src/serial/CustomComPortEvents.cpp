@@ -9,8 +9,8 @@
 namespace {
 // The order in which the steps of one batch run: errors first, since the receive step's
 // queue query must not be taken for the errors' report.
-constexpr TComEvent kDeliveryOrder[] = { evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS,
-    evDSR, evRxFlag, evRLSD, evRx80Full };
+constexpr TComEvent kDeliveryOrder[]
+    = { evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full };
 } // namespace
 
 // Device operations
@@ -176,21 +176,63 @@ void Call(const Handler& handler, QObject* sender, Args... args)
 }
 } // namespace
 
-void TCustomComPort::NotifyAfterClose() { Call(OnAfterClose, this); }
-void TCustomComPort::NotifyAfterOpen() { Call(OnAfterOpen, this); }
-void TCustomComPort::NotifyBeforeClose() { Call(OnBeforeClose, this); }
-void TCustomComPort::NotifyBeforeOpen() { Call(OnBeforeOpen, this); }
-void TCustomComPort::NotifyRxChar(std::int32_t count) { Call(OnRxChar, this, count); }
+void TCustomComPort::NotifyAfterClose()
+{
+    Call(OnAfterClose, this);
+}
+void TCustomComPort::NotifyAfterOpen()
+{
+    Call(OnAfterOpen, this);
+}
+void TCustomComPort::NotifyBeforeClose()
+{
+    Call(OnBeforeClose, this);
+}
+void TCustomComPort::NotifyBeforeOpen()
+{
+    Call(OnBeforeOpen, this);
+}
+void TCustomComPort::NotifyRxChar(std::int32_t count)
+{
+    Call(OnRxChar, this, count);
+}
 void TCustomComPort::NotifyRxBuf(const void* buffer, std::int32_t count)
 {
     Call(OnRxBuf, this, buffer, count);
 }
-void TCustomComPort::NotifyTxEmpty() { Call(OnTxEmpty, this); }
-void TCustomComPort::NotifyBreak() { Call(OnBreak, this); }
-void TCustomComPort::NotifyRing() { Call(OnRing, this); }
-void TCustomComPort::NotifyRxFlag() { Call(OnRxFlag, this); }
-void TCustomComPort::NotifyCTSChange(bool onOff) { Call(OnCTSChange, this, onOff); }
-void TCustomComPort::NotifyDSRChange(bool onOff) { Call(OnDSRChange, this, onOff); }
-void TCustomComPort::NotifyError(TComErrors errors) { Call(OnError, this, errors); }
-void TCustomComPort::NotifyRLSDChange(bool onOff) { Call(OnRLSDChange, this, onOff); }
-void TCustomComPort::NotifyRx80Full() { Call(OnRx80Full, this); }
+void TCustomComPort::NotifyTxEmpty()
+{
+    Call(OnTxEmpty, this);
+}
+void TCustomComPort::NotifyBreak()
+{
+    Call(OnBreak, this);
+}
+void TCustomComPort::NotifyRing()
+{
+    Call(OnRing, this);
+}
+void TCustomComPort::NotifyRxFlag()
+{
+    Call(OnRxFlag, this);
+}
+void TCustomComPort::NotifyCTSChange(bool onOff)
+{
+    Call(OnCTSChange, this, onOff);
+}
+void TCustomComPort::NotifyDSRChange(bool onOff)
+{
+    Call(OnDSRChange, this, onOff);
+}
+void TCustomComPort::NotifyError(TComErrors errors)
+{
+    Call(OnError, this, errors);
+}
+void TCustomComPort::NotifyRLSDChange(bool onOff)
+{
+    Call(OnRLSDChange, this, onOff);
+}
+void TCustomComPort::NotifyRx80Full()
+{
+    Call(OnRx80Full, this);
+}

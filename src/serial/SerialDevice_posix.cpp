@@ -18,19 +18,19 @@
 namespace serial_posix {
 
 namespace {
-std::atomic<std::uint64_t> g_calls { 0 };
+    std::atomic<std::uint64_t> g_calls { 0 };
 
-std::int64_t NowMs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
+    std::int64_t NowMs()
+    {
+        timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    }
 
-bool NoSuchFeature(int error)
-{
-    return error == ENOTTY || error == EINVAL;
-}
+    bool NoSuchFeature(int error)
+    {
+        return error == ENOTTY || error == EINVAL;
+    }
 } // namespace
 
 void CountCall()

@@ -14,53 +14,53 @@ namespace serial_posix {
 
 namespace {
 
-struct SpeedCode {
-    std::int32_t speed;
-    unsigned code;
-};
+    struct SpeedCode {
+        std::int32_t speed;
+        unsigned code;
+    };
 
-constexpr SpeedCode kSpeedCodes[] = { { 50, B50 }, { 75, B75 }, { 110, B110 }, { 134, B134 },
-    { 150, B150 }, { 200, B200 }, { 300, B300 }, { 600, B600 }, { 1200, B1200 },
-    { 1800, B1800 }, { 2400, B2400 }, { 4800, B4800 }, { 9600, B9600 }, { 19200, B19200 },
-    { 38400, B38400 }, { 57600, B57600 }, { 115200, B115200 }, { 230400, B230400 },
-    { 460800, B460800 }, { 500000, B500000 }, { 576000, B576000 }, { 921600, B921600 },
-    { 1000000, B1000000 }, { 1152000, B1152000 }, { 1500000, B1500000 },
-    { 2000000, B2000000 }, { 2500000, B2500000 }, { 3000000, B3000000 },
-    { 3500000, B3500000 }, { 4000000, B4000000 } };
+    constexpr SpeedCode kSpeedCodes[] = { { 50, B50 }, { 75, B75 }, { 110, B110 }, { 134, B134 },
+        { 150, B150 }, { 200, B200 }, { 300, B300 }, { 600, B600 }, { 1200, B1200 },
+        { 1800, B1800 }, { 2400, B2400 }, { 4800, B4800 }, { 9600, B9600 }, { 19200, B19200 },
+        { 38400, B38400 }, { 57600, B57600 }, { 115200, B115200 }, { 230400, B230400 },
+        { 460800, B460800 }, { 500000, B500000 }, { 576000, B576000 }, { 921600, B921600 },
+        { 1000000, B1000000 }, { 1152000, B1152000 }, { 1500000, B1500000 }, { 2000000, B2000000 },
+        { 2500000, B2500000 }, { 3000000, B3000000 }, { 3500000, B3500000 },
+        { 4000000, B4000000 } };
 
-unsigned SpeedCodeOf(std::int32_t speed)
-{
-    for (const auto& entry : kSpeedCodes) {
-        if (entry.speed == speed)
-            return entry.code;
+    unsigned SpeedCodeOf(std::int32_t speed)
+    {
+        for (const auto& entry : kSpeedCodes) {
+            if (entry.speed == speed)
+                return entry.code;
+        }
+        return BOTHER;
     }
-    return BOTHER;
-}
 
-constexpr unsigned kSizes[] = { CS5, CS6, CS7, CS8 };
+    constexpr unsigned kSizes[] = { CS5, CS6, CS7, CS8 };
 
-// What a Linux tty cannot do fails rather than being set to something else.
-bool Possible(const SerialLineSettings& s)
-{
-    if (s.baudRate <= 0 || s.dataBits < 5 || s.dataBits > 8)
-        return false;
-    // The UART makes one and a half stop bits from CSTOPB with five data bits only, and
-    // then it cannot make two.
-    if (s.stopBits == sbOne5StopBits && s.dataBits != 5)
-        return false;
-    if (s.stopBits == sbTwoStopBits && s.dataBits == 5)
-        return false;
-    if (s.controlDTR == dtrHandshake || s.controlRTS == rtsToggle)
-        return false;
-    // CRTSCTS couples CTS output flow with RTS input handshaking: one without the other
-    // does not exist.
-    if ((s.controlRTS == rtsHandshake) != s.outCTSFlow)
-        return false;
-    // A byte with a parity error reads as NUL; no other replacement exists.
-    if (s.parityCheck && s.replaceErrors && s.replaceChar != 0)
-        return false;
-    return true;
-}
+    // What a Linux tty cannot do fails rather than being set to something else.
+    bool Possible(const SerialLineSettings& s)
+    {
+        if (s.baudRate <= 0 || s.dataBits < 5 || s.dataBits > 8)
+            return false;
+        // The UART makes one and a half stop bits from CSTOPB with five data bits only, and
+        // then it cannot make two.
+        if (s.stopBits == sbOne5StopBits && s.dataBits != 5)
+            return false;
+        if (s.stopBits == sbTwoStopBits && s.dataBits == 5)
+            return false;
+        if (s.controlDTR == dtrHandshake || s.controlRTS == rtsToggle)
+            return false;
+        // CRTSCTS couples CTS output flow with RTS input handshaking: one without the other
+        // does not exist.
+        if ((s.controlRTS == rtsHandshake) != s.outCTSFlow)
+            return false;
+        // A byte with a parity error reads as NUL; no other replacement exists.
+        if (s.parityCheck && s.replaceErrors && s.replaceChar != 0)
+            return false;
+        return true;
+    }
 
 } // namespace
 

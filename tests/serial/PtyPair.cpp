@@ -52,7 +52,8 @@ void PtyPair::HangUp()
 std::set<int> ThreadIds()
 {
     std::set<int> ids;
-    const auto entries = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const auto entries
+        = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& entry : entries)
         ids.insert(entry.toInt());
     return ids;

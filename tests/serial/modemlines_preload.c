@@ -219,8 +219,10 @@ static int modem_wait(struct device* d, int mask)
     const struct serial_icounter_struct was = d->counts;
     for (;;) {
         const struct serial_icounter_struct* now = &d->counts;
-        if (((mask & TIOCM_CTS) && now->cts != was.cts) || ((mask & TIOCM_DSR) && now->dsr != was.dsr)
-            || ((mask & TIOCM_RNG) && now->rng != was.rng) || ((mask & TIOCM_CD) && now->dcd != was.dcd))
+        if (((mask & TIOCM_CTS) && now->cts != was.cts)
+            || ((mask & TIOCM_DSR) && now->dsr != was.dsr)
+            || ((mask & TIOCM_RNG) && now->rng != was.rng)
+            || ((mask & TIOCM_CD) && now->dcd != was.dcd))
             return 0;
         const uint32_t generation = __atomic_load_n(&d->generation, __ATOMIC_SEQ_CST);
         pthread_mutex_unlock(&g_mutex);
@@ -347,8 +349,8 @@ int modemlines_set_inputs(const char* path, int bits)
     return 0;
 }
 
-int modemlines_add_errors(const char* path, int frame, int parity, int overrun, int brk,
-    int buf_overrun)
+int modemlines_add_errors(
+    const char* path, int frame, int parity, int overrun, int brk, int buf_overrun)
 {
     const dev_t rdev = pty_of_path(path);
     if (!rdev)

@@ -75,8 +75,8 @@ void TestComPort::openAndCloseRunTheirEventsInOrder()
     QVERIFY(port.Connected());
     port.ClosePort();
     QVERIFY(!port.Connected());
-    const QStringList expected = { "before-open", "after-open", "cts 0", "dsr 0", "rlsd 0",
-        "cts 0", "dsr 0", "rlsd 0", "before-close", "after-close" };
+    const QStringList expected = { "before-open", "after-open", "cts 0", "dsr 0", "rlsd 0", "cts 0",
+        "dsr 0", "rlsd 0", "before-close", "after-close" };
     QCOMPARE(seen, expected);
 }
 
@@ -132,8 +132,8 @@ void TestComPort::secondOpenOfTheSameDeviceFails()
 
 void TestComPort::missingDeviceFailsWithErrno()
 {
-    for (const QString& name : { QStringLiteral("vokey-no-such-tty"),
-             QStringLiteral("/tmp/vokey-no-such-dir/tty") }) {
+    for (const QString& name :
+        { QStringLiteral("vokey-no-such-tty"), QStringLiteral("/tmp/vokey-no-such-dir/tty") }) {
         TComPort port;
         port.SetPort(name);
         try {
@@ -142,7 +142,8 @@ void TestComPort::missingDeviceFailsWithErrno()
         } catch (const EComPort& error) {
             QCOMPARE(error.ReasonCode(), 1);
             QCOMPARE(error.SystemErrorCode(), ENOENT);
-            QCOMPARE(error.Message(), QStringLiteral("Unable to open com port (win error code: 2)"));
+            QCOMPARE(
+                error.Message(), QStringLiteral("Unable to open com port (win error code: 2)"));
         }
         QVERIFY(!port.Connected());
     }
@@ -165,17 +166,16 @@ void TestComPort::settingsReachTheDevice_data()
     const unsigned input = IxOn | IxOff | InPck;
     QTest::newRow("defaults") << Setup([](TComPort&) {}) << 9600u << (frame | HupCl) << HupCl
                               << input << 0u;
-    QTest::newRow("1200") << Setup([](TComPort& p) { p.SetBaudRate(br1200); }) << 1200u << 0u
-                          << 0u << 0u << 0u;
+    QTest::newRow("1200") << Setup([](TComPort& p) { p.SetBaudRate(br1200); }) << 1200u << 0u << 0u
+                          << 0u << 0u;
     QTest::newRow("19200") << Setup([](TComPort& p) { p.SetBaudRate(br19200); }) << 19200u << 0u
                            << 0u << 0u << 0u;
-    QTest::newRow("14400 (no B constant)")
-        << Setup([](TComPort& p) { p.SetBaudRate(br14400); }) << 14400u << CBaud << Bother << 0u
-        << 0u;
-    QTest::newRow("256000") << Setup([](TComPort& p) { p.SetBaudRate(br256000); }) << 256000u
-                            << 0u << 0u << 0u << 0u;
-    QTest::newRow("custom default") << Setup([](TComPort& p) { p.SetBaudRate(brCustom); })
-                                    << 9600u << 0u << 0u << 0u << 0u;
+    QTest::newRow("14400 (no B constant)") << Setup([](TComPort& p) { p.SetBaudRate(br14400); })
+                                           << 14400u << CBaud << Bother << 0u << 0u;
+    QTest::newRow("256000") << Setup([](TComPort& p) { p.SetBaudRate(br256000); }) << 256000u << 0u
+                            << 0u << 0u << 0u;
+    QTest::newRow("custom default")
+        << Setup([](TComPort& p) { p.SetBaudRate(brCustom); }) << 9600u << 0u << 0u << 0u << 0u;
     QTest::newRow("custom 31250") << Setup([](TComPort& p) {
         p.SetBaudRate(brCustom);
         p.SetCustomBaudRate(31250);
@@ -192,8 +192,7 @@ void TestComPort::settingsReachTheDevice_data()
     QTest::newRow("1.5 stop bits with 5 data bits") << Setup([](TComPort& p) {
         p.SetDataBits(dbFive);
         p.SetStopBits(sbOne5StopBits);
-    }) << 9600u << CStopB << CStopB
-                                                    << 0u << 0u;
+    }) << 9600u << CStopB << CStopB << 0u << 0u;
     QTest::newRow("hardware flow")
         << Setup([](TComPort& p) { p.FlowControl().SetFlowControl(fcHardware); }) << 9600u
         << CrtsCts << CrtsCts << 0u << 0u;
@@ -208,8 +207,7 @@ void TestComPort::settingsReachTheDevice_data()
     QTest::newRow("parity check with replace") << Setup([](TComPort& p) {
         p.Parity().SetCheck(true);
         p.Parity().SetReplace(true);
-    }) << 9600u << 0u << 0u << InPck
-                                               << InPck;
+    }) << 9600u << 0u << 0u << InPck << InPck;
 }
 
 void TestComPort::settingsReachTheDevice()
@@ -253,8 +251,9 @@ void TestComPort::refusedSettings_data()
     }) << EINVAL;
     QTest::newRow("DTR handshake")
         << Setup([](TComPort& p) { p.FlowControl().SetControlDTR(dtrHandshake); }) << EINVAL;
-    QTest::newRow("RTS toggle")
-        << Setup([](TComPort& p) { p.FlowControl().SetControlRTS(rtsToggle); }) << EINVAL;
+    QTest::newRow("RTS toggle") << Setup([](TComPort& p) {
+        p.FlowControl().SetControlRTS(rtsToggle);
+    }) << EINVAL;
     QTest::newRow("RTS handshake without CTS flow")
         << Setup([](TComPort& p) { p.FlowControl().SetControlRTS(rtsHandshake); }) << EINVAL;
     QTest::newRow("custom speed 0") << Setup([](TComPort& p) {
@@ -417,7 +416,8 @@ void TestComPort::windowSyncReportsHandlerErrorsAndGoesOn()
     QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 10000);
     SetApplicationErrorReport(nullptr);
     QCOMPARE(reported.size(), 2);
-    QCOMPARE(reported.first(), QStringLiteral("ClearCommError function failed (win error code: 5)"));
+    QCOMPARE(
+        reported.first(), QStringLiteral("ClearCommError function failed (win error code: 5)"));
 }
 
 void TestComPort::closeWhileDataKeepsArriving()
@@ -520,8 +520,8 @@ void TestComPort::closeAfterHangUp()
     QVERIFY(tid);
     pty.HangUp();
     // The failing device does not keep the thread busy: it sleeps between looks.
-    QTRY_VERIFY_WITH_TIMEOUT(BlockingSyscall(tid) == SYS_poll || BlockingSyscall(tid) == SYS_ppoll,
-        10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        BlockingSyscall(tid) == SYS_poll || BlockingSyscall(tid) == SYS_ppoll, 10000);
     port.ClosePort();
     QVERIFY(!port.Connected());
     QCOMPARE(calls, 0);

@@ -96,12 +96,12 @@ void TestComPortProperties::closedPortMakesNoDeviceCall_data()
     QTest::newRow("BaudRate") << Setup([](TComPort& p) { p.SetBaudRate(br1200); });
     QTest::newRow("CustomBaudRate") << Setup([](TComPort& p) { p.SetCustomBaudRate(31250); });
     QTest::newRow("Port") << Setup([](TComPort& p) { p.SetPort("ttyUSB7"); });
-    QTest::newRow("ControlDTR")
-        << Setup([](TComPort& p) { p.FlowControl().SetControlDTR(dtrEnable); });
-    QTest::newRow("ControlRTS")
-        << Setup([](TComPort& p) { p.FlowControl().SetControlRTS(rtsEnable); });
-    QTest::newRow("FlowControl")
-        << Setup([](TComPort& p) { p.FlowControl().SetFlowControl(fcHardware); });
+    QTest::newRow("ControlDTR") << Setup(
+        [](TComPort& p) { p.FlowControl().SetControlDTR(dtrEnable); });
+    QTest::newRow("ControlRTS") << Setup(
+        [](TComPort& p) { p.FlowControl().SetControlRTS(rtsEnable); });
+    QTest::newRow("FlowControl") << Setup(
+        [](TComPort& p) { p.FlowControl().SetFlowControl(fcHardware); });
     QTest::newRow("Parity") << Setup([](TComPort& p) { p.Parity().SetBits(prEven); });
     QTest::newRow("StopBits") << Setup([](TComPort& p) { p.SetStopBits(sbTwoStopBits); });
     QTest::newRow("DataBits") << Setup([](TComPort& p) { p.SetDataBits(dbSeven); });
@@ -131,20 +131,18 @@ void TestComPortProperties::openPortAppliesChangesOnly_data()
     QTest::newRow("new BaudRate") << Setup([](TComPort& p) { p.SetBaudRate(br4800); }) << 1;
     QTest::newRow("same CustomBaudRate")
         << Setup([](TComPort& p) { p.SetCustomBaudRate(9600); }) << 0;
-    QTest::newRow("same StopBits")
-        << Setup([](TComPort& p) { p.SetStopBits(sbOneStopBit); }) << 0;
+    QTest::newRow("same StopBits") << Setup([](TComPort& p) { p.SetStopBits(sbOneStopBit); }) << 0;
     QTest::newRow("new DataBits") << Setup([](TComPort& p) { p.SetDataBits(dbSeven); }) << 1;
     QTest::newRow("same ControlDTR")
         << Setup([](TComPort& p) { p.FlowControl().SetControlDTR(dtrDisable); }) << 0;
-    QTest::newRow("same XonChar")
-        << Setup([](TComPort& p) { p.FlowControl().SetXonChar(17); }) << 0;
+    QTest::newRow("same XonChar") << Setup([](TComPort& p) { p.FlowControl().SetXonChar(17); })
+                                  << 0;
     QTest::newRow("FlowControl always")
         << Setup([](TComPort& p) { p.FlowControl().SetFlowControl(fcNone); }) << 1;
     QTest::newRow("fcCustom always")
         << Setup([](TComPort& p) { p.FlowControl().SetFlowControl(fcCustom); }) << 1;
-    QTest::newRow("DSR flow stored") << Setup([](TComPort& p) {
-        p.FlowControl().SetOutDSRFlow(true);
-    }) << 1;
+    QTest::newRow("DSR flow stored")
+        << Setup([](TComPort& p) { p.FlowControl().SetOutDSRFlow(true); }) << 1;
     QTest::newRow("same Parity.Check")
         << Setup([](TComPort& p) { p.Parity().SetCheck(false); }) << 0;
     QTest::newRow("Parity object copied") << Setup([](TComPort& p) {
@@ -440,12 +438,13 @@ void TestComPortProperties::messages()
     QCOMPARE(EComPort(12, 5).Message(),
         QStringLiteral("EscapeCommFunction function failed (win error code: 5)"));
     QCOMPARE(EComPort(23).Message(), QStringLiteral("Registry error"));
-    QCOMPARE(QString::fromStdString(ComPortMessage(2)), QStringLiteral("WriteFile function failed"));
+    QCOMPARE(
+        QString::fromStdString(ComPortMessage(2)), QStringLiteral("WriteFile function failed"));
     QVERIFY(ComPortMessage(0).empty() && ComPortMessage(24).empty());
 
     LoadComPortMessages([](const char* text) {
         return std::string(text) == " (win error code: %d)" ? " (Fehlercode %d, %d)"
-                                                             : "T:" + std::string(text);
+                                                            : "T:" + std::string(text);
     });
     // Only the first %d is the code; a stray one in a translation stays as text.
     const QString translated = EComPort(1, 13).Message();
@@ -454,7 +453,8 @@ void TestComPortProperties::messages()
         return s.rfind("T:", 0) == 0 ? s.substr(2) : std::string(" (win error code: %d)");
     });
     QCOMPARE(translated, QStringLiteral("T:Unable to open com port (Fehlercode 13, %d)"));
-    QCOMPARE(EComPort(1, 13).Message(), QStringLiteral("Unable to open com port (win error code: 13)"));
+    QCOMPARE(
+        EComPort(1, 13).Message(), QStringLiteral("Unable to open com port (win error code: 13)"));
 }
 
 void TestComPortProperties::speedTable()

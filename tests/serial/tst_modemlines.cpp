@@ -17,7 +17,7 @@ namespace {
 
 std::vector<modemlines_event> LogOf(const QString& path)
 {
-    struct stat st {};
+    struct stat st { };
     stat(path.toLocal8Bit().constData(), &st);
     std::vector<modemlines_event> events;
     for (int i = 0, size = modemlines_log_size(); i < size; ++i) {
@@ -165,7 +165,8 @@ void TestModemLines::lineErrorUnkeysOnUiThread()
     TComPort port;
     port.SetPort(m_pty->SlavePath());
     port.OnError = [&](QObject* sender, TComErrors set) {
-        onUiThread = onUiThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+        onUiThread
+            = onUiThread && QThread::currentThread() == QCoreApplication::instance()->thread();
         errors << set;
         auto* comPort = static_cast<TComPort*>(sender);
         if (comPort->Connected()) {
