@@ -14,6 +14,8 @@
 namespace {
 
 const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
+// Each start with the default port COM1, which names no device here, says so.
+const QString PortNotice = QStringLiteral("message||Defined COM Port not available\n");
 
 } // namespace
 
@@ -27,6 +29,7 @@ private slots:
     void withoutDisplaySaysHowToRun();
     void secondInstanceIsRefused();
     void startsAfterKilledInstance();
+    void installPutsEverythingInPlace();
     void exitSignalsEndWithStatusZero_data();
     void exitSignalsEndWithStatusZero();
 
@@ -92,13 +95,16 @@ bool TestVokeyProcess::startRunning(QProcess& process)
     process.start(Vokey, { "--audio-file", m_silence });
     if (!process.waitForStarted(10000))
         return false;
-    // The log's header is written after the instance lock is taken: the program runs.
-    const auto headerWritten = [this] {
+    // The log's header is written after the instance lock is taken, the port notice by the
+    // last start-up step: then the program runs.
+    const qsizetype notices = messages().count(PortNotice);
+    const auto started = [this, notices] {
         QFile log(path("VOKEY.LOG"));
-        return log.open(QIODevice::ReadOnly) && log.readAll().contains(QByteArray(41, '-'));
+        return log.open(QIODevice::ReadOnly) && log.readAll().contains(QByteArray(41, '-'))
+            && messages().count(PortNotice) > notices;
     };
     QDeadlineTimer deadline(20000);
-    while (!headerWritten()) {
+    while (!started()) {
         if (deadline.hasExpired() || process.state() != QProcess::Running)
             return false;
         QTest::qWait(20);
@@ -142,8 +148,8 @@ void TestVokeyProcess::secondInstanceIsRefused()
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QVERIFY(second.exitCode() != 0);
     QCOMPARE(messages(),
-        QStringLiteral(
-            "fatal|VOKEY (2.0) Initialization Failure|Instance of Program Already Running\n"));
+        PortNotice
+            + "fatal|VOKEY (2.0) Initialization Failure|Instance of Program Already Running\n");
 
     // The first instance's log and configuration are as they were, and it runs on.
     QVERIFY(log.open(QIODevice::ReadOnly));
@@ -163,7 +169,27 @@ void TestVokeyProcess::startsAfterKilledInstance()
 
     auto* next = m_processes.emplace_back(new QProcess);
     QVERIFY(startRunning(*next));
-    QCOMPARE(messages(), QString());
+    QCOMPARE(messages(), PortNotice + PortNotice);
+}
+
+void TestVokeyProcess::installPutsEverythingInPlace()
+{
+    QProcess install;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DESTDIR", path("root"));
+    install.setProcessEnvironment(env);
+    install.start("cmake", { "--install", VOKEY_BINARY_DIR, "--prefix", "/usr" });
+    QVERIFY(install.waitForFinished(60000));
+    QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
+    for (const char* file :
+        { "usr/bin/vokey", "usr/bin/vokey-replay", "usr/share/applications/vokey.desktop",
+            "usr/share/icons/hicolor/scalable/apps/vokey.svg" })
+        QVERIFY2(QFileInfo::exists(path("root/") + file), file);
+    QVERIFY(QFileInfo(path("root/usr/bin/vokey")).isExecutable());
+    QFile desktop(path("root/usr/share/applications/vokey.desktop"));
+    QVERIFY(desktop.open(QIODevice::ReadOnly));
+    const QByteArray entry = desktop.readAll();
+    QVERIFY(entry.contains("\nExec=vokey\n") && entry.contains("\nIcon=vokey\n"));
 }
 
 void TestVokeyProcess::exitSignalsEndWithStatusZero_data()
@@ -190,7 +216,7 @@ void TestVokeyProcess::exitSignalsEndWithStatusZero()
     QVERIFY(process->waitForFinished(10000));
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), 0);
-    QCOMPARE(messages(), QString());
+    QCOMPARE(messages(), PortNotice);
     // Ending this way does not write the configuration.
     QVERIFY(config.open(QIODevice::ReadOnly));
     QCOMPARE(config.readAll(), configBefore);
