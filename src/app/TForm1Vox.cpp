@@ -2,8 +2,10 @@
 // detector, the release timer, mute and the spectrum picture.
 #include "TForm1.h"
 
+#include "ExitSignals.h"
 #include "LampWidget.h"
 #include "MessageBoxes.h"
+#include "OpenDevice.h"
 #include "PaintBox.h"
 #include "SelectionSlider.h"
 
@@ -186,9 +188,16 @@ void TForm1::OpenSerialPort()
 {
     if (!m_comPort->Connected())
         serialStep(m_messages, [this] { m_comPort->OpenPort(); });
+    // A crash must still be able to drop DTR and RTS of the open port.
+    if (m_comPort->Connected()) {
+        const QString port = m_comPort->Port();
+        ExitSignals::setSerialHandle(
+            FindOpenDeviceDescriptor(port.startsWith('/') ? port : "/dev/" + port));
+    }
 }
 
 void TForm1::CloseSerialPort()
 {
+    ExitSignals::setSerialHandle(-1);
     serialStep(m_messages, [this] { m_comPort->ClosePort(); });
 }

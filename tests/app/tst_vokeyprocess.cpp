@@ -10,6 +10,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -30,6 +33,8 @@ private slots:
     void secondInstanceIsRefused();
     void startsAfterKilledInstance();
     void installPutsEverythingInPlace();
+    void crashDropsTheSerialLines_data();
+    void crashDropsTheSerialLines();
     void exitSignalsEndWithStatusZero_data();
     void exitSignalsEndWithStatusZero();
 
@@ -190,6 +195,56 @@ void TestVokeyProcess::installPutsEverythingInPlace()
     QVERIFY(desktop.open(QIODevice::ReadOnly));
     const QByteArray entry = desktop.readAll();
     QVERIFY(entry.contains("\nExec=vokey\n") && entry.contains("\nIcon=vokey\n"));
+}
+
+void TestVokeyProcess::crashDropsTheSerialLines_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGSEGV") << SIGSEGV;
+    QTest::newRow("SIGABRT") << SIGABRT;
+    QTest::newRow("SIGBUS") << SIGBUS;
+}
+
+void TestVokeyProcess::crashDropsTheSerialLines()
+{
+    QFETCH(int, signalNumber);
+    // The port is a pseudo-terminal; the preloaded library logs every modem-line call.
+    int master = -1, slave = -1;
+    char name[256] = {};
+    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
+    ::close(slave);
+    QFile config(path("VOKEY.INI"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("[SETTINGS]\nCOMPORT=" + QByteArray(name) + "\n");
+    config.close();
+
+    auto* process = m_processes.emplace_back(new QProcess);
+    QProcessEnvironment env = environment();
+    env.insert("LD_PRELOAD", VOKEY_LINESLOG_PRELOAD);
+    env.insert("VOKEY_LINES_LOG", path("lines.log"));
+    process->setProcessEnvironment(env);
+    process->setWorkingDirectory(m_work->path());
+    process->start(Vokey, { "--audio-file", m_silence });
+    QVERIFY(process->waitForStarted(10000));
+    // Running with the port open: the opening dropped both lines (logged). Wait until the
+    // opening's calls are all in, then the crash must add its own drop after them.
+    const auto readLines = [this] {
+        QFile file(path("lines.log"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    QString before;
+    QString previous = "none";
+    QDeadlineTimer deadline(20000);
+    while ((before = readLines()).isEmpty() || before != previous) {
+        QVERIFY(!deadline.hasExpired());
+        previous = before;
+        QTest::qWait(100);
+    }
+    ::kill(pid_t(process->processId()), signalNumber);
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitStatus(), QProcess::CrashExit);
+    QCOMPARE(readLines(), before + QStringLiteral("TIOCMBIC %1\n").arg(TIOCM_DTR | TIOCM_RTS));
+    ::close(master);
 }
 
 void TestVokeyProcess::exitSignalsEndWithStatusZero_data()
