@@ -77,7 +77,9 @@ int ApplyLineSettings(int fd, const SerialLineSettings& s)
         | IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
     tio.c_oflag &= ~OPOST;
     tio.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cc[VMIN] = 0;
+    // Reads never block (the descriptor is non-blocking); with MIN 1 an empty queue reads
+    // as EAGAIN and only a hang-up as end of file.
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
 
     tio.c_cflag &= ~(CBAUD | CIBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
