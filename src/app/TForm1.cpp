@@ -8,7 +8,6 @@
 #include "SingleInstance.h"
 
 #include "serial/ComPort.h"
-#include "widgets/TAboutBox.h" // TAboutDlg.h needs the complete type
 #include "widgets/TAboutDlg.h"
 
 #include <QCloseEvent>

@@ -3,9 +3,8 @@
 
 #include "MessageBoxes.h"
 
-#include "serial/ComPort.h" // ComSetupForm.h needs the complete port type
+#include "serial/ComPort.h"
 #include "serial/ComSetupForm.h"
-#include "widgets/TAboutBox.h" // TAboutDlg.h needs the complete type
 #include "widgets/TAboutDlg.h"
 #include "widgets/TForm2.h"
 
