@@ -28,6 +28,9 @@ void LampWidget::setColors(
 
 void LampWidget::setLitColors(const QColor& color1, const QColor& color2)
 {
+    // The rig monitor sets the colours on every refresh; only a change is drawn.
+    if (color1 == m_color1 && color2 == m_color2)
+        return;
     m_color1 = color1;
     m_color2 = color2;
     update();

@@ -287,6 +287,7 @@ void TForm1::FormClose()
     m_timerLed->stop();
     m_catTimer->stop();
     releaseBeforeExit();
+    WaitForRigRelease();
     m_audio->Stop();
     m_audio->RecordFree();
     m_audio->Free();

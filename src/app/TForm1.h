@@ -4,6 +4,7 @@
 #include "core/TLog.h"
 #include "core/VokeySettings.h"
 #include "core/VoxDetector.h"
+#include "rig/RigTypes.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -12,10 +13,12 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class ErrorReport;
 class ExitSignals;
 class IMessageBoxes;
+class IRigX;
 class LampWidget;
 class PaintBox;
 class QAction;
@@ -29,6 +32,7 @@ class SelectionSlider;
 class SingleInstance;
 class TAboutDlg;
 class TComPort;
+class TOmniRigX;
 
 // What the window is started with.
 struct TForm1Options {
@@ -42,6 +46,10 @@ struct TForm1Options {
     // Turn SIGINT, SIGTERM and SIGHUP into a close of the window (and guard the serial
     // lines on a crash). Off for windows that share a process with other windows.
     bool handleSignals = true;
+    // Time limits of the rig link; tests shorten them. Unset: the link's own.
+    std::optional<RigTimings> rigTimings;
+    // Makes the rig-control client in place of the rigctld one (a substitute server).
+    std::function<std::unique_ptr<TOmniRigX>()> makeOmniRig;
 };
 
 // The main window. It owns every other piece of the program: the capture engine, the level
@@ -50,7 +58,8 @@ struct TForm1Options {
 // PowerOn, SetTX, ...). They are spread over files along their seams:
 //   TForm1.cpp        layout, start-up, status bar, closing
 //   TForm1Vox.cpp     VOX engine: power, render tick, release, mute, spectrum
-//   TForm1Keying.cpp  keying and rig monitor (SetTX, rig selection, RigUpdateStatus)
+//   TForm1Keying.cpp  keying: SetTX, rig selection, serial errors, connecting the rigs
+//   TForm1RigMonitor.cpp  rig lamps and names, automatic follow, rig events, CAT poll
 //   TForm1Menus.cpp   window command menu, tray icon and popup menu, settings actions, Exit
 //   TForm1Config.cpp  configuration file: reading at start-up, WriteINI
 class TForm1 : public QWidget {
@@ -94,13 +103,26 @@ public:
     void TrackDelayChange();
     void RenderFrame(const float* snapshot);
 
-    // Keying and rig monitor.
+    // Keying.
     void SetTX(bool on);
     void Rig1ButtonClick();
     void Rig2ButtonClick();
-    void RigUpdateStatus();
-    void CATTimerTimer();
     void ComPortError();
+
+    // Rig monitor and CAT poll.
+    void RigUpdateStatus();
+    void RigTypeChangeEvent(TOmniRigX* ASender, int RigNumber);
+    void StatusChangeEvent(TOmniRigX* ASender, int RigNumber);
+    void ParamsChangeEvent(TOmniRigX* ASender, int RigNumber, int Params);
+    void CustomReplyEvent(
+        TOmniRigX* ASender, int RigNumber, const QByteArray& Command, const QByteArray& Reply);
+    void VisibleChangeEvent(TOmniRigX* ASender);
+    void SendFA();
+    void CATTimerTimer();
+    void ReceiveCAT(int RigNumber, const quint8* command, int commandCount, const quint8* reply,
+        int replyCount);
+    // The rig of the latest parameter or status event; null before the first.
+    IRigX* ReportedRig() const { return m_reportedRig; }
 
     // Menus, tray and settings actions.
     void SystemCommand(int command);
@@ -125,6 +147,8 @@ public:
     QString TrayTip() const { return m_trayTip; }
     TAboutDlg* AboutDlg() const { return m_aboutDlg; }
     TComPort& ComPort() { return *m_comPort; }
+    // The rig-control client; null before start-up created it.
+    TOmniRigX* OmniRig() const { return m_omniRig; }
     ErrorReport& Errors() { return *m_errorReport; }
 
     // The application's icon (window, tray and About box).
@@ -147,6 +171,14 @@ private:
 
     // Start-up steps, in TForm1Config.cpp and TForm1Keying.cpp.
     void ConnectRigs();
+    // Keying helpers, TForm1Keying.cpp.
+    IRigX* Rig(int rigNumber) const;
+    void SendRigTx(int rigNumber, bool on);
+    void SelectRigs(bool rig1, bool rig2);
+    bool TransmitsOnItsOwn(int rigNumber) const;
+    void WaitForRigRelease();
+    // Rig monitor helper, TForm1RigMonitor.cpp.
+    void UpdateRigLamp(int rigNumber);
     void ReadConfiguration();
     void ApplySerialSettings();
     QString SerialPortName() const;
@@ -199,6 +231,14 @@ private:
     // Devices.
     std::unique_ptr<AudioEngine> m_audio;
     TComPort* m_comPort = nullptr;
+    TOmniRigX* m_omniRig = nullptr; // child of the window
+    IRigX* m_reportedRig = nullptr;
+    // Per rig: whether the last transmit state this program sent it was TX, and when it last
+    // sent RX (m_clock; -1 once the rig reported receive). A rig's transmit report is only
+    // followed when it is not this program's own keying, still being reported after a
+    // release that has not arrived yet.
+    std::array<bool, 2> m_rigKeyed { false, false };
+    std::array<qint64, 2> m_rigReleasedAt { -1, -1 };
     VoxDetector m_detector;
     QElapsedTimer m_clock;
     bool m_running = false;

@@ -3,6 +3,7 @@
 
 #include "MessageBoxes.h"
 
+#include "rig/OmniRigX.h"
 #include "serial/ComPort.h"
 #include "serial/ComSetupForm.h"
 #include "widgets/TAboutDlg.h"
@@ -190,7 +191,9 @@ void TForm1::SoundcardIN1Click()
 
 void TForm1::OmniRigSettings()
 {
-    // Asks the rig-control side to show its settings; filled in with the rig link.
+    // The rig-control server shows its own settings window.
+    if (m_omniRig)
+        m_omniRig->SetDialogVisible(true);
 }
 
 void TForm1::AboutClick()

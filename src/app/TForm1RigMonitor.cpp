@@ -1,0 +1,148 @@
+// The rig monitor: each rig's lamp and model name kept in step with the rig link's events,
+// the automatic follow of a radio that transmits on its own, and the 500 ms CAT poll of both
+// radios whose replies may select the rig too.
+#include "TForm1.h"
+
+#include "LampWidget.h"
+
+#include "core/HexStr.h"
+#include "rig/OmniRigX.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include <array>
+
+namespace {
+
+constexpr int CatPollInterval = 500;
+constexpr int CatBufferSize = 1024;
+// The poll: the status read of the radios the server drives (five bytes, 00 00 00 00 FA),
+// answered with five bytes; no end marker.
+const QString CatPollCommand = QStringLiteral("00000000FA");
+constexpr int CatPollReplyLength = 5;
+constexpr quint8 CatStatusRead = 0xFA;
+
+const QColor ReceiveColor1(0, 128, 0), ReceiveColor2(0, 255, 0);
+const QColor TransmitColor1(128, 0, 0), TransmitColor2(255, 0, 0);
+
+} // namespace
+
+void TForm1::RigUpdateStatus()
+{
+    if (!m_omniRig)
+        return;
+    // Rig A first: when both report transmit, rig B ends up selected.
+    UpdateRigLamp(1);
+    UpdateRigLamp(2);
+}
+
+void TForm1::UpdateRigLamp(int rigNumber)
+{
+    LampWidget* led = rigNumber == 1 ? m_rig1Led : m_rig2Led;
+    const int readable = Rig(rigNumber)->ReadableParams();
+    const int tx = Rig(rigNumber)->Tx();
+    if (tx == PM_RX) {
+        m_rigReleasedAt[rigNumber - 1] = -1; // the release has arrived
+        if (readable & PM_RX)
+            led->setLitColors(ReceiveColor1, ReceiveColor2);
+    } else if (tx == PM_TX && Rig(rigNumber)->IsParamReadable(PM_TX)) {
+        led->setLitColors(TransmitColor1, TransmitColor2);
+        // Keying follows a radio that transmits on its own, not this program's own keying.
+        if (TransmitsOnItsOwn(rigNumber))
+            rigNumber == 1 ? Rig1ButtonClick() : Rig2ButtonClick();
+    }
+}
+
+void TForm1::ParamsChangeEvent(TOmniRigX*, int RigNumber, int)
+{
+    if (!m_omniRig)
+        return;
+    m_reportedRig = RigNumber == 1 ? m_omniRig->Rig1() : m_omniRig->Rig2();
+    const bool online = m_reportedRig->Status() == rsOnline;
+    if (RigNumber == 1 || RigNumber == 2) {
+        QLabel* name = RigNumber == 1 ? m_rig1Name : m_rig2Name;
+        LampWidget* led = RigNumber == 1 ? m_rig1Led : m_rig2Led;
+        name->setText(online ? m_reportedRig->RigType() : QStringLiteral("N/A"));
+        led->setOn(online);
+    }
+    RigUpdateStatus();
+}
+
+void TForm1::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
+{
+    if (!m_omniRig)
+        return;
+    ParamsChangeEvent(ASender, RigNumber, 0);
+    RigUpdateStatus();
+}
+
+void TForm1::RigTypeChangeEvent(TOmniRigX*, int RigNumber)
+{
+    if (!m_omniRig)
+        return;
+    if (RigNumber == 1)
+        m_rig1Name->setText(m_omniRig->Rig1()->RigType());
+    else if (RigNumber == 2)
+        m_rig2Name->setText(m_omniRig->Rig2()->RigType());
+    RigUpdateStatus();
+}
+
+void TForm1::VisibleChangeEvent(TOmniRigX*)
+{
+    RigUpdateStatus();
+}
+
+void TForm1::SendFA()
+{
+    if (!m_omniRig)
+        return;
+    const QByteArray command = HexTextToVariant(CatPollCommand).Bytes();
+    const QByteArray replyEnd = HexTextToVariant(QStringLiteral(";")).Bytes();
+    m_omniRig->Rig1()->SendCustomCommand(command, CatPollReplyLength, replyEnd);
+    m_omniRig->Rig2()->SendCustomCommand(command, CatPollReplyLength, replyEnd);
+}
+
+void TForm1::CATTimerTimer()
+{
+    SendFA();
+    // A new period starts after each poll.
+    m_catTimer->setInterval(CatPollInterval);
+    m_catTimer->start();
+}
+
+void TForm1::CustomReplyEvent(
+    TOmniRigX*, int RigNumber, const QByteArray& Command, const QByteArray& Reply)
+{
+    if (!m_omniRig)
+        return;
+    // Only the rig of the latest parameter or status event is decoded.
+    const int reported = m_omniRig->Rig1() == m_reportedRig ? 1 : 2;
+    if (reported != RigNumber)
+        return;
+    const QString commandText = VariantToHexText(VariantBytes(Command));
+    const QString replyText = VariantToHexText(VariantBytes(Reply));
+    std::array<quint8, CatBufferSize> command {};
+    std::array<quint8, CatBufferSize> reply {};
+    const int commandCount = DecodeHexText(commandText, command.data(), CatBufferSize);
+    const int replyCount = DecodeHexText(replyText, reply.data(), CatBufferSize);
+    ReceiveCAT(RigNumber, command.data(), commandCount, reply.data(), replyCount);
+    RigUpdateStatus();
+}
+
+void TForm1::ReceiveCAT(
+    int RigNumber, const quint8* command, int commandCount, const quint8* reply, int replyCount)
+{
+    // The answer to the status read: bit 0 of the third byte or bit 7 of the fourth says
+    // that the radio transmits. Bytes the reply does not have count as 0.
+    const bool statusRead = commandCount >= 5 && command[4] == CatStatusRead;
+    const bool transmitting = (replyCount > 2 && (reply[2] & 0x01) == 0x01)
+        || (replyCount > 3 && (reply[3] & 0x80) == 0x80);
+    if (!statusRead || !transmitting)
+        return;
+    if (RigNumber == 1)
+        Rig1ButtonClick();
+    else
+        Rig2ButtonClick();
+}
