@@ -9,7 +9,7 @@ constexpr quint32 FirstHandle = 0x10000;
 }
 
 AudioEngine::AudioEngine()
-    : m_window(new std::int16_t[2 * SpectrumAnalyzer::FrameCount])
+    : m_window(new std::int16_t[2 * FftAnalyzer::FrameCount])
 {
 }
 
@@ -120,9 +120,9 @@ int AudioEngine::ChannelGetData(quint32 handle, void* buffer, quint32 length)
 {
     if (!hasChannel(handle) || length != DataFft1024 || !buffer)
         return -1;
-    m_ring.readLatest(m_window.get(), SpectrumAnalyzer::FrameCount);
+    m_ring.readLatest(m_window.get(), FftAnalyzer::FrameCount);
     m_analyzer.analyze(m_window.get(), static_cast<float*>(buffer));
-    return SpectrumAnalyzer::FrameCount * 2 * int(sizeof(std::int16_t));
+    return FftAnalyzer::FrameCount * 2 * int(sizeof(std::int16_t));
 }
 
 bool AudioEngine::ChannelGetFrames(quint32 handle, qint16* buffer, quint32 frames) const

@@ -2,7 +2,7 @@
 
 #include "audio/CaptureBackend.h"
 #include "audio/FrameRing.h"
-#include "audio/SpectrumAnalyzer.h"
+#include "audio/FftAnalyzer.h"
 
 #include <QString>
 #include <chrono>
@@ -100,7 +100,7 @@ private:
     std::unique_ptr<PortAudioSession> m_session;
     std::unique_ptr<CaptureBackend> m_backend;
     FrameRing m_ring;
-    SpectrumAnalyzer m_analyzer;
+    FftAnalyzer m_analyzer;
     std::unique_ptr<std::int16_t[]> m_window;
 
     QString m_filePath;

@@ -14,7 +14,7 @@
 // Level of one tick: the 128 bins 5, 8, ..., 386 (every BinStride-th from FirstBin) each add
 // trunc(|m| * 500) * 10; the tick level is trunc(2 * sum / 128). The last HistoryLength tick
 // levels are kept (index 0 oldest); the VOX level is trunc(sum of history / 16) * 3. With the
-// magnitude scale of SpectrumAnalyzer a full-scale sine on bin 5 alone gives tick level 39.
+// magnitude scale of FftAnalyzer a full-scale sine on bin 5 alone gives tick level 39.
 //
 // Keying: a tick passes when not muted and voxLevel >= gain (voxLevel is not clamped, so
 // Gain 100 keys at any level from 100 up, and Gain 0 keys even on silence). A passing tick

@@ -1,6 +1,6 @@
 #include "app/replay/ReplayRunner.h"
 
-#include "audio/SpectrumAnalyzer.h"
+#include "audio/FftAnalyzer.h"
 #include "core/VoxDetector.h"
 
 #include <algorithm>
@@ -11,7 +11,7 @@ namespace {
 
 constexpr qint64 tickMs = 33;
 constexpr qint64 sampleRate = 44100;
-constexpr qint64 windowFrames = SpectrumAnalyzer::FrameCount;
+constexpr qint64 windowFrames = FftAnalyzer::FrameCount;
 
 // Copies the window of frames [end - windowFrames, end) into window, zeros outside the audio.
 void fillWindow(std::span<const std::int16_t> audio, qint64 end, std::int16_t* window)
@@ -36,7 +36,7 @@ bool allSilent(const VoxDetector::History& history)
 ReplaySummary runReplay(std::span<const std::int16_t> stereoFrames, const ReplaySettings& settings,
     const ReplayCallbacks& callbacks)
 {
-    SpectrumAnalyzer analyzer;
+    FftAnalyzer analyzer;
     VoxDetector detector;
     std::array<std::int16_t, 2 * windowFrames> window;
     std::array<float, VoxDetector::BinCount> magnitudes;

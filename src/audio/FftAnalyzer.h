@@ -10,15 +10,15 @@ struct fftwf_plan_s;
 // transformed; magnitude k = 2 |X[k]| / 1024 for k = 0..511. A full-scale sine on
 // a bin centre therefore gives 0.5, DC of full scale gives 1.0 in bin 0.
 // One FFTW plan is made at construction; analyze() allocates nothing.
-class SpectrumAnalyzer {
+class FftAnalyzer {
 public:
     static constexpr int FrameCount = 1024;
     static constexpr int BinCount = 512;
 
-    SpectrumAnalyzer();
-    ~SpectrumAnalyzer();
-    SpectrumAnalyzer(const SpectrumAnalyzer&) = delete;
-    SpectrumAnalyzer& operator=(const SpectrumAnalyzer&) = delete;
+    FftAnalyzer();
+    ~FftAnalyzer();
+    FftAnalyzer(const FftAnalyzer&) = delete;
+    FftAnalyzer& operator=(const FftAnalyzer&) = delete;
 
     // stereoFrames: FrameCount interleaved left/right 16-bit frames.
     // magnitudes: room for BinCount floats.

@@ -13,7 +13,7 @@
 
 using namespace AudioTest;
 
-class TestSpectrumScale : public QObject {
+class TestFftScale : public QObject {
     Q_OBJECT
 
 private slots:
@@ -30,7 +30,7 @@ private:
     int m_files = 0;
 };
 
-std::array<float, 513> TestSpectrumScale::spectrumAfter(const Frames& frames)
+std::array<float, 513> TestFftScale::spectrumAfter(const Frames& frames)
 {
     std::array<float, 513> magnitudes;
     magnitudes.fill(-1.0f);
@@ -55,7 +55,7 @@ std::array<float, 513> TestSpectrumScale::spectrumAfter(const Frames& frames)
     return magnitudes;
 }
 
-void TestSpectrumScale::scale_data()
+void TestFftScale::scale_data()
 {
     QTest::addColumn<int>("bin");
     QTest::addColumn<double>("left");
@@ -75,7 +75,7 @@ void TestSpectrumScale::scale_data()
     QTest::newRow("DC in one channel") << 0 << 0.0 << 0.0 << 0 << 8192;
 }
 
-void TestSpectrumScale::scale()
+void TestFftScale::scale()
 {
     QFETCH(int, bin);
     QFETCH(double, left);
@@ -109,7 +109,7 @@ void TestSpectrumScale::scale()
     }
 }
 
-void TestSpectrumScale::onlyTheLatestFramesCount()
+void TestFftScale::onlyTheLatestFramesCount()
 {
     // Loud noise, then exactly one transform length of a sine: the noise must not show.
     const Frames frames = concat(noise(4410, 7), sine(FftSize, 40, 16384.0, 16384.0));
@@ -122,5 +122,5 @@ void TestSpectrumScale::onlyTheLatestFramesCount()
     }
 }
 
-QTEST_GUILESS_MAIN(TestSpectrumScale)
-#include "tst_spectrumscale.moc"
+QTEST_GUILESS_MAIN(TestFftScale)
+#include "tst_fftscale.moc"

@@ -1,4 +1,4 @@
-#include "audio/SpectrumAnalyzer.h"
+#include "audio/FftAnalyzer.h"
 
 #include <cmath>
 #include <fftw3.h>
@@ -9,7 +9,7 @@ namespace {
 std::mutex plannerMutex;
 }
 
-SpectrumAnalyzer::SpectrumAnalyzer()
+FftAnalyzer::FftAnalyzer()
     : m_window(fftwf_alloc_real(FrameCount))
     , m_input(fftwf_alloc_real(FrameCount))
     , m_output(fftwf_alloc_complex(FrameCount / 2 + 1))
@@ -22,7 +22,7 @@ SpectrumAnalyzer::SpectrumAnalyzer()
     m_plan = fftwf_plan_dft_r2c_1d(FrameCount, m_input, m_output, FFTW_ESTIMATE);
 }
 
-SpectrumAnalyzer::~SpectrumAnalyzer()
+FftAnalyzer::~FftAnalyzer()
 {
     {
         std::lock_guard lock(plannerMutex);
@@ -33,7 +33,7 @@ SpectrumAnalyzer::~SpectrumAnalyzer()
     fftwf_free(m_window);
 }
 
-void SpectrumAnalyzer::analyze(const std::int16_t* stereoFrames, float* magnitudes)
+void FftAnalyzer::analyze(const std::int16_t* stereoFrames, float* magnitudes)
 {
     constexpr float scale = 1.0f / (2.0f * 32768.0f); // average of two channels, to +-1
     for (int n = 0; n < FrameCount; ++n) {
