@@ -5,6 +5,7 @@
 
 #include <QMetaObject>
 
+#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -39,6 +40,8 @@ struct TComThread::Context : std::enable_shared_from_this<TComThread::Context> {
     State state = State::Idle;
     std::uint64_t serial = 0;
     std::thread::id runner;
+    std::atomic<std::thread::id> worker; // the event thread, once it runs
+    bool started = false; // the TComThread holds the thread: the body may begin
     TComEvents batch;
     std::exception_ptr error;
     bool ended = false;
@@ -73,11 +76,20 @@ TComThread::TComThread(TCustomComPort* port, std::unique_ptr<SerialEventSource> 
     TSyncMethod syncMethod, std::uint64_t opening)
     : m_context(std::make_shared<Context>(port, std::move(source), syncMethod, opening))
 {
+}
+
+void TComThread::Start()
+{
     m_thread = std::thread([context = m_context] { Execute(context); });
+    std::lock_guard lock(m_context->mutex);
+    m_context->started = true;
+    m_context->changed.notify_all();
 }
 
 TComThread::~TComThread()
 {
+    if (!m_thread.joinable())
+        return;
     Stop();
     WaitUntilEnded();
 }
@@ -91,6 +103,13 @@ void TComThread::Stop()
 void TComThread::Execute(const std::shared_ptr<Context>& context)
 {
     SerialEventSource& source = *context->source;
+    context->worker = std::this_thread::get_id();
+    {
+        // A handler run by this thread may close the port and so destroy the TComThread:
+        // not before Start has finished with it.
+        std::unique_lock lock(context->mutex);
+        context->changed.wait(lock, [&] { return context->started; });
+    }
     try {
         TComEvents batch;
         for (;;) {
@@ -133,6 +152,8 @@ void TComThread::HandOverEvents(Context& context, TComEvents batch)
         context.batch = batch;
         context.state = Context::State::Pending;
         serial = ++context.serial;
+        // A close may be waiting already: it runs the hand-over itself.
+        context.changed.notify_all();
     }
     // The call is dropped when the port goes away before it runs.
     QMetaObject::invokeMethod(
@@ -156,7 +177,7 @@ void TComThread::HandOverEvents(Context& context, TComEvents batch)
 void TComThread::WaitUntilEnded()
 {
     Context& context = *m_context;
-    if (std::this_thread::get_id() == m_thread.get_id()) {
+    if (std::this_thread::get_id() == context.worker.load()) {
         // Closed by a handler running on this very thread (smNone), which cannot wait for
         // itself: let go of the device now; the body ends when the handler returns.
         context.source->Release();

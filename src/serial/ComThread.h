@@ -23,6 +23,10 @@ public:
         TSyncMethod syncMethod, std::uint64_t opening);
     ~TComThread();
 
+    // Starts the thread; apart from construction so that the port holds this object before
+    // the thread can deliver anything.
+    void Start();
+
     TComThread(const TComThread&) = delete;
     TComThread& operator=(const TComThread&) = delete;
 

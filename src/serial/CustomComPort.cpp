@@ -149,6 +149,7 @@ void TCustomComPort::OpenPort()
     if (!m_events.Empty()) {
         auto source = m_device->CreateEventSource(m_events, m_buffer.InputSize());
         m_thread = std::make_unique<TComThread>(this, std::move(source), m_syncMethod, opening);
+        m_thread->Start();
     }
     NotifyAfterOpen();
     RunEventStep(evCTS);
