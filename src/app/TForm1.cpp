@@ -266,7 +266,9 @@ void TForm1::guarded(const std::function<void()>& handler)
 void TForm1::releaseBeforeExit()
 {
     // The release must not be stopped by a failing road: each is tried on its own.
+    const std::array<bool, 2> keyed = m_rigKeyed;
     guarded([this] { SetTX(false); });
+    WaitForRigRelease(keyed);
     m_detector.release();
     m_timerDelay->stop();
     m_ledOn->setOn(false);
@@ -287,7 +289,6 @@ void TForm1::FormClose()
     m_timerLed->stop();
     m_catTimer->stop();
     releaseBeforeExit();
-    WaitForRigRelease();
     m_audio->Stop();
     m_audio->RecordFree();
     m_audio->Free();

@@ -176,9 +176,10 @@ private:
     void SendRigTx(int rigNumber, bool on);
     void SelectRigs(bool rig1, bool rig2);
     bool TransmitsOnItsOwn(int rigNumber) const;
-    void WaitForRigRelease();
-    // Rig monitor helper, TForm1RigMonitor.cpp.
+    void WaitForRigRelease(const std::array<bool, 2>& keyed);
+    // Rig monitor helpers, TForm1RigMonitor.cpp.
     void UpdateRigLamp(int rigNumber);
+    bool ShouldPoll(int rigNumber);
     void ReadConfiguration();
     void ApplySerialSettings();
     QString SerialPortName() const;
@@ -239,6 +240,13 @@ private:
     // release that has not arrived yet.
     std::array<bool, 2> m_rigKeyed { false, false };
     std::array<qint64, 2> m_rigReleasedAt { -1, -1 };
+    // Per rig: how it answers the CAT poll.
+    struct CatPollState {
+        bool answered = false; // a reply came since the radio last changed
+        bool outstanding = false; // a poll went out and no reply has come yet
+        bool silent = false; // a poll stayed unanswered for a whole period
+    };
+    std::array<CatPollState, 2> m_catPoll {};
     VoxDetector m_detector;
     QElapsedTimer m_clock;
     bool m_running = false;

@@ -150,32 +150,43 @@ void TForm1::ConnectRigs()
     }
 }
 
-void TForm1::WaitForRigRelease()
+void TForm1::WaitForRigRelease(const std::array<bool, 2>& keyed)
 {
-    // The release just sent may still wait behind a keying in flight; the link gives it up
-    // when it is destroyed. So the way out waits, briefly, until the released radios say so.
+    // A release may wait in the link behind a keying still in flight, and the link gives up
+    // what waits when it is destroyed. So the way out waits, briefly, until each radio this
+    // program had keyed has reported the release.
     if (!m_omniRig)
         return;
-    const auto released = [this] {
-        for (int rigNumber : { 1, 2 }) {
-            const IRigX* rig = Rig(rigNumber);
-            if (m_rigReleasedAt[rigNumber - 1] >= 0 && rig->Status() == rsOnline
-                && rig->Tx() == PM_TX)
-                return false;
-        }
-        return true;
-    };
-    if (released())
-        return;
+    std::array<bool, 2> pending {};
+    QList<QMetaObject::Connection> connections;
+    for (int rigNumber : { 1, 2 }) {
+        IRigX* rig = Rig(rigNumber);
+        if (!keyed[rigNumber - 1] || rig->Status() != rsOnline || !rig->IsParamReadable(PM_TX))
+            continue;
+        bool& waiting = pending[rigNumber - 1];
+        waiting = true;
+        connections << connect(rig, &IRigX::paramsChanged, this, [&waiting](int params) {
+            if (params == PM_RX)
+                waiting = false;
+        });
+        connections << connect(rig, &IRigX::statusChanged, this, [&waiting, rig] {
+            if (rig->Status() != rsOnline)
+                waiting = false;
+        });
+    }
     const QDeadlineTimer deadline(m_omniRig->Timings().releaseWait);
     QEventLoop loop;
     QTimer check;
     connect(&check, &QTimer::timeout, &loop, [&] {
-        if (released() || deadline.hasExpired())
+        if ((!pending[0] && !pending[1]) || deadline.hasExpired())
             loop.quit();
     });
-    check.start(5);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (pending[0] || pending[1]) {
+        check.start(1);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    for (const QMetaObject::Connection& connection : connections)
+        disconnect(connection);
 }
 
 QString TForm1::SerialPortName() const

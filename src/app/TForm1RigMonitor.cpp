@@ -8,6 +8,7 @@
 #include "core/HexStr.h"
 #include "rig/OmniRigX.h"
 
+#include <QDebug>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -82,6 +83,9 @@ void TForm1::RigTypeChangeEvent(TOmniRigX*, int RigNumber)
 {
     if (!m_omniRig)
         return;
+    // Another radio or server: whether it answers the poll is to be found out again.
+    if (RigNumber == 1 || RigNumber == 2)
+        m_catPoll[RigNumber - 1] = {};
     if (RigNumber == 1)
         m_rig1Name->setText(m_omniRig->Rig1()->RigType());
     else if (RigNumber == 2)
@@ -100,8 +104,33 @@ void TForm1::SendFA()
         return;
     const QByteArray command = HexTextToVariant(CatPollCommand).Bytes();
     const QByteArray replyEnd = HexTextToVariant(QStringLiteral(";")).Bytes();
-    m_omniRig->Rig1()->SendCustomCommand(command, CatPollReplyLength, replyEnd);
-    m_omniRig->Rig2()->SendCustomCommand(command, CatPollReplyLength, replyEnd);
+    for (int rigNumber : { 1, 2 }) {
+        if (ShouldPoll(rigNumber)) {
+            Rig(rigNumber)->SendCustomCommand(command, CatPollReplyLength, replyEnd);
+            m_catPoll[rigNumber - 1].outstanding = true;
+        }
+    }
+}
+
+bool TForm1::ShouldPoll(int rigNumber)
+{
+    // The rig server serves one command at a time for a radio: a raw command the radio never
+    // answers holds up its keying and its release for as long as the server waits (about a
+    // second with rigctld). So a radio is tried while nothing is keyed, and one that leaves a
+    // poll unanswered for a whole period is not polled again until another radio takes its
+    // place.
+    CatPollState& poll = m_catPoll[rigNumber - 1];
+    if (poll.silent || Rig(rigNumber)->Status() != rsOnline)
+        return false;
+    if (poll.outstanding) {
+        poll.outstanding = false;
+        poll.silent = true;
+        qInfo().noquote() << QStringLiteral("Rig%1 does not answer the CAT poll; not polled "
+                                            "until the radio changes")
+                                 .arg(rigNumber);
+        return false;
+    }
+    return poll.answered || !m_txOn;
 }
 
 void TForm1::CATTimerTimer()
@@ -117,6 +146,8 @@ void TForm1::CustomReplyEvent(
 {
     if (!m_omniRig)
         return;
+    if (RigNumber == 1 || RigNumber == 2)
+        m_catPoll[RigNumber - 1] = { true, false, false };
     // Only the rig of the latest parameter or status event is decoded.
     const int reported = m_omniRig->Rig1() == m_reportedRig ? 1 : 2;
     if (reported != RigNumber)

@@ -7,6 +7,7 @@
 
 #include "app/TForm1.h"
 #include "core/IniProfile.h"
+#include "rig/OmniRigX.h"
 
 #include <QAction>
 #include <QDir>
@@ -50,6 +51,10 @@ protected:
         options.arguments = QStringList { QStringLiteral("vokey") } + arguments;
         options.audioFile = m_silence;
         options.messages = &m_boxes;
+        options.rigTimings = m_rigTimings;
+        options.makeOmniRig = m_makeOmniRig;
+        if (!m_audioFile.isEmpty())
+            options.audioFile = m_audioFile;
         m_form = std::make_unique<TForm1>(options);
         if (!m_form->FormCreate())
             return nullptr;
@@ -77,6 +82,10 @@ protected:
     QString m_silence;
     RecordingMessageBoxes m_boxes;
     std::unique_ptr<TForm1> m_form;
+    // Given to the window at start.
+    std::optional<RigTimings> m_rigTimings;
+    std::function<std::unique_ptr<TOmniRigX>()> m_makeOmniRig;
+    QString m_audioFile; // empty: silence
 };
 
 // "text=command" per item, "-" per separator.

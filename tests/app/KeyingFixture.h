@@ -1,0 +1,183 @@
+#pragma once
+// The main window wired to its radios: two real rigctld dummy servers on loopback as Rig1 and
+// Rig2 (configured in the test's own configuration file), and the serial port on a
+// pseudo-terminal whose modem lines the preloaded vokey_modemlines_preload library answers.
+
+#include "WindowFixture.h"
+
+#include "rig/RigTestSupport.h"
+#include "serial/modemlines.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include <ctime>
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// A radio that records each transmit-state write with its CLOCK_MONOTONIC time, and can be
+// made to fail. Its own state is not readable, so the rig monitor never selects it.
+class RecordingRig : public IRigX {
+public:
+    struct Write {
+        int rig;
+        int param;
+        long long timeNs;
+    };
+
+    RecordingRig(int number, QList<Write>& writes)
+        : m_number(number)
+        , m_writes(writes)
+    {
+    }
+
+    QString RigType() const override { return QStringLiteral("Recorder"); }
+    int Status() const override { return m_status; }
+    int ReadableParams() const override { return 0; }
+    bool IsParamReadable(int) const override { return false; }
+    int Tx() const override { return 0; }
+    void SetTx(int param) override
+    {
+        timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        m_writes.append({ m_number, param, now.tv_sec * 1000000000LL + now.tv_nsec });
+        if (failing)
+            throw ERigError(QStringLiteral("Rig%1 refused the transmit state").arg(m_number));
+    }
+    void SendCustomCommand(const QByteArray&, int, const QByteArray&) override { }
+    void Start(const RigEndpoint&, const RigTimings&) override
+    {
+        m_status = rsOnline;
+        emit statusChanged();
+    }
+    void Stop() override { m_status = rsDisabled; }
+
+    bool failing = false;
+
+private:
+    int m_number;
+    QList<Write>& m_writes;
+    int m_status = rsDisabled;
+};
+
+class KeyingFixture : public WindowFixture {
+protected:
+    // From initTestCase: the servers run for the whole test case.
+    bool setUpKeyingCase()
+    {
+        if (!setUpCase() || !RigctldServer::available())
+            return false;
+        m_rigTimings = fastTimings();
+        // The dummy radio holds its server for about a second on the first CAT poll, which
+        // it never answers; that is not the server going away.
+        m_rigTimings->readTimeout = 2500;
+        m_server1 = std::make_unique<RigctldServer>();
+        m_server2 = std::make_unique<RigctldServer>();
+        return m_server1->start() && m_server2->start();
+    }
+    // From init: a fresh pseudo-terminal, both radios released, the configuration naming
+    // all three.
+    bool setUpKeying()
+    {
+        if (!setUp())
+            return false;
+        m_makeOmniRig = {};
+        m_audioFile.clear();
+        for (auto* server : { m_server1.get(), m_server2.get() }) {
+            if (server->ptt() != 0 && !server->setPtt(false))
+                return false;
+        }
+        int slave = -1;
+        char name[256] = {};
+        if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
+            return false;
+        ::close(slave);
+        m_pty = QString::fromLocal8Bit(name);
+        if (modemlines_loaded())
+            modemlines_reset(name);
+        writeConfig("VOKEY.INI", { { "COMPORT", m_pty } });
+        configureRigs(m_server1->endpoint(), m_server2->endpoint());
+        return true;
+    }
+    void tearDownKeying()
+    {
+        tearDown();
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+
+    void configureRigs(const RigEndpoint& rig1, const RigEndpoint& rig2)
+    {
+        const QString ini = path("VOKEY.INI");
+        WriteProfileString(ini, "RIG1", "HOST", rig1.host);
+        WriteProfileString(ini, "RIG1", "PORT", QString::number(rig1.port));
+        WriteProfileString(ini, "RIG2", "HOST", rig2.host);
+        WriteProfileString(ini, "RIG2", "PORT", QString::number(rig2.port));
+    }
+
+    // Starts the window with these slider positions and waits until both radios are online.
+    TForm1* startKeyed(int gain, int delay, bool waitOnline = true)
+    {
+        writeConfig("VOKEY.INI",
+            { { "GAIN", QString::number(gain) }, { "DELAY", QString::number(delay) } });
+        TForm1* form = start();
+        if (!form || !waitOnline)
+            return form;
+        const QDeadlineTimer deadline(10000);
+        while (!rigOnline(1) || !rigOnline(2)) {
+            if (deadline.hasExpired())
+                return nullptr;
+            QTest::qWait(10);
+        }
+        return form;
+    }
+
+    bool rigOnline(int rig) const { return rigOf(rig)->Status() == rsOnline; }
+    IRigX* rigOf(int rig) const
+    {
+        return rig == 1 ? m_form->OmniRig()->Rig1() : m_form->OmniRig()->Rig2();
+    }
+
+    // DTR and RTS of the port as TIOCM_* bits.
+    int lines() const
+    {
+        return modemlines_get(m_pty.toLocal8Bit().constData()) & (TIOCM_DTR | TIOCM_RTS);
+    }
+    static constexpr int BothLines = TIOCM_DTR | TIOCM_RTS;
+
+    // The line changes of this test's port, in order.
+    QList<modemlines_event> lineEvents() const
+    {
+        struct stat st { };
+        QList<modemlines_event> events;
+        if (::stat(m_pty.toLocal8Bit().constData(), &st) != 0)
+            return events;
+        for (int i = 0, n = modemlines_log_size(); i < n; ++i) {
+            modemlines_event event {};
+            if (modemlines_log_get(i, &event) == 0 && event.device == st.st_rdev && event.line != 0)
+                events.append(event);
+        }
+        return events;
+    }
+
+    QPushButton* rigButton(int rig) const
+    {
+        return child<QPushButton>(rig == 1 ? "Rig1Button" : "Rig2Button");
+    }
+    bool selected(bool rig1, bool rig2) const
+    {
+        return rigButton(1)->isChecked() == rig1 && rigButton(2)->isChecked() == rig2;
+    }
+    int reports() const
+    {
+        return int(std::count_if(m_boxes.boxes.begin(), m_boxes.boxes.end(),
+            [](const RecordingMessageBoxes::Box& box) { return box.kind == "report"; }));
+    }
+
+    std::unique_ptr<RigctldServer> m_server1;
+    std::unique_ptr<RigctldServer> m_server2;
+    int m_master = -1;
+    QString m_pty;
+};
