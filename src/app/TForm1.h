@@ -235,9 +235,9 @@ private:
     TOmniRigX* m_omniRig = nullptr; // child of the window
     IRigX* m_reportedRig = nullptr;
     // Per rig: whether the last transmit state this program sent it was TX, and when it last
-    // sent RX (m_clock; -1 once the rig reported receive). A rig's transmit report is only
-    // followed when it is not this program's own keying, still being reported after a
-    // release that has not arrived yet.
+    // sent RX (m_clock; -1: never). A rig's transmit report is only followed when it is not
+    // this program's own keying, nor, for a while after a release, that keying's answer still
+    // on its way (a receive report seen meanwhile may be older than the keying).
     std::array<bool, 2> m_rigKeyed { false, false };
     std::array<qint64, 2> m_rigReleasedAt { -1, -1 };
     // Per rig: how it answers the CAT poll.

@@ -44,10 +44,8 @@ void TForm1::UpdateRigLamp(int rigNumber)
     LampWidget* led = rigNumber == 1 ? m_rig1Led : m_rig2Led;
     const int readable = Rig(rigNumber)->ReadableParams();
     const int tx = Rig(rigNumber)->Tx();
-    if (tx == PM_RX) {
-        m_rigReleasedAt[rigNumber - 1] = -1; // the release has arrived
-        if (readable & PM_RX)
-            led->setLitColors(ReceiveColor1, ReceiveColor2);
+    if (tx == PM_RX && (readable & PM_RX)) {
+        led->setLitColors(ReceiveColor1, ReceiveColor2);
     } else if (tx == PM_TX && Rig(rigNumber)->IsParamReadable(PM_TX)) {
         led->setLitColors(TransmitColor1, TransmitColor2);
         // Keying follows a radio that transmits on its own, not this program's own keying.
