@@ -3,7 +3,9 @@
 // - DTR and RTS raised on the serial port (time stamps of the modem-line library, which
 //   answers the line calls for a pseudo-terminal),
 // - the transmit state visible at each server to an independent client ("t").
-// Both rigs are selected, so one keying reaches both. Median and p99 over 500 keyings; each
+// The dummy radios never answer the poll: they get the first one only, which holds each server
+// for about a second, and measuring starts after it. Both rigs are selected, so one keying
+// reaches both. Median and p99 over 500 keyings; each
 // keying is released and the release awaited before the next.
 // The modem-line library is loaded by running this program again with LD_PRELOAD.
 #include "app/TForm1.h"

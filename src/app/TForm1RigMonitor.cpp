@@ -73,6 +73,9 @@ void TForm1::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
 {
     if (!m_omniRig)
         return;
+    // A poll sent before the change was given up with the connection.
+    if (RigNumber == 1 || RigNumber == 2)
+        m_catPoll[RigNumber - 1].outstanding = false;
     ParamsChangeEvent(ASender, RigNumber, 0);
     RigUpdateStatus();
 }
