@@ -70,7 +70,11 @@ void TRigctldRig::hangUp()
     m_running = false;
     m_pollTimer.stop();
     m_reconnectTimer.stop();
-    if (m_programKeyed && m_control.isOpen()) {
+    // A keying still on its way to the server may be followed only by a release that is
+    // queued here; the server works through this connection in order, so one more release
+    // sent now lands after it.
+    const bool mayBeKeyed = m_programKeyed || m_pttWriteInFlight || m_nextPtt != 0;
+    if (mayBeKeyed && m_control.isOpen()) {
         if (!m_control.sendAndWait("set_ptt", "0", m_timings.releaseWait))
             qWarning().noquote() << describe() << "did not confirm the release of PTT";
     }

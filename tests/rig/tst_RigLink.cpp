@@ -143,6 +143,15 @@ void tst_RigLink::releasesOnConnectAndDisconnect()
     QTRY_COMPARE(server.ptt(), 1);
     omniRig.reset();
     QCOMPARE(server.ptt(), 0); // released before the component was gone
+
+    // A release waiting behind a keying still on its way is not lost at Disconnect.
+    omniRig = makeLink(server.endpoint());
+    omniRig->Connect();
+    QTRY_COMPARE(omniRig->Rig1()->Status(), int(rsOnline));
+    omniRig->Rig1()->SetTx(PM_TX);
+    omniRig->Rig1()->SetTx(PM_RX);
+    omniRig->Disconnect();
+    QCOMPARE(server.ptt(), 0);
 }
 
 void tst_RigLink::transmitWhileOfflineIsDropped()
