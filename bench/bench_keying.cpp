@@ -12,6 +12,7 @@
 #include "app/WindowTestSupport.h"
 #include "core/IniProfile.h"
 #include "rig/OmniRigX.h"
+#include "rig/RigTestSupport.h"
 #include "serial/modemlines.h"
 
 #include <QApplication>
@@ -19,19 +20,13 @@
 #include <QDir>
 #include <QProcess>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <ctime>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <pty.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -48,75 +43,6 @@ long long nowNs()
     clock_gettime(CLOCK_MONOTONIC, &now);
     return now.tv_sec * 1000000000LL + now.tv_nsec;
 }
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// A rigctld dummy and a blocking client of its own that asks for the transmit state.
-class Rigctld {
-public:
-    Rigctld()
-        : m_port(freePort())
-    {
-        m_process.start(QStringLiteral("rigctld"),
-            { "-m", "1", "-P", "RIG", "-T", "127.0.0.1", "-t", QString::number(m_port) });
-        m_process.waitForStarted();
-        for (int i = 0; i < 500 && m_fd < 0; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address {};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(m_port);
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-                const int one = 1;
-                ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                // A server that stops answering must not hang the measurement.
-                const timeval limit { 2, 0 };
-                ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-                m_fd = fd;
-            } else {
-                ::close(fd);
-                QThread::msleep(10);
-            }
-        }
-    }
-    ~Rigctld()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-    bool ok() const { return m_fd >= 0; }
-    quint16 port() const { return m_port; }
-
-    // "t": 0 or 1, -1 on failure.
-    int ptt()
-    {
-        if (::write(m_fd, "t\n", 2) != 2)
-            return -1;
-        char reply[64];
-        size_t size = 0;
-        while (size < sizeof reply) {
-            const ssize_t n = ::read(m_fd, reply + size, sizeof reply - size);
-            if (n <= 0)
-                return -1;
-            size += size_t(n);
-            if (reply[size - 1] == '\n')
-                break;
-        }
-        return reply[0] == '1' ? 1 : reply[0] == '0' ? 0 : -1;
-    }
-
-private:
-    QProcess m_process;
-    quint16 m_port;
-    int m_fd = -1;
-};
 
 double percentileUs(std::vector<long long> values, double p)
 {
@@ -152,8 +78,8 @@ long long lineRaisedAt(dev_t device, int line, long long since)
 
 void BM_SetTxToBothRoads(benchmark::State& state)
 {
-    Rigctld rig1, rig2;
-    if (!rig1.ok() || !rig2.ok()) {
+    RigctldServer rig1, rig2;
+    if (!rig1.start() || !rig2.start()) {
         state.SkipWithError("rigctld did not start");
         return;
     }

@@ -5,15 +5,12 @@
 // - the link's CPU cost while it polls two online rigs at the default rate, in percent of
 //   one core over 30 s (getrusage of this process; rigctld's own cost from /proc).
 #include "rig/OmniRigX.h"
+#include "rig/RigTestSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -24,64 +21,18 @@
 
 namespace {
 
-quint16 freePort()
+// CPU seconds a process has used so far, from /proc.
+double processCpuSeconds(qint64 pid)
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    // utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the name.
+    return (fields.value(11).toDouble() + fields.value(12).toDouble())
+        / double(sysconf(_SC_CLK_TCK));
 }
-
-class Rigctld {
-public:
-    Rigctld()
-        : m_port(freePort())
-    {
-        m_process.start(QStringLiteral("rigctld"),
-            { "-m", "1", "-P", "RIG", "-T", "127.0.0.1", "-t", QString::number(m_port) });
-        m_process.waitForStarted();
-        for (int i = 0; i < 500; ++i) {
-            m_client.connectToHost(QStringLiteral("127.0.0.1"), m_port);
-            if (m_client.waitForConnected(100))
-                break;
-            m_client.abort();
-            QThread::msleep(10);
-        }
-        m_client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    }
-    ~Rigctld()
-    {
-        m_client.abort();
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-    bool ok() const { return m_client.state() == QAbstractSocket::ConnectedState; }
-    RigEndpoint endpoint() const { return { QStringLiteral("127.0.0.1"), m_port }; }
-
-    int ptt()
-    {
-        m_client.write("t\n");
-        while (!m_client.canReadLine() && m_client.waitForReadyRead(2000)) { }
-        return m_client.readLine().trimmed().toInt();
-    }
-
-    // CPU seconds the server has used so far.
-    double cpuSeconds() const
-    {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
-        if (!stat.open(QIODevice::ReadOnly))
-            return 0;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        // utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the name.
-        return (fields.value(11).toDouble() + fields.value(12).toDouble())
-            / double(sysconf(_SC_CLK_TCK));
-    }
-
-private:
-    quint16 m_port;
-    QProcess m_process;
-    QTcpSocket m_client;
-};
 
 double processCpuSeconds()
 {
@@ -108,8 +59,8 @@ double percentile(std::vector<double> values, double p)
 
 void BM_TxWriteVisibleToSecondClient(benchmark::State& state)
 {
-    Rigctld server;
-    if (!server.ok()) {
+    RigctldServer server;
+    if (!server.start()) {
         state.SkipWithError("rigctld did not start");
         return;
     }
@@ -149,9 +100,9 @@ BENCHMARK(BM_TxWriteVisibleToSecondClient)->Iterations(1)->Unit(benchmark::kMill
 
 void BM_PollTwoRigsCpu(benchmark::State& state)
 {
-    Rigctld server1;
-    Rigctld server2;
-    if (!server1.ok() || !server2.ok()) {
+    RigctldServer server1;
+    RigctldServer server2;
+    if (!server1.start() || !server2.start()) {
         state.SkipWithError("rigctld did not start");
         return;
     }
@@ -169,13 +120,16 @@ void BM_PollTwoRigsCpu(benchmark::State& state)
     for (auto _ : state) {
         const double seconds = 30;
         const double cpuBefore = processCpuSeconds();
-        const double serversBefore = server1.cpuSeconds() + server2.cpuSeconds();
+        const double serversBefore
+            = processCpuSeconds(server1.processId()) + processCpuSeconds(server2.processId());
         QEventLoop loop;
         QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
         loop.exec();
         state.counters["link_cpu_percent"] = 100.0 * (processCpuSeconds() - cpuBefore) / seconds;
-        state.counters["rigctld_cpu_percent"]
-            = 100.0 * (server1.cpuSeconds() + server2.cpuSeconds() - serversBefore) / seconds;
+        state.counters["rigctld_cpu_percent"] = 100.0
+            * (processCpuSeconds(server1.processId()) + processCpuSeconds(server2.processId())
+                - serversBefore)
+            / seconds;
     }
 }
 BENCHMARK(BM_PollTwoRigsCpu)->Iterations(1)->Unit(benchmark::kSecond);

@@ -33,6 +33,7 @@ public:
     bool start(); // returns once it accepts connections
     void kill(); // SIGKILL, as when it crashes
     quint16 port() const { return m_port; }
+    qint64 processId() const { return m_process.processId(); }
     RigEndpoint endpoint() const;
 
     int ptt(); // "t" through the second client; -1 when there is no answer
