@@ -10,7 +10,9 @@
 #include "serial/ComPort.h"
 #include "widgets/TAboutDlg.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
@@ -149,6 +151,8 @@ void TForm1::buildLayout()
     m_timerLed = makeTimer(this, "TimerLed", 1000);
     m_catTimer = makeTimer(this, "CATTimer", 500);
     m_timerRender->setTimerType(Qt::PreciseTimer);
+    // A coarse timer may fire up to 5 % early, which would cut the end of the last word.
+    m_timerDelay->setTimerType(Qt::PreciseTimer);
     connect(
         m_timerRender, &QTimer::timeout, this, [this] { guarded([this] { TimerRenderTimer(); }); });
     connect(
@@ -184,7 +188,7 @@ bool TForm1::FormCreate()
     }
     if (m_options.handleSignals) {
         m_exitSignals = new ExitSignals(this);
-        connect(m_exitSignals, &ExitSignals::exitRequested, this, [this] { close(); });
+        connect(m_exitSignals, &ExitSignals::exitRequested, this, [this] { closeOnSignal(); });
     }
 
     guarded([this] {
@@ -265,6 +269,12 @@ void TForm1::guarded(const std::function<void()>& handler)
 
 void TForm1::releaseBeforeExit()
 {
+    // Nothing may key again: the wait for the radios below runs the event loop, in which a
+    // render tick would otherwise key both roads once more.
+    m_keyingEnded = true;
+    m_timerRender->stop();
+    m_timerDelay->stop();
+    m_timerLed->stop();
     // The release must not be stopped by a failing road: each is tried on its own.
     const std::array<bool, 2> keyed = m_rigKeyed;
     guarded([this] { SetTX(false); });
@@ -272,6 +282,24 @@ void TForm1::releaseBeforeExit()
     m_detector.release();
     m_timerDelay->stop();
     m_ledOn->setOn(false);
+}
+
+void TForm1::closeOnSignal()
+{
+    close();
+    // A dialog open over the window would keep the process alive until someone closes it;
+    // the settings action that opened it stops once it returns (the window is closed).
+    for (int i = 0; i < 16; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal && modal->isVisible())
+            break;
+    }
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

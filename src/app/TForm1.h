@@ -102,6 +102,8 @@ public:
     void TimerLedTimer();
     void TrackDelayChange();
     void RenderFrame(const float* snapshot);
+    // Released by the transmit time-out and not yet allowed to key again.
+    bool TimedOut() const { return m_detector.timedOut(); }
 
     // Keying.
     void SetTX(bool on);
@@ -167,7 +169,13 @@ private:
     void FormClose();
     // Runs a handler; an error it raises goes to the application-wide error report.
     void guarded(const std::function<void()>& handler);
+    // Stops every timer that keys or releases, then releases every road; nothing keys after.
     void releaseBeforeExit();
+    // Closes the window from a signal, with any dialog that is open over it.
+    void closeOnSignal();
+    // Carries out a tick's keying decision (TForm1Vox.cpp).
+    void ApplyKeying(const VoxDetector::TickResult& result);
+    void ShowTimeOut(bool on);
 
     // Start-up steps, in TForm1Config.cpp and TForm1Keying.cpp.
     void ConnectRigs();
@@ -257,6 +265,9 @@ private:
     int m_binStride = SpectrumStride;
     bool m_txOn = false;
     bool m_closed = false;
+    // Set by the release that ends the program: SetTX(true) does nothing from then on.
+    bool m_keyingEnded = false;
+    bool m_timeOutShown = false;
 
     // Settings and log.
     VokeySettings m_settings;

@@ -18,6 +18,7 @@ void TForm1::ReadConfiguration()
     m_trackDelay->setValue(m_settings.Delay);
     // The slider signals only a change; the Delay band is drawn for the start value too.
     TrackDelayChange();
+    m_detector.setTxTimeoutMs(qint64(m_settings.TxTimeout) * 1000);
     StartLog(m_log, m_settings);
 }
 

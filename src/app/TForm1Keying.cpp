@@ -55,6 +55,8 @@ void TForm1::SetTX(bool on)
 {
     // The radios first, then the serial lines. A road that fails does not keep the others
     // from being driven: above all a failing radio must never leave the lines raised.
+    if (on && m_keyingEnded)
+        return;
     std::exception_ptr failure;
     if (m_omniRig) {
         if (m_rig1Button->isChecked())
@@ -113,11 +115,15 @@ bool TForm1::TransmitsOnItsOwn(int rigNumber) const
 
 void TForm1::ComPortError()
 {
-    // A line error drops both lines at once; the next keying tick raises them again.
-    if (m_comPort->Connected()) {
-        m_comPort->SetDTRState(false);
-        m_comPort->SetRTSState(false);
-    }
+    // A line error drops both lines at once; the next keying tick raises them again. RTS
+    // is dropped even when dropping DTR fails; the first failure is raised afterwards.
+    if (!m_comPort->Connected())
+        return;
+    std::exception_ptr failure;
+    drive(failure, [&] { m_comPort->SetDTRState(false); });
+    drive(failure, [&] { m_comPort->SetRTSState(false); });
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TForm1::ConnectRigs()

@@ -159,6 +159,9 @@ void TForm1::CommSettingsButtonClick()
 {
     // Confirmed or cancelled, the settings are written and the engine restarts with them.
     RunSettingsDialog(*m_comPort, this);
+    // Closed meanwhile (a signal ended the program): nothing more may be written or opened.
+    if (m_closed)
+        return;
     WriteINI();
     ShowMode();
     PowerCycle();
@@ -182,6 +185,10 @@ void TForm1::SoundcardIN1Click()
         dialog.Label4()->setText(QStringLiteral("Select Input"));
         dialog.SetList();
         dialog.exec();
+        // Closed meanwhile (a signal ended the program): nothing more may be written or
+        // opened.
+        if (m_closed)
+            return;
         m_settings.InputDevice = dialog.Device();
     }
     WriteINI();

@@ -173,6 +173,11 @@ void TForm1::ReceiveCAT(
         || (replyCount > 3 && (reply[3] & 0x80) == 0x80);
     if (!statusRead || !transmitting)
         return;
+    // As with the status reads: this program's own keying, or its release still on its way,
+    // is not the radio transmitting on its own. Taken for one, a late reply from a rig the
+    // operator has just left would select it again and key it at the next tick.
+    if ((RigNumber != 1 && RigNumber != 2) || !TransmitsOnItsOwn(RigNumber))
+        return;
     if (RigNumber == 1)
         Rig1ButtonClick();
     else

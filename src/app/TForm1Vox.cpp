@@ -17,6 +17,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <exception>
 
 namespace {
 
@@ -56,6 +57,14 @@ void TForm1::PowerOn()
         m_running = false;
         m_timerRender->stop();
         m_timerRender->setInterval(33);
+        // Nothing keys while the engine is off, so nothing may stay keyed either: a settings
+        // dialog can keep it off for minutes. Released on every road while the port is open.
+        m_timerDelay->stop();
+        m_timerDelay->setInterval(0);
+        m_detector.release();
+        m_ledOn->setOn(false);
+        if (m_txOn)
+            guarded([this] { SetTX(false); });
         m_audio->ChannelStop(m_recordChannel);
         m_audio->Stop();
         m_audio->RecordFree();
@@ -75,8 +84,12 @@ void TForm1::PowerCycle()
 void TForm1::TimerRenderTimer()
 {
     m_binStride = SpectrumStride;
-    if (m_audio->ChannelIsActive(m_recordChannel) != AudioEngine::Playing)
+    if (m_audio->ChannelIsActive(m_recordChannel) != AudioEngine::Playing) {
+        // No audio (device unplugged, sound server gone): nothing to draw or measure, but
+        // the tick still counts as one that does not pass, or Delay 0 would hold transmit.
+        ApplyKeying(m_detector.idle(m_clock.elapsed()));
         return;
+    }
     std::array<float, FftSnapshotLength> snapshot {};
     m_audio->ChannelGetData(m_recordChannel, snapshot.data(), AudioEngine::DataFft1024);
     RenderFrame(snapshot.data());
@@ -85,19 +98,66 @@ void TForm1::TimerRenderTimer()
         = m_detector.tick(VoxDetector::Snapshot(snapshot.data(), VoxDetector::BinCount),
             m_gainTrack->value(), m_trackDelay->value(), m_muted, m_clock.elapsed());
     m_gainTrack->setSelEnd(result.meterLevel);
-    if (result.action == VoxDetector::TxAction::Key) {
+    ApplyKeying(result);
+    RigUpdateStatus();
+}
+
+void TForm1::ApplyKeying(const VoxDetector::TickResult& result)
+{
+    if (m_timeOutShown && !m_detector.timedOut())
+        ShowTimeOut(false);
+    switch (result.action) {
+    case VoxDetector::TxAction::Key:
         m_timerDelay->stop();
         m_timerDelay->setInterval(result.releaseDelayMs);
         if (result.releaseDelayMs > 0) // an interval of 0 means no timer
             m_timerDelay->start();
         m_ledOn->setOn(true);
         SetTX(true);
-    } else if (result.action == VoxDetector::TxAction::Release) {
+        break;
+    case VoxDetector::TxAction::Release:
         // Delay 0: the first tick below the threshold releases.
         m_ledOn->setOn(false);
         SetTX(false);
+        break;
+    case VoxDetector::TxAction::TimeOut: {
+        m_timerDelay->stop();
+        m_timerDelay->setInterval(0);
+        ShowTimeOut(true);
+        std::exception_ptr failure;
+        try {
+            SetTX(false);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        const QString text
+            = QStringLiteral("Transmit time-out: released after %1 s").arg(m_settings.TxTimeout);
+        m_log.WriteLine(1, text);
+        m_errorReport->show(text);
+        if (failure)
+            std::rethrow_exception(failure);
+        break;
     }
-    RigUpdateStatus();
+    case VoxDetector::TxAction::None:
+        break;
+    }
+}
+
+void TForm1::ShowTimeOut(bool on)
+{
+    // Released by the time-out: the lamp blinks as when muted, until keying may start again.
+    m_timeOutShown = on;
+    if (m_muted)
+        return;
+    if (on) {
+        m_ledOn->setOn(false);
+        m_ledOn->setColors(MutedRed1, MutedRed2, Dark, MutedRed1);
+        m_timerLed->start();
+    } else {
+        m_timerLed->stop();
+        m_ledOn->setColors(LitGreen1, LitGreen2, Dark, DarkGreen);
+        m_ledOn->setOn(false);
+    }
 }
 
 void TForm1::TimerDelayTimer()
@@ -111,6 +171,9 @@ void TForm1::TimerDelayTimer()
 
 void TForm1::MuteButtonClick()
 {
+    // Toggling mute also ends a transmit time-out: keying may start again once un-muted.
+    m_detector.endTimeOut();
+    m_timeOutShown = false;
     if (m_muted) {
         m_muted = false;
         m_ledOn->setOn(true);

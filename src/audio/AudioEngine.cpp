@@ -34,7 +34,9 @@ bool AudioEngine::fail(const QString& reason)
 
 PortAudioSession* AudioEngine::session()
 {
-    if (!m_session)
+    // A session that failed to start is tried again: the sound server or the card may be
+    // back by now.
+    if (!m_session || !m_session->isOpen())
         m_session = std::make_unique<PortAudioSession>();
     return m_session->isOpen() ? m_session.get() : nullptr;
 }
@@ -152,13 +154,14 @@ bool AudioEngine::RecordFree()
 {
     if (m_channel)
         ChannelStop(m_channel);
+    // Letting go of PortAudio here means the next initialisation scans the devices
+    // again, so a card plugged in meanwhile shows up after a power cycle; also when this
+    // one found no device to record from.
+    m_session.reset();
     if (!m_recordInit)
         return false;
     m_recordInit = false;
     m_hostIndex = -1;
-    // Letting go of PortAudio here means the next initialisation scans the devices
-    // again, so a card plugged in meanwhile shows up after a power cycle.
-    m_session.reset();
     return true;
 }
 

@@ -88,6 +88,9 @@ VokeySettings ReadINI(const QString& configPath, const QString& workDir)
     s.Trace = ParseFlagText(read(QStringLiteral("TRACE"), QStringLiteral("YES")));
     s.Gain = SliderPosition(read(QStringLiteral("GAIN"), QStringLiteral("1")).toUpper());
     s.Delay = SliderPosition(read(QStringLiteral("DELAY"), QStringLiteral("1")).toUpper());
+    const QString timeout = read(QStringLiteral("TXTIMEOUT"), QString()).toUpper();
+    const std::optional<int> seconds = IsNumericText(timeout) ? ToInteger(timeout) : std::nullopt;
+    s.TxTimeout = seconds && *seconds >= 0 ? *seconds : VokeySettings::DefaultTxTimeout;
     return s;
 }
 
@@ -103,6 +106,7 @@ QStringList LogHeaderLines(const VokeySettings& s)
         QStringLiteral("GAIN=") + QString::number(s.Gain),
         QStringLiteral("DELAY=") + QString::number(s.Delay),
         QStringLiteral("DEVICE=") + QString::number(s.InputDevice),
+        QStringLiteral("TXTIMEOUT=") + QString::number(s.TxTimeout),
         QString(41, u'-'),
     };
 }
@@ -129,6 +133,7 @@ void WriteINI(VokeySettings& s)
             { QStringLiteral("LOGFILE"), s.LogFile },
             { QStringLiteral("GAIN"), QString::number(s.Gain) },
             { QStringLiteral("DELAY"), QString::number(s.Delay) },
+            { QStringLiteral("TXTIMEOUT"), QString::number(s.TxTimeout) },
         });
 }
 

@@ -18,6 +18,9 @@ struct VokeySettings {
     bool Trace = true; // logging on or off
     int Gain = 1; // keying threshold, 0..100
     int Delay = 1; // release delay in 50 ms units, 0..100
+    // Longest continuous transmission in seconds; 0 switches the time-out off.
+    int TxTimeout = DefaultTxTimeout;
+    static constexpr int DefaultTxTimeout = 300;
 
     // The log's full path: LogFile as it stands when absolute, else under WorkDir.
     QString LogPath() const;
@@ -37,19 +40,20 @@ QString ResolveAgainst(const QString& workDir, const QString& name);
 // QCoreApplication::arguments() does.
 QString ConfigPathFromArguments(const QStringList& arguments, const QString& workDir);
 
-// Reads DEVICE, COMPORT, BAUDRATE, LOGFILE, TRACE, GAIN and DELAY in that order. Values
-// that are not usable fall back as the key table says; nothing fails.
+// Reads DEVICE, COMPORT, BAUDRATE, LOGFILE, TRACE, GAIN, DELAY and TXTIMEOUT in that order.
+// Values that are not usable fall back as the key table says (TXTIMEOUT: anything but a
+// whole number from 0 up gives 300); nothing fails.
 VokeySettings ReadINI(const QString& configPath, const QString& workDir);
 
-// The ten-line settings block that starts each run's log.
+// The settings block that starts each run's log (eleven lines).
 QStringList LogHeaderLines(const VokeySettings& settings);
 
 // Names the log after the settings, switches it on or off (on empties it) and writes the
 // header block. A log file that is the configuration file itself is never switched on.
 void StartLog(TLog& log, const VokeySettings& settings);
 
-// Writes COMPORT, BAUDRATE, DEVICE, TRACE, LOGFILE, GAIN and DELAY, in that order, to
-// IniFile, all seven in one atomic replacement of the file. BaudRate here is the serial
+// Writes COMPORT, BAUDRATE, DEVICE, TRACE, LOGFILE, GAIN, DELAY and TXTIMEOUT, in that
+// order, to IniFile, all in one atomic replacement of the file. BaudRate here is the serial
 // port's current speed; it is stored as BaudSettingFromSpeed gives it. An empty IniFile is
 // first set to VOKEY.INI in the current directory. Throws EIniWrite.
 void WriteINI(VokeySettings& settings);

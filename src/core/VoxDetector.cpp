@@ -40,9 +40,27 @@ VoxDetector::TickResult VoxDetector::tick(
     result.voxLevel = voxLevelOf(m_history);
     result.meterLevel = std::min(result.voxLevel, MeterMax);
     result.passed = !muted && result.voxLevel >= gain;
+    advance(result, delayPosition, nowMs);
+    return result;
+}
 
-    if (result.passed) {
+VoxDetector::TickResult VoxDetector::idle(qint64 nowMs)
+{
+    TickResult result;
+    advance(result, 0, nowMs);
+    return result;
+}
+
+void VoxDetector::advance(TickResult& result, int delayPosition, qint64 nowMs)
+{
+    if (m_timedOut) {
+        // Released by the time-out: a tick that does not pass allows keying again.
+        if (!result.passed)
+            m_timedOut = false;
+    } else if (result.passed) {
         const int delayMs = std::clamp(delayPosition, 0, MaxDelayPosition) * DelayStepMs;
+        if (!m_transmitting)
+            m_keyedSinceMs = nowMs;
         m_transmitting = true;
         m_releaseDueMs = delayMs > 0 ? std::optional<qint64>(nowMs + delayMs) : std::nullopt;
         result.action = TxAction::Key;
@@ -52,7 +70,12 @@ VoxDetector::TickResult VoxDetector::tick(
         m_transmitting = false;
         result.action = TxAction::Release;
     }
-    return result;
+    if (m_transmitting && m_txTimeoutMs > 0 && nowMs - m_keyedSinceMs >= m_txTimeoutMs) {
+        release();
+        m_timedOut = true;
+        result.action = TxAction::TimeOut;
+        result.releaseDelayMs = 0;
+    }
 }
 
 void VoxDetector::release()

@@ -32,6 +32,15 @@
 // Use with a virtual clock (no timers): before each tick at time t call releaseIfDue(t);
 // a result means transmit went off at that (due) time.
 //
+// A tick without audio (the capture channel is not active: device unplugged, sound server
+// gone) is given to idle(): it counts as a tick that does not pass, so with Delay 0 it
+// releases, and with a Delay the release timer goes on as it does.
+//
+// Transmit time-out: with setTxTimeoutMs(n > 0), transmit that has been on without a break
+// for n ms is released by the next tick (TxAction::TimeOut), and nothing keys again until a
+// tick has not passed (the level fell below the gain, or mute blocked it) or endTimeOut() is
+// called (mute toggled). Gain 0, which passes on silence, therefore stays released.
+//
 // The level history is never cleared: it survives power cycles of the engine, like the
 // window that owns the detector. Nothing here allocates; tick() is cheap (128 bins).
 class VoxDetector {
@@ -56,6 +65,7 @@ public:
         None, // nothing to do for transmit this tick
         Key, // key transmit (even if on already) and restart the release timer
         Release, // release transmit now (Delay 0, first tick that did not pass)
+        TimeOut, // release transmit now: on for longer than the transmit time-out
     };
 
     struct TickResult {
@@ -71,8 +81,19 @@ public:
     // One render tick. delayPosition is the Delay slider (release after it * 50 ms; taken
     // within 0..MaxDelayPosition), nowMs any monotonic millisecond clock.
     TickResult tick(Snapshot snapshot, int gain, int delayPosition, bool muted, qint64 nowMs);
+    // A tick without audio: no level, the history untouched, and it does not pass.
+    TickResult idle(qint64 nowMs);
 
-    // Transmit released from outside: the release timer fired or mute was toggled.
+    // The longest continuous transmission in ms; 0 (the default) switches the time-out off.
+    void setTxTimeoutMs(qint64 timeoutMs) { m_txTimeoutMs = timeoutMs > 0 ? timeoutMs : 0; }
+    qint64 txTimeoutMs() const { return m_txTimeoutMs; }
+    // Released by the time-out and not yet allowed to key again.
+    bool timedOut() const { return m_timedOut; }
+    // Allows keying again after a time-out (mute was toggled).
+    void endTimeOut() { m_timedOut = false; }
+
+    // Transmit released from outside: the release timer fired, mute was toggled or the engine
+    // went off. A time-out stays in force.
     void release();
     // Virtual clock: if a timed release is due at or before nowMs, releases and returns the
     // time it fell due; otherwise returns nothing.
@@ -88,7 +109,13 @@ public:
     static int voxLevelOf(const History& history);
 
 private:
+    // The keying state after a tick that passed or not.
+    void advance(TickResult& result, int delayPosition, qint64 nowMs);
+
     History m_history {};
     bool m_transmitting = false;
     std::optional<qint64> m_releaseDueMs;
+    qint64 m_keyedSinceMs = 0; // start of the current transmission, while m_transmitting
+    qint64 m_txTimeoutMs = 0;
+    bool m_timedOut = false;
 };

@@ -84,6 +84,7 @@ protected:
             return false;
         m_makeOmniRig = {};
         m_audioFile.clear();
+        m_soundCard = false;
         for (auto* server : { m_server1.get(), m_server2.get() }) {
             if (server->ptt() != 0 && !server->setPtt(false))
                 return false;

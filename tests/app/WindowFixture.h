@@ -55,6 +55,8 @@ protected:
         options.makeOmniRig = m_makeOmniRig;
         if (!m_audioFile.isEmpty())
             options.audioFile = m_audioFile;
+        if (m_soundCard)
+            options.audioFile.clear();
         m_form = std::make_unique<TForm1>(options);
         if (!m_form->FormCreate())
             return nullptr;
@@ -86,6 +88,7 @@ protected:
     std::optional<RigTimings> m_rigTimings;
     std::function<std::unique_ptr<TOmniRigX>()> m_makeOmniRig;
     QString m_audioFile; // empty: silence
+    bool m_soundCard = false; // capture from the configured device instead of a file
 };
 
 // "text=command" per item, "-" per separator.

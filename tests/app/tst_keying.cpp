@@ -308,6 +308,9 @@ void TestKeying::everyWayOutReleasesBothRoads()
     m_form->show();
     QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 1, 5000);
     QCOMPARE(lines(), BothLines);
+    // The level stays up all the way out: nothing may key behind the release.
+    QList<bool> transmit;
+    connect(m_form.get(), &TForm1::TransmitSet, this, [&transmit](bool on) { transmit << on; });
     if (way == "Exit")
         m_form->ExitClick();
     else if (way == "window close")
@@ -315,6 +318,8 @@ void TestKeying::everyWayOutReleasesBothRoads()
     else
         ::raise(SIGTERM);
     QTRY_VERIFY_WITH_TIMEOUT(!m_form->isVisible(), 5000);
+    QVERIFY(!transmit.isEmpty());
+    QVERIFY2(!transmit.mid(transmit.indexOf(false)).contains(true), "keyed after the release");
     // The process would end here.
     m_form.reset();
     QCOMPARE(lines(), 0);

@@ -37,10 +37,11 @@ private slots:
     void endWhileKeyedReleasesBothRoads_data();
     void endWhileKeyedReleasesBothRoads();
     void speechKeysRadioAndLines();
+    void txTimeoutReleasesTheRadio();
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
-    bool startVokey(const QString& audio, int gain, int delay);
+    bool startVokey(const QString& audio, int gain, int delay, const QString& settings = {});
     QStringList lineCalls() const;
     // The modem-line calls after the last raising of a line.
     QStringList callsAfterLastRaise() const;
@@ -95,19 +96,21 @@ void TestKeyingProcess::cleanup()
     m_work.reset();
 }
 
-bool TestKeyingProcess::startVokey(const QString& audio, int gain, int delay)
+bool TestKeyingProcess::startVokey(
+    const QString& audio, int gain, int delay, const QString& settings)
 {
     QFile config(path("VOKEY.INI"));
     if (!config.open(QIODevice::WriteOnly))
         return false;
     config.write(
-        QStringLiteral("[SETTINGS]\nCOMPORT=%1\nGAIN=%2\nDELAY=%3\n"
+        QStringLiteral("[SETTINGS]\nCOMPORT=%1\nGAIN=%2\nDELAY=%3\n%6"
                        "[RIG1]\nHOST=127.0.0.1\nPORT=%4\n[RIG2]\nHOST=127.0.0.1\nPORT=%5\n")
             .arg(m_pty)
             .arg(gain)
             .arg(delay)
             .arg(m_server1->port())
             .arg(m_server2->port())
+            .arg(settings)
             .toUtf8());
     config.close();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -198,6 +201,33 @@ void TestKeyingProcess::speechKeysRadioAndLines()
     QCOMPARE(m_process->state(), QProcess::Running);
     QCOMPARE(m_server2->ptt(), 0);
     QVERIFY2(!messages().contains("report|"), qPrintable(messages()));
+}
+
+void TestKeyingProcess::txTimeoutReleasesTheRadio()
+{
+    if (m_speech.isEmpty())
+        QSKIP("espeak-ng and sox are needed to make the test speech");
+    // Gain 0: the level never falls below it, silence and speech alike, so after the
+    // time-out the radio stays released for the rest of the recording.
+    QVERIFY(startVokey(m_speech, 0, 10, "TXTIMEOUT=2\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 1, 20000);
+    const QString report = "report||Transmit time-out: released after 2 s";
+    QTRY_VERIFY_WITH_TIMEOUT(messages().contains(report), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(callsAfterLastRaise().contains(DtrDown), 5000);
+    // Through the speech and the silence after it (about 5 s), nothing keys again.
+    for (int i = 0; i < 50; ++i) {
+        QTest::qWait(100);
+        QCOMPARE(m_server1->ptt(), 0);
+    }
+    QVERIFY(!callsAfterLastRaise().isEmpty());
+    QCOMPARE(messages().count(report), 1);
+    QFile log(path("VOKEY.LOG"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray logText = log.readAll();
+    QVERIFY(logText.contains("TXTIMEOUT=2"));
+    QVERIFY(logText.contains("Transmit time-out: released after 2 s"));
+    QCOMPARE(m_process->state(), QProcess::Running);
 }
 
 QTEST_MAIN(TestKeyingProcess)

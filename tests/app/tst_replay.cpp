@@ -130,6 +130,8 @@ private slots:
     void monoAndOtherLayoutsReplayTheSame();
     void silenceKeyingStillEnds_data();
     void silenceKeyingStillEnds();
+    void txTimeout_data();
+    void txTimeout();
     void rejectsBadInput_data();
     void rejectsBadInput();
 
@@ -353,6 +355,50 @@ void TestReplay::silenceKeyingStillEnds()
     QCOMPARE(changes[1].ms, lastTickMs + delay * 50);
 }
 
+void TestReplay::txTimeout_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("out"); // empty: checked by its rule
+    // Gain 0 keys from the first tick (33 ms) and never falls below: released for good.
+    QTest::newRow("1 s, Gain 0") << QStringList { "--gain", "0", "--delay", "0", "--tx-timeout",
+        "1" } << QByteArray("on 33\ntimeout 1056\noff 1056\n");
+    QTest::newRow("2 s, Gain 0, Delay 100") << QStringList { "--gain=0", "--delay=100",
+        "--tx-timeout=2" } << QByteArray("on 33\ntimeout 2046\noff 2046\n");
+    // Speech: each over keys again after a pause, and none lasts past the time-out.
+    QTest::newRow("1 s, speech") << QStringList { "--gain", "5", "--delay", "20", "--tx-timeout",
+        "1" } << QByteArray();
+}
+
+void TestReplay::txTimeout()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, out);
+    const Run run = runReplay(arguments << path("stereo.wav"));
+    QCOMPARE(run.exitCode, 0);
+    if (!out.isEmpty()) {
+        QCOMPARE(run.out, out);
+        return;
+    }
+    const QList<QByteArray> lines = run.out.trimmed().split('\n');
+    int timeouts = 0;
+    int onAt = -1;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QList<QByteArray> parts = lines[i].split(' ');
+        QCOMPARE(parts.size(), 2);
+        const int ms = parts[1].toInt();
+        if (parts[0] == "on")
+            onAt = ms;
+        else if (parts[0] == "timeout") {
+            ++timeouts;
+            QCOMPARE(lines.value(i + 1), "off " + parts[1]);
+        } else {
+            QCOMPARE(parts[0], QByteArray("off"));
+            QVERIFY2(ms - onAt <= 1000 + tickMs, lines[i].constData());
+        }
+    }
+    QVERIFY(timeouts >= 1);
+}
+
 void TestReplay::rejectsBadInput_data()
 {
     QTest::addColumn<QString>("file"); // named in the message when not empty
@@ -377,6 +423,8 @@ void TestReplay::rejectsBadInput_data()
     QTest::newRow("gain not a number") << "" << QStringList { "--gain", "5x" } << "'5x'";
     QTest::newRow("delay empty") << "" << QStringList { "--delay=" } << "delay";
     QTest::newRow("unknown option") << "" << QStringList { "--fast" } << "--fast";
+    QTest::newRow("tx-timeout -1") << "" << QStringList { "--tx-timeout", "-1" } << "'-1'";
+    QTest::newRow("tx-timeout 1.5") << "" << QStringList { "--tx-timeout=1.5" } << "'1.5'";
     QTest::newRow("two files") << "" << QStringList { "stereo.wav" } << "one WAV file";
 }
 

@@ -4,6 +4,7 @@
 #include "KeyingFixture.h"
 
 #include "app/LampWidget.h"
+#include "app/SelectionSlider.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -23,6 +24,7 @@ private slots:
     void customReplies();
     void pollReachesBothRadiosAndSelects();
     void silentRadioIsNotPolledAgain();
+    void lateReplyDoesNotUndoTheOperatorsChange();
     void pollAndSettingsWindow();
 
 private:
@@ -243,6 +245,41 @@ void TestRigMonitor::silentRadioIsNotPolledAgain()
     // Another radio in its place is tried again.
     m_form->RigTypeChangeEvent(m_form->OmniRig(), 2);
     QTRY_COMPARE_WITH_TIMEOUT(fake2.customReceived.size(), 2, 5000);
+}
+
+void TestRigMonitor::lateReplyDoesNotUndoTheOperatorsChange()
+{
+    FakeRigctld fake1(FakeRigctld::Mode::Good), fake2(FakeRigctld::Mode::Good);
+    QVERIFY(fake1.listen() && fake2.listen());
+    const QByteArray transmitting = "\\0x00\\0x00\\0x01\\0x00\\0x00 5";
+    fake1.customReply = transmitting;
+    fake2.customReply = "\\0x00\\0x00\\0x00\\0x00\\0x00 5";
+    configureRigs(fake1.endpoint(), fake2.endpoint());
+    // Rig 1's poll replies are decoded; once it has answered, it is polled while keyed too.
+    QVERIFY(startKeyed(100, 2));
+    QTRY_VERIFY_WITH_TIMEOUT(led(1)->isOn() && led(2)->isOn(), 5000);
+    m_form->ParamsChangeEvent(m_form->OmniRig(), 1, 0);
+    QSignalSpy replies(m_form->OmniRig(), &TOmniRigX::OnCustomReply);
+    const auto repliesFrom1 = [&] {
+        return std::count_if(replies.begin(), replies.end(),
+            [](const QList<QVariant>& reply) { return reply.at(1).toInt() == 1; });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom1() >= 1, 10000);
+    // Gain 0 keys rig A at every tick.
+    child<SelectionSlider>("GainTrack")->setValue(0);
+    QTRY_COMPARE_WITH_TIMEOUT(fake1.ptt, 1, 5000);
+
+    // The operator moves to B; rig 1 still reports transmit in its next reply.
+    m_form->Rig2ButtonClick();
+    const auto before = repliesFrom1();
+    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom1() > before, 5000);
+    QVERIFY(selected(false, true));
+    fake1.customReply = "\\0x00\\0x00\\0x00\\0x00\\0x00 5";
+    waitRefreshes(10);
+    QVERIFY(selected(false, true));
+    QCOMPARE(fake1.ptt, 0);
+    QCOMPARE(fake2.ptt, 1);
+    QCOMPARE(reports(), 0);
 }
 
 void TestRigMonitor::pollAndSettingsWindow()

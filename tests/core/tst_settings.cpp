@@ -21,6 +21,8 @@ private slots:
 
     void baudMapping_data();
     void baudMapping();
+    void txTimeout_data();
+    void txTimeout();
 
     void writeNewFile();
     void writeRoundTripKeepsFile_data();
@@ -272,6 +274,7 @@ void TestSettings::readINI()
         "GAIN=" + QString::number(gain),
         "DELAY=" + QString::number(delay),
         "DEVICE=" + QString::number(device),
+        "TXTIMEOUT=300",
         "-----------------------------------------",
     };
     QCOMPARE(LogHeaderLines(s), header);
@@ -303,6 +306,33 @@ void TestSettings::baudMapping()
     QCOMPARE(ReadProfileString(s.IniFile, "SETTINGS", "BAUDRATE", ""), QString::number(mapped));
 }
 
+void TestSettings::txTimeout_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("seconds");
+    QTest::newRow("absent") << "" << 300;
+    QTest::newRow("off") << "TXTIMEOUT=0" << 0;
+    QTest::newRow("whole seconds, blanks") << "txtimeout = 45 " << 45;
+    QTest::newRow("negative") << "TXTIMEOUT=-5" << 300;
+    QTest::newRow("fraction") << "TXTIMEOUT=1.5" << 300;
+    QTest::newRow("not a number") << "TXTIMEOUT=long" << 300;
+    QTest::newRow("empty") << "TXTIMEOUT=" << 300;
+}
+
+void TestSettings::txTimeout()
+{
+    QFETCH(QString, line);
+    QFETCH(int, seconds);
+    const QString path = m_work->filePath("VOKEY.INI");
+    WriteBytes(path, ("[SETTINGS]\nDEVICE=2\n" + line + "\n").toUtf8());
+    const VokeySettings s = ReadINI(path, WorkDir());
+    QCOMPARE(s.TxTimeout, seconds);
+    // In the log right after the capture device.
+    const QStringList header = LogHeaderLines(s);
+    QCOMPARE(
+        header.mid(8, 2), QStringList({ "DEVICE=2", QStringLiteral("TXTIMEOUT=%1").arg(seconds) }));
+}
+
 void TestSettings::writeNewFile()
 {
     VokeySettings s;
@@ -310,7 +340,7 @@ void TestSettings::writeNewFile()
     WriteINI(s);
     QCOMPARE(ReadBytes(s.IniFile),
         QByteArray("[SETTINGS]\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\n"
-                   "LOGFILE=VOKEY.LOG\nGAIN=1\nDELAY=1\n"));
+                   "LOGFILE=VOKEY.LOG\nGAIN=1\nDELAY=1\nTXTIMEOUT=300\n"));
 
     s.ComPort = "/dev/ttyUSB0";
     s.BaudRate = 9600;
@@ -319,10 +349,11 @@ void TestSettings::writeNewFile()
     s.LogFile = "radio.log";
     s.Gain = 0;
     s.Delay = 100;
+    s.TxTimeout = 0;
     WriteINI(s);
     QCOMPARE(ReadBytes(s.IniFile),
         QByteArray("[SETTINGS]\nCOMPORT=/dev/ttyUSB0\nBAUDRATE=9600\nDEVICE=2\nTRACE=NOT\n"
-                   "LOGFILE=radio.log\nGAIN=0\nDELAY=100\n"));
+                   "LOGFILE=radio.log\nGAIN=0\nDELAY=100\nTXTIMEOUT=0\n"));
     QCOMPARE(Entries(m_work->path()), QStringList { "VOKEY.INI" });
 }
 
@@ -337,10 +368,11 @@ void TestSettings::writeRoundTripKeepsFile_data()
                       "; serial keying\n"
                       "COMPORT=/dev/ttyUSB1\nBAUDRATE=19200\n\n"
                       "DEVICE=4\nTRACE=NOT\nLOGFILE=Logs/Station.log\nGAIN=42\nDELAY=17\n"
+                      "TXTIMEOUT=120\n"
                       "\n[NOTES]\n; keep me\nTEXT=anything = goes\n");
-    QTest::newRow("CR LF, other order, lower case")
-        << QByteArray("[settings]\r\ndelay=5\r\ngain=6\r\ntrace=YES\r\ndevice=-1\r\n"
-                      "logfile=VOKEY.LOG\r\ncomport=COM1\r\nbaudrate=4800\r\n[X]\r\nY=1");
+    QTest::newRow("CR LF, other order, lower case") << QByteArray(
+        "[settings]\r\ndelay=5\r\ngain=6\r\ntrace=YES\r\ndevice=-1\r\n"
+        "logfile=VOKEY.LOG\r\ncomport=COM1\r\nbaudrate=4800\r\ntxtimeout=0\r\n[X]\r\nY=1");
 }
 
 void TestSettings::writeRoundTripKeepsFile()
@@ -365,7 +397,7 @@ void TestSettings::writeNormalisesValues()
     WriteINI(s);
     QCOMPARE(ReadBytes(path),
         QByteArray("[OTHER]\nA=1\n[SETTINGS]\nTRACE=YES\nBAUDRATE=4800\nGAIN=100\nDELAY=10\n"
-                   "DEVICE=-1\nLOGFILE=radio.log\nCOMPORT=COM1\n; end\n"));
+                   "DEVICE=-1\nLOGFILE=radio.log\nCOMPORT=COM1\nTXTIMEOUT=300\n; end\n"));
 }
 
 void TestSettings::writeWithoutPathUsesCurrentDir()

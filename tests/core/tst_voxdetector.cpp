@@ -77,6 +77,8 @@ private slots:
     void delayZeroReleasesOnFirstQuietTick();
     void muteBlocksKeyingButNotTheMeter();
     void gainZeroKeysOnSilence();
+    void idleTicksAndTimeOut_data();
+    void idleTicksAndTimeOut();
     void tickDoesNotAllocate();
 };
 
@@ -343,6 +345,61 @@ void TestVoxDetector::gainZeroKeysOnSilence()
         QCOMPARE(r.action, Action::Key);
         QCOMPARE(detector.releaseDueMs(), std::optional<qint64>(k * tickMs + 1000));
     }
+}
+
+void TestVoxDetector::idleTicksAndTimeOut_data()
+{
+    // One character per tick k (at k * 33 ms): P passes (silence at Gain 0), F does not
+    // (silence at Gain 1), I has no audio (idle), M is mute toggled, then a passing tick.
+    // Expected action per tick: K key, R release, T time-out, . nothing.
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<int>("delay");
+    QTest::addColumn<QString>("ticks");
+    QTest::addColumn<QString>("actions");
+    QTest::newRow("no audio releases Delay 0") << 0 << 0 << "PPIP"
+                                               << "KKRK";
+    QTest::newRow("no audio leaves the timer to a Delay") << 0 << 20 << "PPII"
+                                                          << "KK..";
+    QTest::newRow("time-out off") << 0 << 0 << "PPPPPPPP"
+                                  << "KKKKKKKK";
+    // Keyed at 33 ms; on for 132 ms at 165 ms.
+    QTest::newRow("level stays up: released") << 132 << 0 << "PPPPPPPP"
+                                              << "KKKKT...";
+    QTest::newRow("with a Delay") << 132 << 20 << "PPPPPPP"
+                                  << "KKKKT..";
+    QTest::newRow("held by the Delay") << 132 << 20 << "PPPFFFF"
+                                       << "KKK.T..";
+    QTest::newRow("a failing tick allows keying") << 132 << 0 << "PPPPPPFPP"
+                                                  << "KKKKT..KK";
+    QTest::newRow("a tick without audio too") << 132 << 0 << "PPPPPIPP"
+                                              << "KKKKT.KK";
+    QTest::newRow("mute toggled too") << 132 << 0 << "PPPPPPMP"
+                                      << "KKKKT.KK";
+    QTest::newRow("a new transmission starts a new count") << 132 << 0 << "PPPFPPPPPP"
+                                                           << "KKKRKKKKT.";
+}
+
+void TestVoxDetector::idleTicksAndTimeOut()
+{
+    QFETCH(int, timeoutMs);
+    QFETCH(int, delay);
+    QFETCH(QString, ticks);
+    VoxDetector detector;
+    detector.setTxTimeoutMs(timeoutMs);
+    QString actions;
+    for (int k = 1; k <= ticks.size(); ++k) {
+        const QChar kind = ticks[k - 1];
+        if (kind == u'M')
+            detector.endTimeOut();
+        const auto r = kind == u'I'
+            ? detector.idle(k * tickMs)
+            : detector.tick(silence(), kind == u'F', delay, false, k * tickMs);
+        actions += QStringLiteral(".KRT")[int(r.action)];
+        // Released by the time-out, nothing waits to be released.
+        if (r.action == Action::TimeOut)
+            QVERIFY(!detector.isTransmitting() && !detector.releaseDueMs());
+    }
+    QTEST(actions, "actions");
 }
 
 void TestVoxDetector::tickDoesNotAllocate()

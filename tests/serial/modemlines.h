@@ -38,6 +38,9 @@ struct modemlines_event {
 
 /* Forgets the device's state: all lines low, counters 0. 0, or -1 when the path is no pty. */
 int modemlines_reset(const char* path) __attribute__((weak));
+/* Makes every change of these output lines (TIOCM_DTR, TIOCM_RTS) fail with EIO, as a
+   device that went away does; 0 ends it (so does modemlines_reset). 0, or -1. */
+int modemlines_set_failing(const char* path, int lines) __attribute__((weak));
 /* The device's lines as TIOCM_* bits, or -1. */
 int modemlines_get(const char* path) __attribute__((weak));
 /* Sets the input lines (TIOCM_CTS, TIOCM_DSR, TIOCM_RNG, TIOCM_CD in bits; others ignored).

@@ -32,6 +32,7 @@ struct device {
     int used;
     int lines;
     int opens;
+    int failing; /* output lines whose changes fail with EIO */
     struct serial_icounter_struct counts;
     uint32_t generation; /* futex word, bumped on each input change */
 };
@@ -283,13 +284,19 @@ int ioctl(int fd, unsigned long request, ...)
         *(int*)arg = d->lines;
         break;
     case TIOCMBIS:
-        change_lines(d, *(const int*)arg & OUTPUTS, OUTPUTS, "TIOCMBIS");
-        break;
     case TIOCMBIC:
-        change_lines(d, *(const int*)arg & OUTPUTS, 0, "TIOCMBIC");
-        break;
     case TIOCMSET:
-        change_lines(d, OUTPUTS, *(const int*)arg, "TIOCMSET");
+        if (d->failing & (request == TIOCMSET ? OUTPUTS : *(const int*)arg)) {
+            errno = EIO;
+            result = -1;
+            break;
+        }
+        if (request == TIOCMBIS)
+            change_lines(d, *(const int*)arg & OUTPUTS, OUTPUTS, "TIOCMBIS");
+        else if (request == TIOCMBIC)
+            change_lines(d, *(const int*)arg & OUTPUTS, 0, "TIOCMBIC");
+        else
+            change_lines(d, OUTPUTS, *(const int*)arg, "TIOCMSET");
         break;
     case TIOCMIWAIT:
         if (g_miwait)
@@ -322,7 +329,19 @@ int modemlines_reset(const char* path)
     pthread_mutex_lock(&g_mutex);
     struct device* d = device_of(rdev);
     d->lines = 0;
+    d->failing = 0;
     memset(&d->counts, 0, sizeof d->counts);
+    pthread_mutex_unlock(&g_mutex);
+    return 0;
+}
+
+int modemlines_set_failing(const char* path, int lines)
+{
+    const dev_t rdev = pty_of_path(path);
+    if (!rdev)
+        return -1;
+    pthread_mutex_lock(&g_mutex);
+    device_of(rdev)->failing = lines & OUTPUTS;
     pthread_mutex_unlock(&g_mutex);
     return 0;
 }

@@ -38,6 +38,7 @@ ReplaySummary runReplay(std::span<const std::int16_t> stereoFrames, const Replay
 {
     FftAnalyzer analyzer;
     VoxDetector detector;
+    detector.setTxTimeoutMs(qint64(settings.txTimeout) * 1000);
     std::array<std::int16_t, 2 * windowFrames> window;
     std::array<float, VoxDetector::BinCount> magnitudes;
     const qint64 totalFrames = qint64(stereoFrames.size() / 2);
@@ -61,6 +62,11 @@ ReplaySummary runReplay(std::span<const std::int16_t> stereoFrames, const Replay
             changed(true, now);
         else if (r.action == VoxDetector::TxAction::Release)
             changed(false, now);
+        else if (r.action == VoxDetector::TxAction::TimeOut) {
+            if (callbacks.timedOut)
+                callbacks.timedOut(now);
+            changed(false, now);
+        }
         if (callbacks.ticked)
             callbacks.ticked({ k, now, r.tickLevel, r.voxLevel, detector.isTransmitting() });
         summary.ticks = k;

@@ -20,9 +20,14 @@
 // it would key forever: the replay stops at that tick, and transmit goes off at its due time
 // from that tick (delay * 50 ms later; with Delay 0 at that tick), as when the program is
 // switched off with a release pending. So every replay ends released and terminates.
+//
+// Transmit time-out: transmit on without a break for txTimeout seconds of audio time is
+// released at the tick that finds it so (timedOut, then txChanged off), and keys again only
+// after a tick that does not pass; 0 switches it off.
 struct ReplaySettings {
     int gain = 1;
     int delay = 1;
+    int txTimeout = 300;
 };
 
 struct ReplayTick {
@@ -38,6 +43,8 @@ struct ReplayCallbacks {
     std::function<void(bool on, qint64 timeMs)> txChanged;
     // After each tick (may be empty).
     std::function<void(const ReplayTick&)> ticked;
+    // The time-out released transmit at timeMs (may be empty); txChanged(false) follows.
+    std::function<void(qint64 timeMs)> timedOut;
 };
 
 struct ReplaySummary {

@@ -17,7 +17,8 @@ namespace {
 
 constexpr int exitError = 2;
 constexpr char usage[]
-    = "usage: vokey-replay [--gain N] [--delay N] [--trace FILE.csv] FILE.wav\n"
+    = "usage: vokey-replay [--gain N] [--delay N] [--tx-timeout S] [--trace FILE.csv]\n"
+      "                    FILE.wav\n"
       "Replays FILE.wav (16-bit PCM, 44100 Hz, mono or stereo) through the VOX\n"
       "detector, a tick every 33 ms of audio time, and prints 'on <ms>' and\n"
       "'off <ms>' for every change of transmit. Gain (threshold) and Delay\n"
@@ -26,6 +27,9 @@ constexpr char usage[]
       "ticks go on over silence until transmit is released; if silence keeps\n"
       "keying (Gain 0) the replay stops once the 16-tick history is silent and\n"
       "transmit goes off Delay * 50 ms after that last tick.\n"
+      "--tx-timeout releases transmit that has been on for S seconds without a\n"
+      "break (default 300, 0 off), printing 'timeout <ms>' before its 'off <ms>';\n"
+      "it keys again only after a tick below the Gain.\n"
       "Exit status 0, or 2 for bad arguments or a file that cannot be replayed.\n";
 
 int fail(const QString& message)
@@ -34,15 +38,18 @@ int fail(const QString& message)
     return exitError;
 }
 
-std::optional<int> parseLevel(std::string_view text)
+std::optional<int> parseNumber(std::string_view text, int maximum)
 {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size() || text.empty() || value < 0
-        || value > 100)
+        || value > maximum)
         return std::nullopt;
     return value;
 }
+
+// A day of audio: far beyond any recording, and the milliseconds stay in range.
+constexpr int MaxTxTimeout = 86400;
 
 struct Arguments {
     ReplaySettings settings;
@@ -62,7 +69,8 @@ std::optional<QString> parseArguments(int argc, char* argv[], Arguments& args)
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
         }
-        const bool isOption = name == "--gain" || name == "--delay" || name == "--trace";
+        const bool isOption
+            = name == "--gain" || name == "--delay" || name == "--trace" || name == "--tx-timeout";
         if (isOption && !value) {
             if (i + 1 >= argc)
                 return QStringLiteral("option %1 needs a value").arg(QString::fromUtf8(name));
@@ -70,11 +78,19 @@ std::optional<QString> parseArguments(int argc, char* argv[], Arguments& args)
         }
         const QString shown = QString::fromUtf8(value.value_or(""));
         if (name == "--gain" || name == "--delay") {
-            const auto level = parseLevel(*value);
+            const auto level = parseNumber(*value, 100);
             if (!level)
                 return QStringLiteral("invalid %1 '%2': an integer from 0 to 100 is needed")
                     .arg(QString::fromUtf8(name.substr(2)), shown);
             (name == "--gain" ? args.settings.gain : args.settings.delay) = *level;
+        } else if (name == "--tx-timeout") {
+            const auto seconds = parseNumber(*value, MaxTxTimeout);
+            if (!seconds)
+                return QStringLiteral("invalid tx-timeout '%1': whole seconds from 0 to %2 are "
+                                      "needed")
+                    .arg(shown)
+                    .arg(MaxTxTimeout);
+            args.settings.txTimeout = *seconds;
         } else if (name == "--trace") {
             args.tracePath = QString::fromLocal8Bit(value->data(), qsizetype(value->size()));
         } else if (arg == "--") {
@@ -126,6 +142,8 @@ int main(int argc, char* argv[])
     callbacks.txChanged = [](bool on, qint64 timeMs) {
         std::printf("%s %lld\n", on ? "on" : "off", static_cast<long long>(timeMs));
     };
+    callbacks.timedOut
+        = [](qint64 timeMs) { std::printf("timeout %lld\n", static_cast<long long>(timeMs)); };
     if (trace.isOpen()) {
         callbacks.ticked = [&trace](const ReplayTick& t) {
             char row[96];
