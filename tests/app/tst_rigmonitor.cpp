@@ -269,8 +269,11 @@ void TestRigMonitor::lateReplyDoesNotUndoTheOperatorsChange()
     child<SelectionSlider>("GainTrack")->setValue(0);
     QTRY_COMPARE_WITH_TIMEOUT(fake1.ptt, 1, 5000);
 
-    // The operator moves to B; rig 1 still reports transmit in its next reply.
+    // The operator moves to B; rig 1 still reports transmit in its next reply, and it is
+    // the latest rig to report (rig B's keying has been reported before).
     m_form->Rig2ButtonClick();
+    QTRY_VERIFY_WITH_TIMEOUT(m_form->ReportedRig() == rigOf(2) && fake2.ptt == 1, 5000);
+    m_form->ParamsChangeEvent(m_form->OmniRig(), 1, 0);
     const auto before = repliesFrom1();
     QTRY_VERIFY_WITH_TIMEOUT(repliesFrom1() > before, 5000);
     QVERIFY(selected(false, true));
