@@ -1,5 +1,6 @@
 #include "AtomicFile.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -62,6 +63,15 @@ bool ReplaceFileAtomically(const QString& path, const QByteArray& data, QString*
         *error = QStringLiteral("not a regular file");
         return false;
     }
+    // The rename needs only the directory's permission; the file's own must be asked for.
+    // A file without any write permission was made read-only on purpose: root, whom the
+    // system lets write anything, leaves it alone too.
+    if (hadFile
+        && (::access(target.constData(), W_OK) != 0
+            || (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)) {
+        *error = SystemError(EACCES);
+        return false;
+    }
 
     QByteArray temporary;
     int fd = -1;
@@ -99,4 +109,22 @@ bool ReplaceFileAtomically(const QString& path, const QByteArray& data, QString*
         return discard(errno);
     SyncDirectory(QFileInfo(QString::fromLocal8Bit(target)).absolutePath().toLocal8Bit());
     return true;
+}
+
+int OpenRegularFileForWriting(const QString& path, bool truncate)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st { };
+    if (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return -1;
+    // O_NONBLOCK: something that turned into a pipe since the check must not hold us up.
+    const int fd = ::open(
+        name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (truncate && ::ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }

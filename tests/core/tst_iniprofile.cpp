@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 class TestIniProfile : public QObject {
     Q_OBJECT
@@ -22,7 +23,9 @@ private slots:
     void write();
     void writeThenReadRoundTrip();
     void writeSeveralAtOnce();
+    void writeFollowsSymlink_data();
     void writeFollowsSymlink();
+    void readOnlyFileIsLeftAlone();
     void writeKeepsPermissions();
     void writeNewFileUsesUmask();
 
@@ -248,13 +251,48 @@ void TestIniProfile::writeSeveralAtOnce()
     QCOMPARE(ReadBytes(path()), ReadBytes(path("one.ini")));
 }
 
+void TestIniProfile::writeFollowsSymlink_data()
+{
+    // The link's text, and where the file it names is, relative to the test directory.
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("beside it") << "real.ini"
+                               << "real.ini";
+    QTest::newRow("in a dotfiles folder") << "dotfiles/vokey.ini"
+                                          << "dotfiles/vokey.ini";
+    QTest::newRow("relative, up and over") << "../$DIR/dotfiles/vokey.ini"
+                                           << "dotfiles/vokey.ini";
+    QTest::newRow("a link to a link") << "second.ini"
+                                      << "dotfiles/vokey.ini";
+}
+
 void TestIniProfile::writeFollowsSymlink()
 {
-    WriteBytes(path("real.ini"), "[SETTINGS]\nGAIN=5\n");
-    QVERIFY(QFile::link("real.ini", path()));
+    QFETCH(QString, link);
+    QFETCH(QString, file);
+    link.replace("$DIR", QFileInfo(m_dir->path()).fileName());
+    QVERIFY(QDir(m_dir->path()).mkdir("dotfiles"));
+    WriteBytes(path(file), "[SETTINGS]\nGAIN=5\n");
+    QVERIFY(QFile::link("dotfiles/vokey.ini", path("second.ini")));
+    QCOMPARE(::symlink(link.toLocal8Bit().constData(), path().toLocal8Bit().constData()), 0);
     WriteProfileString(path(), "SETTINGS", "GAIN", "6");
-    QVERIFY(QFileInfo(path()).isSymLink());
-    QCOMPARE(ReadBytes(path("real.ini")), QByteArray("[SETTINGS]\nGAIN=6\n"));
+    QCOMPARE(QFileInfo(path()).symLinkTarget(), QFileInfo(path(link)).absoluteFilePath());
+    QCOMPARE(ReadBytes(path(file)), QByteArray("[SETTINGS]\nGAIN=6\n"));
+    // No temporary file left beside the link or the file.
+    const QStringList left = Entries(m_dir->path()) + Entries(m_dir->filePath("dotfiles"));
+    QVERIFY2(left.filter(".tmp").isEmpty(), qPrintable(left.join(' ')));
+}
+
+void TestIniProfile::readOnlyFileIsLeftAlone()
+{
+    // Made read-only on purpose: refused like any other failed write, as root too.
+    const QByteArray old("[SETTINGS]\nGAIN=1\n");
+    WriteBytes(path(), old);
+    QVERIFY(QFile::setPermissions(path(), QFile::ReadOwner | QFile::ReadGroup));
+    QVERIFY_THROWS_EXCEPTION(EIniWrite, WriteProfileString(path(), "SETTINGS", "GAIN", "6"));
+    QCOMPARE(ReadBytes(path()), old);
+    QCOMPARE(QFile::permissions(path()) & ~(QFile::ReadUser | QFile::WriteUser),
+        QFile::ReadOwner | QFile::ReadGroup);
 }
 
 void TestIniProfile::writeKeepsPermissions()

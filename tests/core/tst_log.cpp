@@ -5,6 +5,7 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 class TestLog : public QObject {
     Q_OBJECT
@@ -20,6 +21,10 @@ private slots:
     void levels_data();
     void levels();
     void logFileNamingTheSettingsFileStaysOff();
+    void onlyRegularFilesAreWritten_data();
+    void onlyRegularFilesAreWritten();
+    void stampFollowsTheLocale_data();
+    void stampFollowsTheLocale();
 
 private:
     // Checks that `lines` are `messages`, each stamped with a clock reading in [from, to].
@@ -190,6 +195,63 @@ void TestLog::logFileNamingTheSettingsFileStaysOff()
     StartLog(log, s);
     QVERIFY(!log.Enabled());
     QCOMPARE(ReadBytes(s.IniFile), settings);
+}
+
+void TestLog::onlyRegularFilesAreWritten_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("pipe at start") << "pipe";
+    QTest::newRow("device at start") << "device";
+    QTest::newRow("pipe once running") << "pipe later";
+}
+
+void TestLog::onlyRegularFilesAreWritten()
+{
+    // Opening a pipe without a reader would wait for one for ever; a device must not be
+    // written at all. Neither is opened: the log stays off, or loses its line.
+    QFETCH(QString, kind);
+    const QString fifo = m_dir->filePath("VOKEY.LOG");
+    TLog log;
+    log.SetMaxLevel(1);
+    if (kind == "device") {
+        log.SetFileName("/dev/null");
+    } else {
+        log.SetFileName(fifo);
+        if (kind == "pipe later") {
+            log.SetEnabled(true);
+            QVERIFY(log.Enabled());
+            QVERIFY(QFile::remove(fifo));
+        }
+        QCOMPARE(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    }
+    if (kind != "pipe later") {
+        log.SetEnabled(true);
+        QVERIFY(!log.Enabled());
+    }
+    log.WriteLine(1, "lost");
+    if (kind != "device")
+        QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+}
+
+void TestLog::stampFollowsTheLocale_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("German") << "de_DE"
+                            << "06.12.2026 09:54:46 start";
+    QTest::newRow("US English") << "en_US"
+                                << "12/6/2026 9:54:46 AM start";
+    QTest::newRow("British English") << "en_GB"
+                                     << "06/12/2026 09:54:46 start";
+    QTest::newRow("Finnish") << "fi_FI"
+                             << "6.12.2026 9.54.46 start";
+}
+
+void TestLog::stampFollowsTheLocale()
+{
+    QFETCH(QString, locale);
+    const QDateTime when(QDate(2026, 12, 6), QTime(9, 54, 46));
+    QTEST(TLog::StampedLine(when, "start", QLocale(locale)), "line");
 }
 
 QTEST_GUILESS_MAIN(TestLog)
