@@ -5,6 +5,24 @@
 #include <QFile>
 #include <QMessageBox>
 
+namespace {
+QString& applicationTitle()
+{
+    static QString title;
+    return title;
+}
+} // namespace
+
+void SetApplicationTitle(const QString& title)
+{
+    applicationTitle() = title;
+}
+
+QString ApplicationTitle()
+{
+    return applicationTitle();
+}
+
 DialogMessageBoxes::DialogMessageBoxes(QWidget* parent)
     : m_parent(parent)
 {
@@ -14,8 +32,8 @@ DialogMessageBoxes::~DialogMessageBoxes() = default;
 
 void DialogMessageBoxes::openBox(const QString& text, std::function<void()> dismissed)
 {
-    auto* box = new QMessageBox(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
-        text, QMessageBox::Ok, m_parent);
+    auto* box
+        = new QMessageBox(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok, m_parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (dismissed)
         QObject::connect(box, &QMessageBox::finished, box, [dismissed](int) { dismissed(); });
@@ -115,15 +133,35 @@ void ErrorReport::show(const QString& text)
     const qint64 sinceLast = now - m_lastArrival;
     if (repeat)
         m_lastArrival = now;
-    if (m_open || (repeat && sinceLast < QuietMs))
+    if (repeat && (m_open || sinceLast < QuietMs))
         return;
+    if (m_open) {
+        // Another error while a box is open: it waits its turn, once.
+        if (m_waiting.contains(text))
+            return;
+        if (m_waiting.size() >= MaxWaiting) {
+            if (m_log)
+                m_log(QStringLiteral("Error not shown (too many at once): ") + m_waiting.first());
+            m_waiting.removeFirst();
+        }
+        m_waiting.append(text);
+        return;
+    }
+    open(text, now);
+}
+
+void ErrorReport::open(const QString& text, qint64 now)
+{
     m_any = true;
     m_lastText = text;
     m_lastArrival = now;
     m_open = true;
     std::weak_ptr<bool> alive = m_alive;
     m_boxes.report(text, [this, alive] {
-        if (alive.lock())
-            m_open = false;
+        if (!alive.lock())
+            return;
+        m_open = false;
+        if (!m_waiting.isEmpty())
+            open(m_waiting.takeFirst(), m_clock());
     });
 }

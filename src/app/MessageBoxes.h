@@ -2,12 +2,19 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
 
 class QMessageBox;
 class QWidget;
+
+// The program's title, the caption of its message boxes ("VOX Operated PTT Switch" at start,
+// "VOKEY" once the window has started). Kept apart from Qt's application display name, which
+// the platform would append to every window title.
+void SetApplicationTitle(const QString& title);
+QString ApplicationTitle();
 
 // Every message box of the program goes through this interface, so that tests and
 // automation replace it and nothing ever blocks on a modal box there.
@@ -71,23 +78,32 @@ private:
 std::unique_ptr<IMessageBoxes> createMessageBoxes();
 
 // The application-wide error report. At most one box is open at a time; a text that keeps
-// arriving is shown once and again only after it has stopped arriving for QuietMs.
+// arriving is shown once and again only after it has stopped arriving for QuietMs. Other
+// texts that arrive while a box is open wait, each once, and are shown in turn as the boxes
+// close; of more than MaxWaiting the oldest is dropped, with a line to the log.
 class ErrorReport {
 public:
     static constexpr qint64 QuietMs = 10000;
+    static constexpr int MaxWaiting = 8;
     using Clock = std::function<qint64()>; // milliseconds, monotonic
 
     explicit ErrorReport(IMessageBoxes& boxes, Clock clock = {});
 
     void show(const QString& text);
     bool boxOpen() const { return m_open; }
+    // Where a dropped text is noted.
+    void setLog(std::function<void(const QString&)> log) { m_log = std::move(log); }
 
 private:
+    void open(const QString& text, qint64 now);
+
     IMessageBoxes& m_boxes;
     Clock m_clock;
     bool m_open = false;
     bool m_any = false;
     QString m_lastText;
     qint64 m_lastArrival = 0;
+    QStringList m_waiting;
+    std::function<void(const QString&)> m_log;
     std::shared_ptr<bool> m_alive;
 };

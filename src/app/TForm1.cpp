@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -84,6 +85,7 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
     m_comPort->FlowControl().SetControlRTS(rtsDisable);
     m_comPort->SetEvents(AllComEvents);
     m_comPort->OnError = [this](QObject*, TComErrors) { guarded([this] { ComPortError(); }); };
+    m_errorReport->setLog([this](const QString& line) { m_log.WriteLine(1, line); });
     // Failures the serial component cannot hand to a caller reach the same report.
     SetApplicationErrorReport([this](const QString& text) { m_errorReport->show(text); });
 }
@@ -214,7 +216,7 @@ bool TForm1::FormCreate()
 
         BuildSystemMenu();
         BuildPopupMenu();
-        QGuiApplication::setApplicationDisplayName(QStringLiteral("VOKEY"));
+        SetApplicationTitle(QStringLiteral("VOKEY"));
         AddTrayIcon();
         setWindowTitle(QStringLiteral("VOKEY V2.0"));
 
@@ -222,9 +224,10 @@ bool TForm1::FormCreate()
         m_aboutDlg->setTitle(QStringLiteral("Soundcard based Control VOX System"));
         m_aboutDlg->setProductName(QStringLiteral("VOKEY 2.0.03.01.02"));
         m_aboutDlg->setCopyRight(QStringLiteral("Copyright (C) the VOKEY authors"));
-        m_aboutDlg->setProgrammer(
-            QStringLiteral("Free software under the GNU GPL, version 3 or later"));
-        m_aboutDlg->setWebSite(QStringLiteral("Keys rigctld and the serial port DTR/RTS"));
+        m_aboutDlg->setProgrammer(QStringLiteral(
+            "Free software under the GNU General Public License, version 3 or later"));
+        m_aboutDlg->setWebSite(
+            QStringLiteral("VOKEY: a voice-operated transmit switch for radio amateurs on Linux"));
         m_aboutDlg->setIcon(ApplicationIcon());
 
         m_catTimer->setInterval(500);
@@ -300,6 +303,40 @@ void TForm1::closeOnSignal()
         if (QApplication::activeModalWidget() == modal && modal->isVisible())
             break;
     }
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_placed) {
+        m_placed = true;
+        FitOnScreen();
+    }
+}
+
+void TForm1::FitOnScreen()
+{
+    // The window opens where it always has; on a small screen it is moved just enough to be
+    // wholly on the screen that holds most of it.
+    const QRect frame = frameGeometry();
+    QScreen* best = nullptr;
+    qint64 bestArea = -1;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect common = screen->geometry().intersected(frame);
+        const qint64 area = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+        if (area > bestArea) {
+            best = screen;
+            bestArea = area;
+        }
+    }
+    if (!best)
+        return;
+    const QRect room = best->availableGeometry();
+    QPoint to = frame.topLeft();
+    to.setX(std::max(room.left(), std::min(to.x(), room.right() + 1 - frame.width())));
+    to.setY(std::max(room.top(), std::min(to.y(), room.bottom() + 1 - frame.height())));
+    if (to != frame.topLeft())
+        move(to);
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

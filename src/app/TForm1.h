@@ -77,6 +77,8 @@ public:
         CmdRigA = 444,
         CmdRigB = 443,
         CmdAbout = 666,
+        // Only where the desktop has no system tray to offer Exit.
+        CmdExit = 667,
     };
 
     explicit TForm1(const TForm1Options& options, QWidget* parent = nullptr);
@@ -162,10 +164,12 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void buildLayout();
+    void FitOnScreen();
     void FormClose();
     // Runs a handler; an error it raises goes to the application-wide error report.
     void guarded(const std::function<void()>& handler);
@@ -268,6 +272,7 @@ private:
     // Set by the release that ends the program: SetTX(true) does nothing from then on.
     bool m_keyingEnded = false;
     bool m_timeOutShown = false;
+    bool m_placed = false; // moved onto the screen at the first showing
 
     // Settings and log.
     VokeySettings m_settings;

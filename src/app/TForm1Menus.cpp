@@ -46,6 +46,11 @@ void TForm1::BuildSystemMenu()
     addCommand(m_systemMenu, QStringLiteral("> B"), CmdRigB);
     m_systemMenu->addSeparator();
     addCommand(m_systemMenu, QStringLiteral("&About..."), CmdAbout);
+    // Without a tray (GNOME and others), Exit, which saves the settings, is reached here.
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_systemMenu->addSeparator();
+        addCommand(m_systemMenu, QStringLiteral("Exit"), CmdExit);
+    }
     connect(m_systemMenu, &QMenu::triggered, this,
         [this](QAction* action) { SystemCommand(action->data().toInt()); });
 }
@@ -77,6 +82,9 @@ void TForm1::SystemCommand(int command)
             break;
         case CmdOmniRig:
             OmniRigSettings();
+            break;
+        case CmdExit:
+            ExitClick();
             break;
         default:
             break;
@@ -214,8 +222,9 @@ void TForm1::ExitClick()
     if (!m_messages.confirm(
             QStringLiteral("Warning!"), QStringLiteral("Do you really want to exit?")))
         return;
-    RemoveTrayIcon();
+    // A failing write is shown and the program runs on as before, tray icon and all.
     WriteINI();
+    RemoveTrayIcon();
     // Transmit off on every road while the port is still open, then stop the engine.
     releaseBeforeExit();
     if (m_running)

@@ -48,7 +48,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("vokey"));
     QApplication::setApplicationVersion(QStringLiteral("2.0"));
     QGuiApplication::setDesktopFileName(QStringLiteral("vokey"));
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("VOX Operated PTT Switch"));
+    SetApplicationTitle(QStringLiteral("VOX Operated PTT Switch"));
     QApplication::setWindowIcon(TForm1::ApplicationIcon());
 
     const std::unique_ptr<IMessageBoxes> messages = createMessageBoxes();

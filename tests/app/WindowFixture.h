@@ -33,7 +33,7 @@ protected:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         m_boxes = RecordingMessageBoxes();
-        QGuiApplication::setApplicationDisplayName(QStringLiteral("VOX Operated PTT Switch"));
+        SetApplicationTitle(QStringLiteral("VOX Operated PTT Switch"));
         return m_dir->isValid() && QDir::setCurrent(m_dir->path());
     }
     void tearDown()

@@ -5,6 +5,8 @@
 #include "app/LampWidget.h"
 #include "app/SelectionSlider.h"
 #include "serial/ComPort.h"
+#include "widgets/ModalDriver.h"
+#include "widgets/TAboutBox.h"
 
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -29,6 +31,8 @@ private slots:
     void layout_data();
     void layout();
     void windowCommandMenu();
+    void exitFromTheWindowMenu();
+    void aboutBoxOfTheWindow();
     void popupMenu();
     void muteHasOneEffect_data();
     void muteHasOneEffect();
@@ -64,7 +68,9 @@ void TestMainWindow::startsInEmptyDirectory()
     QVERIFY(child<QPushButton>("Rig1Button")->isChecked());
     QVERIFY(!child<QPushButton>("Rig2Button")->isChecked());
     QCOMPARE(form->windowTitle(), QStringLiteral("VOKEY V2.0"));
-    QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("VOKEY"));
+    QCOMPARE(ApplicationTitle(), QStringLiteral("VOKEY"));
+    // Nothing for the platform to append to the window titles.
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
     QCOMPARE(form->TrayTip(), QStringLiteral("VOKEY"));
     if (form->TrayIcon())
         QCOMPARE(form->TrayIcon()->toolTip(), QStringLiteral("VOKEY"));
@@ -121,9 +127,39 @@ void TestMainWindow::layout()
 void TestMainWindow::windowCommandMenu()
 {
     QVERIFY(start());
+    // No system tray here: Exit is in the window's own menu too.
+    QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
     QCOMPARE(menuItems(m_form->SystemMenu()),
         QStringList({ "&Quit\tAlt+F4=61536", "-", "OmniRig=555", "Soundcard=551", "Comm Port=552",
-            "Mute=445", "> A=444", "> B=443", "-", "&About...=666" }));
+            "Mute=445", "> A=444", "> B=443", "-", "&About...=666", "-", "Exit=667" }));
+}
+
+void TestMainWindow::exitFromTheWindowMenu()
+{
+    QVERIFY(start());
+    m_form->show();
+    findAction(m_form->SystemMenu(), "Exit")->trigger();
+    QCOMPARE(m_boxes.texts(), QStringList { "Do you really want to exit?" });
+    QVERIFY(!m_form->isVisible());
+    QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "GAIN", "absent"), "1");
+}
+
+void TestMainWindow::aboutBoxOfTheWindow()
+{
+    QVERIFY(start());
+    QStringList texts;
+    vokeytest::ModalAction driver([&texts](QWidget* modal) {
+        if (auto* box = qobject_cast<TAboutBox*>(modal))
+            texts << box->windowTitle() << box->ProductName()->text() << box->Copyright()->text()
+                  << box->Programmer()->text() << box->Website()->text();
+    });
+    m_form->SystemCommand(TForm1::CmdAbout);
+    QVERIFY(driver.ran());
+    QCOMPARE(texts,
+        QStringList({ "Soundcard based Control VOX System", "VOKEY 2.0.03.01.02",
+            "Copyright (C) the VOKEY authors",
+            "Free software under the GNU General Public License, version 3 or later",
+            "VOKEY: a voice-operated transmit switch for radio amateurs on Linux" }));
 }
 
 void TestMainWindow::popupMenu()

@@ -1,0 +1,142 @@
+// The real program on an X server (Xvfb, no window manager): what the window system receives
+// as the window's title, and where the window opens on screens of several sizes.
+#include "WindowTestSupport.h"
+
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
+
+struct NativeWindow {
+    QString title;
+    QRect geometry;
+};
+
+} // namespace
+
+class TestDesktop : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void titleAndPlacement_data();
+    void titleAndPlacement();
+
+private:
+    bool startServer(const QString& screen);
+    // The top-level windows whose title contains "VOKEY", as the X server has them.
+    QList<NativeWindow> vokeyWindows() const;
+
+    QTemporaryDir m_runtime;
+    QString m_silence;
+    QString m_display;
+    QProcess m_server;
+    QProcess m_vokey;
+};
+
+void TestDesktop::initTestCase()
+{
+    QVERIFY(QFileInfo::exists(Vokey));
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty()
+        || QStandardPaths::findExecutable("xwininfo").isEmpty())
+        QSKIP("Xvfb and xwininfo are needed (scripts/install-deps)");
+    QVERIFY(m_runtime.isValid());
+    m_silence = m_runtime.filePath("silence.wav");
+    QVERIFY(writeTestWav(m_silence, 0.2));
+}
+
+void TestDesktop::cleanup()
+{
+    for (QProcess* process : { &m_vokey, &m_server }) {
+        if (process->state() != QProcess::NotRunning) {
+            process->terminate();
+            if (!process->waitForFinished(10000)) {
+                process->kill();
+                process->waitForFinished();
+            }
+        }
+    }
+}
+
+bool TestDesktop::startServer(const QString& screen)
+{
+    // The server picks a free display and writes its number to standard output.
+    m_server.start(QStringLiteral("Xvfb"),
+        { "-displayfd", "1", "-screen", "0", screen + "x24", "-nolisten", "tcp" });
+    if (!m_server.waitForStarted(10000))
+        return false;
+    const QDeadlineTimer deadline(20000);
+    while (!m_server.canReadLine() && !deadline.hasExpired())
+        m_server.waitForReadyRead(100);
+    m_display = ':' + QString::fromLatin1(m_server.readLine()).trimmed();
+    return m_display.size() > 1;
+}
+
+QList<NativeWindow> TestDesktop::vokeyWindows() const
+{
+    QProcess xwininfo;
+    xwininfo.start(QStringLiteral("xwininfo"), { "-root", "-children", "-display", m_display });
+    if (!xwininfo.waitForFinished(10000))
+        return {};
+    // 0x1200006 "VOKEY V2.0": ("vokey" "vokey")  260x436+825+76  +825+76
+    static const QRegularExpression line(
+        QStringLiteral(R"re(0x[0-9a-f]+ "([^"]*VOKEY[^"]*)":.*\s(\d+)x(\d+)\+(-?\d+)\+(-?\d+)\s)re"));
+    QList<NativeWindow> windows;
+    for (const QString& text : QString::fromUtf8(xwininfo.readAllStandardOutput()).split('\n')) {
+        const QRegularExpressionMatch match = line.match(text + ' ');
+        if (match.hasMatch())
+            windows.append({ match.captured(1),
+                QRect(match.captured(4).toInt(), match.captured(5).toInt(),
+                    match.captured(2).toInt(), match.captured(3).toInt()) });
+    }
+    return windows;
+}
+
+void TestDesktop::titleAndPlacement_data()
+{
+    QTest::addColumn<QString>("screen");
+    QTest::addColumn<QPoint>("at");
+    QTest::newRow("large screen: where it always opens") << "1280x1024" << QPoint(825, 76);
+    QTest::newRow("narrow screen") << "1024x768" << QPoint(764, 76);
+    QTest::newRow("narrow and short") << "800x480" << QPoint(540, 44);
+}
+
+void TestDesktop::titleAndPlacement()
+{
+    QFETCH(QString, screen);
+    QFETCH(QPoint, at);
+    QVERIFY(startServer(screen));
+    QTemporaryDir work;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", m_display);
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("WAYLAND_DISPLAY");
+    env.insert("XDG_RUNTIME_DIR", m_runtime.path());
+    env.insert("VOKEY_MESSAGE_LOG", work.filePath("messages.log"));
+    m_vokey.setProcessEnvironment(env);
+    m_vokey.setWorkingDirectory(work.path());
+    m_vokey.start(Vokey, { "--audio-file", m_silence });
+    QVERIFY(m_vokey.waitForStarted(10000));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!vokeyWindows().isEmpty(), 20000);
+    const QList<NativeWindow> windows = vokeyWindows();
+    QCOMPARE(windows.size(), 1);
+    // Exactly the window's own caption: nothing appended by the platform.
+    QCOMPARE(windows[0].title, QStringLiteral("VOKEY V2.0"));
+    QCOMPARE(windows[0].geometry, QRect(at, QSize(260, 436)));
+
+    ::kill(pid_t(m_vokey.processId()), SIGTERM);
+    QVERIFY(m_vokey.waitForFinished(10000));
+    QCOMPARE(m_vokey.exitCode(), 0);
+}
+
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"
