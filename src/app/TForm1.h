@@ -203,6 +203,8 @@ private:
     void RemoveTrayIcon();
     void TrayActivated(int reason);
 
+    // The capture device by its name when its number has moved, TForm1Vox.cpp.
+    void FindInputDevice();
     // Serial port open and close with their two messages, TForm1Vox.cpp.
     void OpenSerialPort();
     void CloseSerialPort();

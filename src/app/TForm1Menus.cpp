@@ -197,7 +197,12 @@ void TForm1::SoundcardIN1Click()
         // opened.
         if (m_closed)
             return;
-        m_settings.InputDevice = dialog.Device();
+        // The name goes with the number, so that the device is found again when the numbers
+        // move; a device kept as it was keeps its name (it may be unplugged just now).
+        const int chosen = dialog.Device();
+        if (chosen != m_settings.InputDevice || m_settings.DeviceName.isEmpty())
+            m_settings.DeviceName = chosen >= 0 ? GetSoundDevice(chosen) : QString();
+        m_settings.InputDevice = chosen;
     }
     WriteINI();
     ShowMode();

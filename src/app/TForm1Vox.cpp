@@ -47,6 +47,7 @@ void TForm1::PowerOn()
             std::_Exit(EXIT_FAILURE);
         }
         m_audio->SetConfig(AudioEngine::ConfigFloatDsp, 1);
+        FindInputDevice();
         m_audio->RecordInit(m_settings.InputDevice);
         m_recordChannel
             = m_audio->RecordStart(AudioEngine::SampleRate, 2, 0, RecordCallback, nullptr);
@@ -69,6 +70,34 @@ void TForm1::PowerOn()
         m_audio->Stop();
         m_audio->RecordFree();
         CloseSerialPort();
+    }
+}
+
+void TForm1::FindInputDevice()
+{
+    // Device numbers shift when a USB sound interface is plugged in or out; the name does
+    // not. A number that no longer names the chosen device gives way to the device of that
+    // name, where there is one.
+    if (m_settings.InputDevice < 0)
+        return;
+    const QString current = GetSoundDevice(m_settings.InputDevice);
+    if (m_settings.DeviceName.isEmpty()) {
+        m_settings.DeviceName = current;
+        return;
+    }
+    if (current == m_settings.DeviceName)
+        return;
+    AudioDeviceInfo info;
+    for (int device = 0; m_audio->RecordGetDeviceInfo(device, &info); ++device) {
+        if (QString::fromUtf8(info.name) != m_settings.DeviceName)
+            continue;
+        m_log.WriteLine(1,
+            QStringLiteral("Soundcard \"%1\" is device %2 now (DEVICE=%3)")
+                .arg(m_settings.DeviceName)
+                .arg(device)
+                .arg(m_settings.InputDevice));
+        m_settings.InputDevice = device;
+        return;
     }
 }
 

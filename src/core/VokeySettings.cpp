@@ -77,6 +77,7 @@ VokeySettings ReadINI(const QString& configPath, const QString& workDir)
     s.IniFile = configPath;
     s.InputDevice
         = ToInteger(read(QStringLiteral("DEVICE"), QStringLiteral("-1")).toUpper()).value_or(-1);
+    s.DeviceName = read(QStringLiteral("DEVICENAME"), QString());
     s.ComPort = read(QStringLiteral("COMPORT"), QStringLiteral("COM1"));
     const QString baud = read(QStringLiteral("BAUDRATE"), QStringLiteral("4800")).toUpper();
     if (IsNumericText(baud)) {
@@ -129,6 +130,7 @@ void WriteINI(VokeySettings& s)
             { QStringLiteral("COMPORT"), s.ComPort },
             { QStringLiteral("BAUDRATE"), QString::number(BaudSettingFromSpeed(s.BaudRate)) },
             { QStringLiteral("DEVICE"), QString::number(s.InputDevice) },
+            { QStringLiteral("DEVICENAME"), s.DeviceName },
             { QStringLiteral("TRACE"), s.Trace ? QStringLiteral("YES") : QStringLiteral("NOT") },
             { QStringLiteral("LOGFILE"), s.LogFile },
             { QStringLiteral("GAIN"), QString::number(s.Gain) },

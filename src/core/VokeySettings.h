@@ -11,6 +11,9 @@ struct VokeySettings {
     QString WorkDir; // current directory at start, ending in "/"
     QString IniFile; // full path of the configuration file
     int InputDevice = -1; // capture device; -1 is the system default
+    // Name of the capture device chosen (empty for the default): device numbers shift when a
+    // USB sound interface comes or goes, names do not.
+    QString DeviceName;
     QString ComPort = QStringLiteral("COM1"); // serial device name, letter case kept
     int BaudRate = 4800; // serial speed in bit/s as read (before SpeedFromBaudSetting)
     QString BaudRateText = QStringLiteral("4800"); // what the log header shows for it
@@ -40,7 +43,7 @@ QString ResolveAgainst(const QString& workDir, const QString& name);
 // QCoreApplication::arguments() does.
 QString ConfigPathFromArguments(const QStringList& arguments, const QString& workDir);
 
-// Reads DEVICE, COMPORT, BAUDRATE, LOGFILE, TRACE, GAIN, DELAY and TXTIMEOUT in that order.
+// Reads DEVICE, DEVICENAME, COMPORT, BAUDRATE, LOGFILE, TRACE, GAIN, DELAY and TXTIMEOUT.
 // Values that are not usable fall back as the key table says (TXTIMEOUT: anything but a
 // whole number from 0 up gives 300); nothing fails.
 VokeySettings ReadINI(const QString& configPath, const QString& workDir);
@@ -52,8 +55,8 @@ QStringList LogHeaderLines(const VokeySettings& settings);
 // header block. A log file that is the configuration file itself is never switched on.
 void StartLog(TLog& log, const VokeySettings& settings);
 
-// Writes COMPORT, BAUDRATE, DEVICE, TRACE, LOGFILE, GAIN, DELAY and TXTIMEOUT, in that
-// order, to IniFile, all in one atomic replacement of the file. BaudRate here is the serial
+// Writes COMPORT, BAUDRATE, DEVICE, DEVICENAME, TRACE, LOGFILE, GAIN, DELAY and TXTIMEOUT,
+// in that order, to IniFile, all in one atomic replacement of the file. BaudRate here is the serial
 // port's current speed; it is stored as BaudSettingFromSpeed gives it. An empty IniFile is
 // first set to VOKEY.INI in the current directory. Throws EIniWrite.
 void WriteINI(VokeySettings& settings);

@@ -339,12 +339,13 @@ void TestSettings::writeNewFile()
     s.IniFile = m_work->filePath("VOKEY.INI");
     WriteINI(s);
     QCOMPARE(ReadBytes(s.IniFile),
-        QByteArray("[SETTINGS]\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\n"
+        QByteArray("[SETTINGS]\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nDEVICENAME=\nTRACE=YES\n"
                    "LOGFILE=VOKEY.LOG\nGAIN=1\nDELAY=1\nTXTIMEOUT=300\n"));
 
     s.ComPort = "/dev/ttyUSB0";
     s.BaudRate = 9600;
     s.InputDevice = 2;
+    s.DeviceName = "USB Audio CODEC";
     s.Trace = false;
     s.LogFile = "radio.log";
     s.Gain = 0;
@@ -352,7 +353,8 @@ void TestSettings::writeNewFile()
     s.TxTimeout = 0;
     WriteINI(s);
     QCOMPARE(ReadBytes(s.IniFile),
-        QByteArray("[SETTINGS]\nCOMPORT=/dev/ttyUSB0\nBAUDRATE=9600\nDEVICE=2\nTRACE=NOT\n"
+        QByteArray("[SETTINGS]\nCOMPORT=/dev/ttyUSB0\nBAUDRATE=9600\nDEVICE=2\n"
+                   "DEVICENAME=USB Audio CODEC\nTRACE=NOT\n"
                    "LOGFILE=radio.log\nGAIN=0\nDELAY=100\nTXTIMEOUT=0\n"));
     QCOMPARE(Entries(m_work->path()), QStringList { "VOKEY.INI" });
 }
@@ -361,17 +363,18 @@ void TestSettings::writeRoundTripKeepsFile_data()
 {
     QTest::addColumn<QByteArray>("file");
 
-    QTest::newRow("other sections and comments")
-        << QByteArray("; VOKEY settings for the contest station\n"
-                      "[RADIO]\nGAIN=80\n\n"
-                      "[SETTINGS]\n"
-                      "; serial keying\n"
-                      "COMPORT=/dev/ttyUSB1\nBAUDRATE=19200\n\n"
-                      "DEVICE=4\nTRACE=NOT\nLOGFILE=Logs/Station.log\nGAIN=42\nDELAY=17\n"
-                      "TXTIMEOUT=120\n"
-                      "\n[NOTES]\n; keep me\nTEXT=anything = goes\n");
+    QTest::newRow("other sections and comments") << QByteArray(
+        "; VOKEY settings for the contest station\n"
+        "[RADIO]\nGAIN=80\n\n"
+        "[SETTINGS]\n"
+        "; serial keying\n"
+        "COMPORT=/dev/ttyUSB1\nBAUDRATE=19200\n\n"
+        "DEVICE=4\nDEVICENAME=Scarlett 2i2\nTRACE=NOT\nLOGFILE=Logs/Station.log\nGAIN=42\n"
+        "DELAY=17\n"
+        "TXTIMEOUT=120\n"
+        "\n[NOTES]\n; keep me\nTEXT=anything = goes\n");
     QTest::newRow("CR LF, other order, lower case") << QByteArray(
-        "[settings]\r\ndelay=5\r\ngain=6\r\ntrace=YES\r\ndevice=-1\r\n"
+        "[settings]\r\ndelay=5\r\ngain=6\r\ntrace=YES\r\ndevice=-1\r\ndevicename=\r\n"
         "logfile=VOKEY.LOG\r\ncomport=COM1\r\nbaudrate=4800\r\ntxtimeout=0\r\n[X]\r\nY=1");
 }
 
@@ -396,8 +399,9 @@ void TestSettings::writeNormalisesValues()
     VokeySettings s = ReadINI(ConfigPathFromArguments({ "vokey" }, WorkDir()), WorkDir());
     WriteINI(s);
     QCOMPARE(ReadBytes(path),
-        QByteArray("[OTHER]\nA=1\n[SETTINGS]\nTRACE=YES\nBAUDRATE=4800\nGAIN=100\nDELAY=10\n"
-                   "DEVICE=-1\nLOGFILE=radio.log\nCOMPORT=COM1\nTXTIMEOUT=300\n; end\n"));
+        QByteArray(
+            "[OTHER]\nA=1\n[SETTINGS]\nTRACE=YES\nBAUDRATE=4800\nGAIN=100\nDELAY=10\n"
+            "DEVICE=-1\nLOGFILE=radio.log\nCOMPORT=COM1\nDEVICENAME=\nTXTIMEOUT=300\n; end\n"));
 }
 
 void TestSettings::writeWithoutPathUsesCurrentDir()
