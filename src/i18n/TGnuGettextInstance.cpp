@@ -84,6 +84,9 @@ QString TGnuGettextInstance::TranslateText(const QString& text)
 
 QString TGnuGettextInstance::TranslateInDomain(const QString& domainName, const QString& text)
 {
+    // The empty msgid is the catalogue's header entry, not a translation of "".
+    if (text.isEmpty())
+        return text;
     TDomain& domain = Domain(domainName);
     QByteArray msgid = text.toUtf8();
     const bool crLf = msgid.contains("\r\n");
@@ -97,7 +100,7 @@ QString TGnuGettextInstance::TranslateInDomain(const QString& domainName, const 
     QString result = decoder.decode(found);
     if (decoder.hasError())
         result.clear();
-    if (!text.isEmpty() && result.isEmpty())
+    if (result.isEmpty())
         throw EGnuGettext(QStringLiteral("Error: Could not translate %1. Probably because the mo "
                                          "file doesn't contain utf-8 encoded translations.")
                               .arg(text));

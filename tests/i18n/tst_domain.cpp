@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -306,6 +307,7 @@ void TestDomain::embeddedCatalogues()
     QCOMPARE(Embed(executable, { "locale/it/LC_MESSAGES/cport.mo=" + m_dir.path() + "/de.mo" }), 1);
     // A file of the same name beside the executable loses against the embedded one.
     QVERIFY(MakeCatalogue(CataloguePath("de", "cport"), { { "Port", "Hafen" } }));
+    const auto removeFile = qScopeGuard([this] { QFile::remove(CataloguePath("de", "cport")); });
 
     TAssemblyAnalyzer analyzer;
     analyzer.ScanExecutable(executable);
@@ -318,7 +320,6 @@ void TestDomain::embeddedCatalogues()
         domain.SetLanguageCode(language);
         QCOMPARE(domain.LookupMessage("Port"), QByteArray(translation));
     }
-    QVERIFY(QFile::remove(CataloguePath("de", "cport")));
 }
 
 void TestDomain::embeddedTableFaults_data()
