@@ -2,10 +2,8 @@
 
 #include "i18n/TAssemblyAnalyzer.h"
 
-#include <QMap>
 #include <QMutex>
 #include <QReadWriteLock>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
