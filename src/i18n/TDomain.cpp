@@ -139,13 +139,14 @@ void TDomain::OpenCatalogue()
     }
 
     // An appended catalogue must lie wholly inside the executable.
-    if (fileName != path
+    const bool appended = fileName != path;
+    if (appended
         && (embedded.offset > m_file.Size() || embedded.size > m_file.Size() - embedded.offset)) {
         m_file.Close();
         throw EGnuGettext(InvalidCatalogue(path));
     }
     m_base = m_file.Data() + embedded.offset;
-    m_size = fileName != path ? embedded.size : m_file.Size();
+    m_size = appended ? embedded.size : m_file.Size();
     try {
         Validate(path);
     } catch (...) {

@@ -59,13 +59,11 @@ void TGnuGettextInstance::TranslateComponentTree(QObject* root, const QString& d
         if (skipObject)
             continue;
 
-        for (int i = 0; i < meta->propertyCount(); ++i) {
-            const QMetaProperty property = meta->property(i);
-            const QString propertyName = QString::fromLatin1(property.name()).toUpper();
-            if (m_ignoreList.count(name + QLatin1Char('.') + propertyName)
-                || ignored.count(propertyName))
+        for (const TTextProperty& property : TextProperties(meta)) {
+            if (m_ignoreList.count(name + QLatin1Char('.') + property.upperName)
+                || ignored.count(property.upperName))
                 continue;
-            TranslateProperty(object, property, queue, domain);
+            TranslateProperty(object, meta->property(property.index), queue, domain);
         }
 
         for (QObject* child : object->children()) {
@@ -74,6 +72,23 @@ void TGnuGettextInstance::TranslateComponentTree(QObject* root, const QString& d
                 queue.emplace_back(childName, child);
         }
     }
+}
+
+const std::vector<TGnuGettextInstance::TTextProperty>& TGnuGettextInstance::TextProperties(
+    const QMetaObject* meta)
+{
+    const auto known = m_textProperties.find(meta);
+    if (known != m_textProperties.end())
+        return known->second;
+    std::vector<TTextProperty> properties;
+    for (int i = 0; i < meta->propertyCount(); ++i) {
+        const QMetaProperty property = meta->property(i);
+        const QMetaType type = property.metaType();
+        if (type.id() == QMetaType::QString || type.id() == QMetaType::QStringList
+            || type.flags().testFlag(QMetaType::PointerToQObject))
+            properties.push_back({ i, QString::fromLatin1(property.name()).toUpper() });
+    }
+    return m_textProperties.emplace(meta, std::move(properties)).first->second;
 }
 
 void TGnuGettextInstance::TranslateProperty(

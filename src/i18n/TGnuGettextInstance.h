@@ -80,6 +80,14 @@ public:
 
 private:
     using TQueue = std::vector<std::pair<QString, QObject*>>;
+    // The properties of a class that the translation handles (texts, string lists, object
+    // references), with their upper-case names; looked up once per class, as a widget has
+    // dozens of other properties.
+    struct TTextProperty {
+        int index;
+        QString upperName;
+    };
+    const std::vector<TTextProperty>& TextProperties(const QMetaObject* meta);
     void TranslateProperty(
         QObject* object, const QMetaProperty& property, TQueue& queue, const QString& domainName);
 
@@ -93,6 +101,7 @@ private:
     QStringList m_resourceStringDomains;
     std::set<QString> m_ignoreList;
     std::vector<TClassMode> m_classRules;
+    std::map<const QMetaObject*, std::vector<TTextProperty>> m_textProperties;
 };
 
 // The process-wide instance, null before one is created and after it is destroyed.
