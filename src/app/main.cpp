@@ -1,7 +1,10 @@
 #include "MessageBoxes.h"
 #include "TForm1.h"
+#include "TranslationSetup.h"
+#include "i18n/TGnuGettextInstance.h"
 
 #include <QApplication>
+#include <QScopeGuard>
 
 #include <cstdio>
 
@@ -56,6 +59,16 @@ int main(int argc, char* argv[])
     options.arguments = QCoreApplication::arguments();
     options.audioFile = takeAudioFile(options.arguments);
     options.messages = messages.get();
+
+    // The translation engine comes before any window and goes after the last one.
+    TGnuGettextInstance gettext;
+    const auto disconnect = qScopeGuard(TearDownTranslation);
+    try {
+        SetUpTranslation(gettext);
+    } catch (const std::exception& error) {
+        messages->fatal(QGuiApplication::applicationDisplayName(), QString::fromUtf8(error.what()));
+        return 1;
+    }
 
     TForm1 form(options);
     if (!form.FormCreate())

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QString>
+
+// The full path of the running program's executable file.
+QString RunningExecutablePath();
