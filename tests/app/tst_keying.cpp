@@ -310,7 +310,8 @@ void TestKeying::everyWayOutReleasesBothRoads()
     QCOMPARE(lines(), BothLines);
     // The level stays up all the way out: nothing may key behind the release.
     QList<bool> transmit;
-    connect(m_form.get(), &TForm1::TransmitSet, this, [&transmit](bool on) { transmit << on; });
+    QObject scope; // the connection ends with this function
+    connect(m_form.get(), &TForm1::TransmitSet, &scope, [&transmit](bool on) { transmit << on; });
     if (way == "Exit")
         m_form->ExitClick();
     else if (way == "window close")

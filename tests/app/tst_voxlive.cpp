@@ -100,7 +100,8 @@ void TestVoxLive::keysDuringSpeechAndReleasesAfterDelay()
     QElapsedTimer clock;
     clock.start();
     qint64 keyedAt = -1, lastKeyAt = -1, releasedAt = -1;
-    connect(m_form.get(), &TForm1::TransmitSet, this, [&](bool on) {
+    QObject scope; // the connection ends with this function, before the window does
+    connect(m_form.get(), &TForm1::TransmitSet, &scope, [&](bool on) {
         if (on) {
             if (keyedAt < 0)
                 keyedAt = clock.elapsed();
