@@ -2,11 +2,13 @@
 // raises DTR and RTS whenever its speed is not 0, also when the open is non-blocking and
 // also when a lock taken afterwards fails: the radio of the program that holds the port
 // would transmit. So a port is refused when the kernel lists a lock on the device's inode
-// (flock, POSIX and open-file-description locks) or when a UUCP lock file names a process
-// that is alive.
+// (flock, POSIX and open-file-description locks), when a UUCP lock file names a process
+// that is alive, or when another process has the device open (Hamlib's rigctld, for one,
+// holds its port without any lock). Processes of other users are visible only to root.
 
 #include "serial/SerialPosix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +93,42 @@ namespace {
         return false;
     }
 
+    // The links under /proc/PID/fd name the files as the kernel reaches them; read as text,
+    // they never touch the files themselves (a stat could hang on a dead network mount).
+    bool OpenElsewhere(const std::string& devicePath)
+    {
+        DIR* processes = ::opendir("/proc");
+        if (!processes)
+            return false;
+        const long self = ::getpid();
+        bool held = false;
+        while (!held) {
+            const dirent* process = ::readdir(processes);
+            if (!process)
+                break;
+            char* end = nullptr;
+            const long pid = std::strtol(process->d_name, &end, 10);
+            if (*end != '\0' || pid <= 0 || pid == self)
+                continue;
+            const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
+            DIR* fds = ::opendir(fdDir.c_str());
+            if (!fds)
+                continue; // another user's, or ended meanwhile
+            char target[PATH_MAX];
+            while (!held) {
+                const dirent* fd = ::readdir(fds);
+                if (!fd)
+                    break;
+                const ssize_t size
+                    = ::readlinkat(::dirfd(fds), fd->d_name, target, sizeof target - 1);
+                held = size > 0 && devicePath.compare(0, std::string::npos, target, size) == 0;
+            }
+            ::closedir(fds);
+        }
+        ::closedir(processes);
+        return held;
+    }
+
 } // namespace
 
 int HeldByAnother(const std::string& path)
@@ -102,7 +141,7 @@ int HeldByAnother(const std::string& path)
     char* real = ::realpath(path.c_str(), nullptr);
     const std::string resolved = real ? real : path;
     std::free(real);
-    return UucpLockOn(resolved) ? EBUSY : 0;
+    return UucpLockOn(resolved) || OpenElsewhere(resolved) ? EBUSY : 0;
 }
 
 } // namespace serial_posix

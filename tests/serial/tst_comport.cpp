@@ -434,6 +434,7 @@ void TestComPort::receivedDataAnnouncedWithQueuedCount()
     QCOMPARE(QByteArray(buffer, 7), QByteArray("hello!!"));
     QVERIFY(!wrongThread);
     port.ClosePort();
+    QVERIFY(!port.Connected());
 }
 
 QTEST_GUILESS_MAIN(TestComPort)

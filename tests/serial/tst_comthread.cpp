@@ -182,6 +182,7 @@ void TestComThread::handlerMayClosePort()
         QVERIFY(pty.Send("y"));
         QTRY_COMPARE_WITH_TIMEOUT(calls.load(), 2, 10000);
         port.ClosePort();
+        QVERIFY(!port.Connected());
     }
 }
 

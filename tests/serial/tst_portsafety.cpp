@@ -10,6 +10,7 @@
 #include "serial/modemlines.h"
 
 #include <QDeadlineTimer>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -75,6 +76,7 @@ private slots:
     void init();
     void heldPortRefusedBeforeOpening_data();
     void heldPortRefusedBeforeOpening();
+    void portOpenInAnotherProcessRefused();
     void nestedCallsDuringClose_data();
     void nestedCallsDuringClose();
     void portDeletedAfterItsHandlerClosedIt();
@@ -176,6 +178,39 @@ void TestPortSafety::heldPortRefusedBeforeOpening()
 
     // Once the holder has let go, the port opens.
     letGo();
+    port.OpenPort();
+    QVERIFY(port.Connected());
+}
+
+// A program that holds the port without any lock (as rigctld does). Its lines are its own
+// process's, out of the model's sight: what is checked is that this process did not open it.
+void TestPortSafety::portOpenInAnotherProcessRefused()
+{
+    QProcess holder;
+    holder.setStandardInputFile(m_pty->SlavePath());
+    holder.start("sleep", { "600" });
+    QVERIFY(holder.waitForStarted(10000));
+    const auto stop = qScopeGuard([&] {
+        holder.kill();
+        holder.waitForFinished(10000);
+    });
+    const auto logged = LogOf(m_pty->SlavePath()).size();
+    TComPort port;
+    port.SetPort(m_pty->SlavePath());
+    int reasonCode = 0;
+    int systemCode = 0;
+    try {
+        port.OpenPort();
+    } catch (const EComPort& error) {
+        reasonCode = error.ReasonCode();
+        systemCode = error.SystemErrorCode();
+    }
+    QCOMPARE(LogOf(m_pty->SlavePath()).size(), logged);
+    QCOMPARE(reasonCode, 1);
+    QCOMPARE(systemCode, EBUSY);
+
+    holder.kill();
+    QVERIFY(holder.waitForFinished(10000));
     port.OpenPort();
     QVERIFY(port.Connected());
 }
