@@ -56,7 +56,7 @@ using Hold = std::function<int(int fd, const QByteArray& lockFile)>;
 
 int WriteLockFile(const QByteArray& lockFile, const QByteArray& pid)
 {
-    const int fd = ::open(lockFile.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = ::open(lockFile.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return errno == EACCES || errno == EPERM || errno == EROFS ? 0 : -1;
     const QByteArray text = pid.rightJustified(10, ' ') + '\n';
