@@ -231,12 +231,12 @@ void TestPortSafety::nestedCallsDuringClose()
     QFETCH(int, reasonCode);
 
     PtyPair other;
-    TComPort port;
-    port.SetPort(m_pty->SlavePath());
-    port.SetEvents({ evError });
     int beforeClose = 0;
     int afterClose = 0;
     int raised = -1;
+    TComPort port;
+    port.SetPort(m_pty->SlavePath());
+    port.SetEvents({ evError });
     port.OnBeforeClose = [&](QObject*) { ++beforeClose; };
     port.OnAfterClose = [&](QObject*) { ++afterClose; };
     port.OnError = [&](QObject*, TComErrors) {
@@ -343,12 +343,12 @@ void TestPortSafety::errorsBeforeHangUpDelivered()
 {
     QFETCH(TSyncMethod, syncMethod);
 
+    std::mutex mutex;
+    QList<TComErrors> errors;
     TComPort port;
     port.SetPort(m_pty->SlavePath());
     port.SetSyncMethod(syncMethod);
     port.SetEvents({ evError });
-    std::mutex mutex;
-    QList<TComErrors> errors;
     port.OnError = [&](QObject*, TComErrors set) {
         std::lock_guard lock(mutex);
         errors << set;
