@@ -45,6 +45,8 @@ struct TComThread::Context : std::enable_shared_from_this<TComThread::Context> {
     TComEvents batch;
     std::exception_ptr error;
     bool ended = false;
+    // Set on the event thread when a handler running there closed the port (smNone).
+    bool letGo = false;
 
     // On the port's thread: runs the pending batch with the given serial, if still pending.
     void Run(std::uint64_t wanted)
@@ -138,7 +140,7 @@ void TComThread::HandOverEvents(Context& context, TComEvents batch)
 {
     switch (context.syncMethod) {
     case smNone:
-        context.port->DeliverEvents(batch, context.opening);
+        context.port->DeliverEvents(batch, context.opening, &context.letGo);
         return;
     case smWindowSync:
         context.port->PostEvents(batch, context.opening);
@@ -179,7 +181,9 @@ void TComThread::WaitUntilEnded()
     Context& context = *m_context;
     if (std::this_thread::get_id() == context.worker.load()) {
         // Closed by a handler running on this very thread (smNone), which cannot wait for
-        // itself: let go of the device now; the body ends when the handler returns.
+        // itself: let go of the device now; the body ends when the handler returns, and
+        // touches the port no more (its owner may delete it as soon as it is closed).
+        context.letGo = true;
         context.source->Release();
         m_thread.detach();
         return;

@@ -3,6 +3,12 @@
 #include "serial/ComThread.h"
 #include "serial/SerialDevice.h"
 
+#include <QScopeGuard>
+
+#include <cerrno>
+#include <new>
+#include <system_error>
+
 TCustomComPort::TCustomComPort(QObject* owner)
     : QObject(owner)
     , m_device(SerialDevice::Create())
@@ -133,6 +139,10 @@ void TCustomComPort::SetSyncMethod(TSyncMethod value)
 
 void TCustomComPort::OpenPort()
 {
+    // A handler run by a close (a before-close event, or a hand-over the close serves) cannot
+    // open before the close has finished: the close would end the new opening at once.
+    if (m_closing)
+        throw EComPort(CError_OpenFailed, EBUSY);
     if (m_connected)
         return;
     NotifyBeforeOpen();
@@ -147,9 +157,22 @@ void TCustomComPort::OpenPort()
     }
     const std::uint64_t opening = ++m_opening;
     if (!m_events.Empty()) {
-        auto source = m_device->CreateEventSource(m_events, m_buffer.InputSize());
-        m_thread = std::make_unique<TComThread>(this, std::move(source), m_syncMethod, opening);
-        m_thread->Start();
+        int error = 0;
+        try {
+            auto source = m_device->CreateEventSource(m_events, m_buffer.InputSize());
+            m_thread = std::make_unique<TComThread>(this, std::move(source), m_syncMethod, opening);
+            m_thread->Start();
+        } catch (const std::system_error& failure) {
+            error = failure.code().value();
+        } catch (const std::bad_alloc&) {
+            error = ENOMEM;
+        }
+        if (error) {
+            m_thread.reset();
+            CloseDeviceHandle();
+            m_connected = false;
+            throw EComPort(CError_OpenFailed, error);
+        }
     }
     NotifyAfterOpen();
     RunEventStep(evCTS);
@@ -159,18 +182,23 @@ void TCustomComPort::OpenPort()
 
 void TCustomComPort::ClosePort()
 {
-    if (!m_connected)
+    // A handler run by this close that closes again finds the close under way.
+    if (!m_connected || m_closing)
         return;
-    NotifyCTSChange(false);
-    NotifyDSRChange(false);
-    NotifyRLSDChange(false);
-    NotifyBeforeClose();
-    AbortTransfers();
-    StopEventThread();
-    CloseDeviceHandle();
-    m_connected = false;
-    // Steps still on their way to this thread belong to the closed opening.
-    ++m_opening;
+    {
+        m_closing = true;
+        const auto closed = qScopeGuard([this] { m_closing = false; });
+        NotifyCTSChange(false);
+        NotifyDSRChange(false);
+        NotifyRLSDChange(false);
+        NotifyBeforeClose();
+        AbortTransfers();
+        StopEventThread();
+        CloseDeviceHandle();
+        m_connected = false;
+        // Steps still on their way to this thread belong to the closed opening.
+        ++m_opening;
+    }
     NotifyAfterClose();
 }
 

@@ -96,8 +96,9 @@ public:
     TNotifyEvent OnRx80Full;
 
     // Opens the device, applies all settings and starts the event thread; nothing when open.
+    // Raises when called by a handler while the port closes.
     void OpenPort();
-    // Stops the event thread and closes the device; nothing when closed.
+    // Stops the event thread and closes the device; nothing when closed or closing.
     void ClosePort();
     // The output lines. Raise on a closed port (callers check Connected first).
     void SetDTRState(bool on);
@@ -155,7 +156,9 @@ private:
     void StopEventThread();
     // The event steps, run for one batch by the event thread's hand-over. A batch of an
     // earlier opening (the port was closed meanwhile) runs nothing.
-    void DeliverEvents(TComEvents batch, std::uint64_t opening);
+    // letGo, when given, is set by a close made by a handler on the calling thread itself:
+    // the port may be gone after that handler, so nothing more is asked of it.
+    void DeliverEvents(TComEvents batch, std::uint64_t opening, const bool* letGo = nullptr);
     void PostEvents(TComEvents batch, std::uint64_t opening);
     void RunEventStep(TComEvent event);
     bool IsOpening(std::uint64_t opening) const;
@@ -164,6 +167,7 @@ private:
     std::unique_ptr<TComThread> m_thread;
     std::atomic<bool> m_connected { false };
     std::atomic<std::uint64_t> m_opening { 0 };
+    std::atomic<bool> m_closing { false };
     bool m_loading = false;
     int m_updateCount = 0;
 

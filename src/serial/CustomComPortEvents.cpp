@@ -92,12 +92,15 @@ bool TCustomComPort::IsOpening(std::uint64_t opening) const
     return m_connected && m_opening == opening;
 }
 
-void TCustomComPort::DeliverEvents(TComEvents batch, std::uint64_t opening)
+void TCustomComPort::DeliverEvents(TComEvents batch, std::uint64_t opening, const bool* letGo)
 {
     for (TComEvent event : kDeliveryOrder) {
-        // A handler may have closed the port.
-        if (batch.Contains(event) && IsOpening(opening))
-            RunEventStep(event);
+        if (!batch.Contains(event))
+            continue;
+        // A handler may have closed the port; one on this thread may also have deleted it.
+        if ((letGo && *letGo) || !IsOpening(opening))
+            return;
+        RunEventStep(event);
     }
 }
 

@@ -88,7 +88,9 @@ public:
     // The number of operations made on devices so far, process-wide (tests count them).
     static std::uint64_t CallCount();
 
-    // Opens the device exclusively; a device in use by another program fails.
+    // Opens the device for this program alone until Close. A device that another program
+    // holds (a lock on it) fails with EBUSY before it is opened, so that its lines stay as
+    // that program set them.
     virtual int Open(const std::string& path, InitialLine dtr, InitialLine rts) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;

@@ -31,6 +31,15 @@ namespace {
     {
         return error == ENOTTY || error == EINVAL;
     }
+
+    // The exclusive mode belongs to the tty, not to this descriptor: it outlives the close
+    // while any other descriptor holds the tty, and would then refuse every later open by a
+    // user without privileges, ours included.
+    void CloseDescriptor(int fd)
+    {
+        ioctl(fd, TIOCNXCL);
+        ::close(fd);
+    }
 } // namespace
 
 void CountCall()
@@ -107,11 +116,14 @@ int PosixSerialDevice::Open(const std::string& path, InitialLine dtr, InitialLin
     CountCall();
     if (m_fd >= 0)
         return EBUSY;
+    // Opening raises DTR and RTS even when the lock below then fails: a port that another
+    // program holds is refused before it is opened.
+    if (const int error = HeldByAnother(path))
+        return error;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno;
-    // Take the lock before touching anything: the lines of a port another program holds are
-    // that program's.
+    // Taken at once, so that a program that opens the port after us sees it held.
     if (flock(fd, LOCK_EX | LOCK_NB) < 0) {
         const int error = errno;
         ::close(fd);
@@ -136,7 +148,7 @@ int PosixSerialDevice::Open(const std::string& path, InitialLine dtr, InitialLin
     if (!error)
         error = SetHangUpOnClose(fd);
     if (error) {
-        ::close(fd);
+        CloseDescriptor(fd);
         return error;
     }
     m_fd = fd;
@@ -151,7 +163,7 @@ void PosixSerialDevice::Close()
     if (m_fd < 0)
         return;
     CountCall();
-    ::close(m_fd);
+    CloseDescriptor(m_fd);
     m_fd = -1;
 }
 

@@ -92,6 +92,7 @@ namespace {
         int m_stopFd = -1;
         int m_modemFd = -1;
         bool m_rearm = false;
+        bool m_failPending = false;
         bool m_released = false;
 
         bool m_haveErrorCounts = false;
@@ -138,8 +139,14 @@ namespace {
 
         if (Wants(evError) || Wants(evBreak))
             m_haveErrorCounts = ioctl(m_fd, TIOCGICOUNT, &m_errorCounts) == 0;
-        if (Wants(evCTS) || Wants(evDSR) || Wants(evRing) || Wants(evRLSD))
-            WatchModemLines();
+        if (Wants(evCTS) || Wants(evDSR) || Wants(evRing) || Wants(evRLSD)) {
+            try {
+                WatchModemLines();
+            } catch (...) {
+                CloseHandles(); // the thread could not be made: no destructor will run
+                throw;
+            }
+        }
     }
 
     PosixEventSource::~PosixEventSource()
@@ -234,6 +241,12 @@ namespace {
 
     SerialEventSource::Result PosixEventSource::Wait(TComEvents& batch)
     {
+        if (m_failPending) {
+            // The failure that came with the last batch.
+            m_failPending = false;
+            m_rearm = true;
+            return Result::Failed;
+        }
         for (;;) {
             if (m_rearm) {
                 // Ask again whether the device still fails.
@@ -269,13 +282,14 @@ namespace {
             // The stop wins over everything that happened at the same time.
             if (stop)
                 return Result::Stopped;
-            if (failed) {
-                m_rearm = true;
-                return Result::Failed;
-            }
             const bool sample = sampling && NowMs() >= m_nextSample;
             if (sample)
                 m_nextSample = NowMs() + kSampleIntervalMs;
+            // A hung-up tty always reads as readable; its queue, if it can still be read, holds
+            // what arrived before the hang-up.
+            int queued = 0;
+            if (failed)
+                received = ioctl(m_fd, FIONREAD, &queued) == 0 && queued > 0;
 
             batch = {};
             if (received && Wants(evRxChar))
@@ -284,10 +298,16 @@ namespace {
                 CheckFill(batch);
             // A line error comes with a byte (framing and parity errors, breaks and overruns all
             // put one in the queue), so the counters are read on arrivals, and when sampling.
-            if (received || modem || sample)
+            if (received || failed || modem || sample)
                 CheckErrors(batch);
             if (modem || sample)
                 CheckLines(batch);
+            // What arrived with a failure is delivered first; the failure at the next wait.
+            if (failed && batch.Empty()) {
+                m_rearm = true;
+                return Result::Failed;
+            }
+            m_failPending = failed;
             if (!batch.Empty())
                 return Result::Events;
         }

@@ -6,8 +6,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace serial_posix {
+
+// EBUSY when another program holds the device (a lock on it), else 0. Asked before opening:
+// opening itself raises the holder's DTR and RTS.
+int HeldByAnother(const std::string& path);
 
 // Counts one operation on a device (SerialDevice::CallCount).
 void CountCall();

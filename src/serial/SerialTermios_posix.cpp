@@ -37,6 +37,24 @@ namespace {
         return BOTHER;
     }
 
+    std::int32_t SpeedOf(const termios2& tio)
+    {
+        const unsigned code = tio.c_cflag & CBAUD;
+        for (const auto& entry : kSpeedCodes) {
+            if (entry.code == code)
+                return entry.speed;
+        }
+        return static_cast<std::int32_t>(tio.c_ospeed);
+    }
+
+    // A UART makes its speed by dividing a clock; the rounding of the divisor leaves up to
+    // about 3 % off the speed asked for, which the far end still reads.
+    bool CloseEnough(std::int32_t made, std::int32_t asked)
+    {
+        const std::int64_t off = std::int64_t(made) - asked;
+        return (off < 0 ? -off : off) * 100 <= std::int64_t(asked) * 3;
+    }
+
     constexpr unsigned kSizes[] = { CS5, CS6, CS7, CS8 };
 
     // What a Linux tty cannot do fails rather than being set to something else.
@@ -71,6 +89,7 @@ int ApplyLineSettings(int fd, const SerialLineSettings& s)
     termios2 tio {};
     if (ioctl(fd, TCGETS2, &tio) < 0)
         return errno;
+    const termios2 before = tio;
 
     // Raw bytes: no line editing, echo, signals or output processing.
     tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF
@@ -122,6 +141,14 @@ int ApplyLineSettings(int fd, const SerialLineSettings& s)
 
     if (ioctl(fd, TCSETS2, &tio) < 0)
         return errno;
+    // A driver stores the speed it can make instead of one it cannot, without failing.
+    termios2 made {};
+    if (ioctl(fd, TCGETS2, &made) < 0)
+        return errno;
+    if (!CloseEnough(SpeedOf(made), s.baudRate)) {
+        ioctl(fd, TCSETS2, &before);
+        return EINVAL;
+    }
 
     int raise = 0;
     int drop = 0;

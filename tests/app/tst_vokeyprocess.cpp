@@ -179,6 +179,9 @@ void TestVokeyProcess::startsAfterKilledInstance()
 
 void TestVokeyProcess::installPutsEverythingInPlace()
 {
+    // cmake --install writes its manifest into the build directory, whatever DESTDIR says.
+    if (!QFileInfo(VOKEY_BINARY_DIR).isWritable())
+        QSKIP("the build directory is not this user's to write (install manifest)");
     QProcess install;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DESTDIR", path("root"));

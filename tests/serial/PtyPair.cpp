@@ -1,11 +1,13 @@
 #include "PtyPair.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
+#include <thread>
 #include <unistd.h>
 
 PtyPair::PtyPair()
@@ -84,4 +86,18 @@ long BlockingSyscall(int tid)
     bool ok = false;
     const long number = first.toLong(&ok);
     return ok ? number : -1;
+}
+
+bool WaitForSyscall(int tid, std::initializer_list<long> numbers, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    do {
+        const long call = BlockingSyscall(tid);
+        for (long number : numbers) {
+            if (call == number)
+                return true;
+        }
+        std::this_thread::yield();
+    } while (!deadline.hasExpired());
+    return false;
 }

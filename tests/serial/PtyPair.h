@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <initializer_list>
 #include <set>
 
 class PtyPair {
@@ -40,3 +41,6 @@ std::set<int> NewThreads(const std::set<int>& before);
 int NewThread(const std::set<int>& before);
 // The number of the system call the thread sleeps in, or -1 when it runs or is unknown.
 long BlockingSyscall(int tid);
+// Without processing events, waits up to timeoutMs for the thread to sleep in one of the
+// given system calls.
+bool WaitForSyscall(int tid, std::initializer_list<long> numbers, int timeoutMs = 10000);

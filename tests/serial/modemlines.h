@@ -53,6 +53,10 @@ int modemlines_add_errors(const char* path, int frame, int parity, int overrun, 
 /* Whether TIOCMIWAIT and TIOCGICOUNT are answered (1, the default) or fail with ENOTTY (0),
    as with drivers that lack them. Applies to calls made from now on. */
 void modemlines_set_features(int miwait, int icount) __attribute__((weak));
+/* Makes speeds set with BOTHER (TCSETS2) what a UART whose clock gives base bit/s at divisor 1
+   makes of them: base divided by the rounded divisor, stored in their place as the 8250 driver
+   does. 0 (the default) stores any speed. */
+void modemlines_set_baud_base(int base) __attribute__((weak));
 /* The log: its size, one entry (0, or -1 outside), and emptying it. */
 int modemlines_log_size(void) __attribute__((weak));
 int modemlines_log_get(int index, struct modemlines_event* out) __attribute__((weak));

@@ -23,6 +23,15 @@
 #define TCSETSW2_ 0x402C542C
 #define TCSETSF2_ 0x402C542D
 #define HUPCL_ 0002000
+#define CBAUD_ 0010017
+#define BOTHER_ 0010000
+
+struct termios2_ {
+    unsigned c_iflag, c_oflag, c_cflag, c_lflag;
+    unsigned char c_line;
+    unsigned char c_cc[19];
+    unsigned c_ispeed, c_ospeed;
+};
 
 enum { MAX_DEVICES = 64, MAX_FDS = 4096, MAX_LOG = 200000 };
 enum { OUTPUTS = TIOCM_DTR | TIOCM_RTS, INPUTS = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD };
@@ -44,6 +53,7 @@ static struct modemlines_event* g_log;
 static int g_logSize;
 static int g_miwait = 1;
 static int g_icount = 1;
+static int g_baudBase = 0;
 
 static int (*real_open)(const char*, int, ...);
 static int (*real_openat)(int, const char*, int, ...);
@@ -260,6 +270,22 @@ int ioctl(int fd, unsigned long request, ...)
     case TCSETS2_:
     case TCSETSW2_:
     case TCSETSF2_: {
+        struct termios2_ made;
+        pthread_mutex_lock(&g_mutex);
+        const int base = g_baudBase;
+        pthread_mutex_unlock(&g_mutex);
+        const int two = request == TCSETS2_ || request == TCSETSW2_ || request == TCSETSF2_;
+        if (base > 0 && two && pty_of_fd(fd)
+            && (((const struct termios2_*)arg)->c_cflag & CBAUD_) == BOTHER_) {
+            /* As the 8250 driver: the nearest speed the divided clock makes is stored. */
+            made = *(const struct termios2_*)arg;
+            const unsigned asked = made.c_ospeed ? made.c_ospeed : 1;
+            unsigned divisor = (base + asked / 2) / asked;
+            if (divisor == 0)
+                divisor = 1;
+            made.c_ospeed = made.c_ispeed = base / divisor;
+            arg = &made;
+        }
         const int r = real_ioctl(fd, request, arg);
         const dev_t rdev = r == 0 ? pty_of_fd(fd) : 0;
         if (rdev) {
@@ -383,6 +409,13 @@ int modemlines_add_errors(
     c->buf_overrun += buf_overrun;
     pthread_mutex_unlock(&g_mutex);
     return 0;
+}
+
+void modemlines_set_baud_base(int base)
+{
+    pthread_mutex_lock(&g_mutex);
+    g_baudBase = base;
+    pthread_mutex_unlock(&g_mutex);
 }
 
 void modemlines_set_features(int miwait, int icount)

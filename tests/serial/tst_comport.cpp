@@ -11,9 +11,41 @@
 
 #include <atomic>
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Whether the tty is in exclusive mode, as seen through the test's own descriptor; -1 when
+// that cannot be read.
+int Exclusive(const PtyPair& pty)
+{
+    int exclusive = 0;
+    return ioctl(pty.Slave(), TIOCGEXCL, &exclusive) == 0 ? exclusive : -1;
+}
+
+// Whether a plain open of the device, as another program makes it, succeeds. A user without
+// privileges is refused by a tty in exclusive mode; root is not.
+bool OthersCanOpen(const PtyPair& pty)
+{
+    const int fd = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
+}
+
+} // namespace
+
+using Setup = std::function<void(TComPort&)>;
+using LetGo = std::function<void(std::unique_ptr<TComPort>&)>;
+Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(LetGo)
+
 class TestComPort : public QObject {
     Q_OBJECT
 
@@ -21,6 +53,9 @@ private slots:
     void openAndCloseRunTheirEventsInOrder();
     void openAndCloseTwiceDoNothing();
     void secondOpenOfTheSameDeviceFails();
+    void closedPortLeavesTheTtyShared_data();
+    void closedPortLeavesTheTtyShared();
+    void lateOpeningFailureClosesTheDevice();
     void missingDeviceFailsWithErrno();
     void settingsReachTheDevice_data();
     void settingsReachTheDevice();
@@ -93,7 +128,9 @@ void TestComPort::secondOpenOfTheSameDeviceFails()
         QFAIL("a port in use was opened a second time");
     } catch (const EComPort& error) {
         QCOMPARE(error.ReasonCode(), 1);
-        QCOMPARE(error.SystemErrorCode(), EWOULDBLOCK);
+        // Refused before opening (EBUSY), or by the lock after it (EWOULDBLOCK).
+        QVERIFY2(error.SystemErrorCode() == EBUSY || error.SystemErrorCode() == EWOULDBLOCK,
+            qPrintable(QString::number(error.SystemErrorCode())));
     }
     QVERIFY(!second.Connected());
     QVERIFY(beforeOpen);
@@ -104,6 +141,84 @@ void TestComPort::secondOpenOfTheSameDeviceFails()
     first.ClosePort();
     second.OpenPort();
     QVERIFY(second.Connected());
+}
+
+// The exclusive mode belongs to the tty and outlives a close while another descriptor holds
+// it (here the test's own): every way of letting the device go must end it.
+void TestComPort::closedPortLeavesTheTtyShared_data()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<LetGo>("letGo");
+    const Setup nothing = [](TComPort&) {};
+    QTest::newRow("closed") << nothing << LetGo([](auto& p) { p->ClosePort(); });
+    QTest::newRow("destroyed") << nothing << LetGo([](auto& p) { p.reset(); });
+    QTest::newRow("settings refused at opening")
+        << Setup([](TComPort& p) { p.FlowControl().SetControlRTS(rtsToggle); })
+        << LetGo([](auto&) {});
+}
+
+void TestComPort::closedPortLeavesTheTtyShared()
+{
+    QFETCH(Setup, setup);
+    QFETCH(LetGo, letGo);
+
+    PtyPair pty;
+    auto port = std::make_unique<TComPort>();
+    port->SetPort(pty.SlavePath());
+    setup(*port);
+    try {
+        port->OpenPort();
+        QCOMPARE(Exclusive(pty), 1);
+    } catch (const EComPort& error) {
+        QCOMPARE(error.ReasonCode(), 7);
+    }
+    letGo(port);
+    QCOMPARE(Exclusive(pty), 0);
+    QVERIFY(OthersCanOpen(pty));
+    // A port opens it again (without privileges, only when it is not exclusive).
+    TComPort again;
+    again.SetPort(pty.SlavePath());
+    again.OpenPort();
+    QVERIFY(again.Connected());
+}
+
+// A failure after the device was opened (here the event thread's descriptors, beyond the
+// process's limit) closes the device again and raises as opening does.
+void TestComPort::lateOpeningFailureClosesTheDevice()
+{
+    PtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    int afterOpen = 0;
+    port.OnAfterOpen = [&](QObject*) { ++afterOpen; };
+
+    // The device gets the lowest free descriptor, the last one the limit allows.
+    const int lowest = fcntl(pty.Master(), F_DUPFD_CLOEXEC, 0);
+    QVERIFY(lowest >= 0);
+    ::close(lowest);
+    rlimit limit {};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit saved = limit;
+    limit.rlim_cur = rlim_t(lowest) + 1;
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    {
+        const auto restore = qScopeGuard([&] { setrlimit(RLIMIT_NOFILE, &saved); });
+        try {
+            port.OpenPort();
+            QFAIL("opened without an event thread");
+        } catch (const EComPort& error) {
+            QCOMPARE(error.ReasonCode(), 1);
+            QCOMPARE(error.SystemErrorCode(), EMFILE);
+        }
+    }
+    QVERIFY(!port.Connected());
+    QCOMPARE(afterOpen, 0);
+    // The device was let go: not exclusive, not locked.
+    QCOMPARE(Exclusive(pty), 0);
+    TComPort other;
+    other.SetPort(pty.SlavePath());
+    other.OpenPort();
+    QVERIFY(other.Connected());
 }
 
 void TestComPort::missingDeviceFailsWithErrno()
@@ -124,9 +239,6 @@ void TestComPort::missingDeviceFailsWithErrno()
         QVERIFY(!port.Connected());
     }
 }
-
-using Setup = std::function<void(TComPort&)>;
-Q_DECLARE_METATYPE(Setup)
 
 void TestComPort::settingsReachTheDevice_data()
 {
@@ -322,6 +434,7 @@ void TestComPort::receivedDataAnnouncedWithQueuedCount()
     QCOMPARE(QByteArray(buffer, 7), QByteArray("hello!!"));
     QVERIFY(!wrongThread);
     port.ClosePort();
+    QVERIFY(!port.Connected());
 }
 
 QTEST_GUILESS_MAIN(TestComPort)

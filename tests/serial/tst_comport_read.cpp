@@ -67,12 +67,8 @@ void TestComPortRead::readFollowsTimeouts()
     std::thread writer([&] {
         if (later.isEmpty())
             return;
-        for (int spin = 0; spin < 1000000; ++spin) {
-            const long call = BlockingSyscall(reader);
-            if (call == SYS_poll || call == SYS_ppoll)
-                break;
-            std::this_thread::yield();
-        }
+        // Sent also when the wait is not seen: the read then finds it queued.
+        WaitForSyscall(reader, { SYS_poll, SYS_ppoll });
         pty.Send(later);
     });
     char buffer[4] = {};

@@ -261,7 +261,9 @@ void TestComSelect::portGoingAway()
     port.reset();
     QCOMPARE(combo->ComPort(), nullptr);
     QCOMPARE(combo->currentIndex(), 0);
+    // Applying the choice without a port reaches nothing.
     combo->ApplyChoice();
+    QCOMPARE(combo->ComPort(), nullptr);
 }
 
 void TestComSelect::textLookup()

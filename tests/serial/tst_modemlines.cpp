@@ -1,6 +1,7 @@
 // The serial port's modem lines and line errors, on a pseudo-terminal given a UART's lines by
 // the modem-line model (modemlines.h), which the test run preloads.
 
+#include "ModemLinesSupport.h"
 #include "PtyPair.h"
 #include "serial/ComPort.h"
 #include "serial/modemlines.h"
@@ -8,77 +9,13 @@
 #include <QCoreApplication>
 #include <QTest>
 
+#include <mutex>
 #include <set>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <thread>
 
-namespace {
-
-std::vector<modemlines_event> LogOf(const QString& path)
-{
-    struct stat st { };
-    stat(path.toLocal8Bit().constData(), &st);
-    std::vector<modemlines_event> events;
-    for (int i = 0, size = modemlines_log_size(); i < size; ++i) {
-        modemlines_event event {};
-        if (modemlines_log_get(i, &event) == 0 && event.device == st.st_rdev)
-            events.push_back(event);
-    }
-    return events;
-}
-
-int LinesOf(const PtyPair& pty)
-{
-    return modemlines_get(pty.SlavePath().toLocal8Bit().constData());
-}
-
-void SetInputs(const PtyPair& pty, int bits)
-{
-    modemlines_set_inputs(pty.SlavePath().toLocal8Bit().constData(), bits);
-}
-
-void AddErrors(const PtyPair& pty, int frame, int parity)
-{
-    modemlines_add_errors(pty.SlavePath().toLocal8Bit().constData(), frame, parity, 0, 0, 0);
-}
-
-// The port's modem-line waiter among the threads made since before: the one that sleeps in
-// the (modelled) kernel wait while the event thread sleeps in epoll. 0 when there is none.
-int ModemWaiter(const std::set<int>& before)
-{
-    for (int spin = 0; spin < 1000000; ++spin) {
-        const auto added = NewThreads(before);
-        int waiting = 0;
-        int polling = 0;
-        for (int tid : added) {
-            const long call = BlockingSyscall(tid);
-            if (call == SYS_futex)
-                waiting = tid;
-            else if (call == SYS_epoll_wait || call == SYS_epoll_pwait)
-                polling = tid;
-        }
-        if (added.size() == 2 && waiting && polling)
-            return waiting;
-        std::this_thread::yield();
-    }
-    return 0;
-}
-
-// Lines changed while the waiter is between two kernel waits are seen at the next change
-// only (the kernel's wait does not latch changes): change them while it waits.
-bool WaitUntilWaiting(int waiter)
-{
-    for (int spin = 0; spin < 1000000; ++spin) {
-        if (BlockingSyscall(waiter) == SYS_futex)
-            return true;
-        std::this_thread::yield();
-    }
-    return false;
-}
-
-} // namespace
+using namespace modemlines_support;
 
 class TestModemLines : public QObject {
     Q_OBJECT
@@ -384,13 +321,7 @@ void TestModemLines::closeDuringPendingErrorHandOver()
         QVERIFY(tid);
         AddErrors(*m_pty, 1, 0);
         QVERIFY(m_pty->Send("x"));
-        bool pending = false;
-        for (int spin = 0; spin < 200000 && !pending; ++spin) {
-            pending = BlockingSyscall(tid) == SYS_futex;
-            std::this_thread::yield();
-        }
-        if (!pending)
-            QSKIP("cannot see where the event thread waits");
+        QVERIFY(WaitForSyscall(tid, { SYS_futex }));
         closing = true;
         port.ClosePort();
         closing = false;

@@ -1,0 +1,78 @@
+#pragma once
+
+// Helpers of the tests that run on the modem-line model (modemlines.h): its log, lines and
+// error counters for one pseudo-terminal, and the port's modem-line waiter thread.
+
+#include "PtyPair.h"
+#include "serial/modemlines.h"
+
+#include <QDeadlineTimer>
+#include <QString>
+
+#include <set>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <vector>
+
+namespace modemlines_support {
+
+inline std::vector<modemlines_event> LogOf(const QString& path)
+{
+    struct stat st { };
+    stat(path.toLocal8Bit().constData(), &st);
+    std::vector<modemlines_event> events;
+    for (int i = 0, size = modemlines_log_size(); i < size; ++i) {
+        modemlines_event event {};
+        if (modemlines_log_get(i, &event) == 0 && event.device == st.st_rdev)
+            events.push_back(event);
+    }
+    return events;
+}
+
+inline int LinesOf(const PtyPair& pty)
+{
+    return modemlines_get(pty.SlavePath().toLocal8Bit().constData());
+}
+
+inline void SetInputs(const PtyPair& pty, int bits)
+{
+    modemlines_set_inputs(pty.SlavePath().toLocal8Bit().constData(), bits);
+}
+
+inline void AddErrors(const PtyPair& pty, int frame, int parity)
+{
+    modemlines_add_errors(pty.SlavePath().toLocal8Bit().constData(), frame, parity, 0, 0, 0);
+}
+
+// The port's modem-line waiter among the threads made since before: the one that sleeps in
+// the (modelled) kernel wait while the event thread sleeps in epoll. 0 when there is none.
+inline int ModemWaiter(const std::set<int>& before)
+{
+    const QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired()) {
+        const auto added = NewThreads(before);
+        int waiting = 0;
+        int polling = 0;
+        for (int tid : added) {
+            const long call = BlockingSyscall(tid);
+            if (call == SYS_futex)
+                waiting = tid;
+            else if (call == SYS_epoll_wait || call == SYS_epoll_pwait)
+                polling = tid;
+        }
+        if (added.size() == 2 && waiting && polling)
+            return waiting;
+        std::this_thread::yield();
+    }
+    return 0;
+}
+
+// Lines changed while the waiter is between two kernel waits are seen at the next change
+// only (the kernel's wait does not latch changes): change them while it waits.
+inline bool WaitUntilWaiting(int waiter)
+{
+    return WaitForSyscall(waiter, { SYS_futex });
+}
+
+} // namespace modemlines_support
