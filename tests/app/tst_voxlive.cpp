@@ -2,11 +2,11 @@
 // capture engine's WAV source at real-time pace, as a sound card would deliver them.
 #include "WindowTestSupport.h"
 
-#include "app/LampWidget.h"
-#include "app/PaintBox.h"
-#include "app/SelectionSlider.h"
 #include "app/TForm1.h"
 #include "core/IniProfile.h"
+#include "widgets/SelectionSlider.h"
+#include "widgets/TLed.h"
+#include "widgets/TPaintBox.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -94,7 +94,7 @@ void TestVoxLive::keysDuringSpeechAndReleasesAfterDelay()
 {
     QFETCH(int, delay);
     start("speech.wav", 5, delay);
-    auto* led = child<LampWidget>("LedOn");
+    auto* led = child<TLed>("LedOn");
     QSignalSpy transmit(m_form.get(), &TForm1::TransmitSet);
     QElapsedTimer clock;
     clock.start();
@@ -147,8 +147,8 @@ void TestVoxLive::mutedNeverKeys()
 void TestVoxLive::spectrumShowsTheTone()
 {
     start("tone.wav", 100, 1);
-    auto* frame = child<PaintBox>("PaintFrame");
-    const QImage& canvas = frame->canvas();
+    auto* frame = child<TPaintBox>("PaintFrame");
+    const QImage& canvas = frame->surface();
     const int toneX = 20 * canvas.width() / 129; // column 20: bin 10 + 20 * 3 = 70
     const int quietX = 100 * canvas.width() / 129;
     const int bottom = canvas.height() - 1;
