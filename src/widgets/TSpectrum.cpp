@@ -64,10 +64,9 @@ void TSpectrum::RenderFrame(const float* snapshot, int x, int y)
         if (bin < 0 || bin >= SnapshotLength)
             continue;
         const float m = std::fabs(snapshot[bin]);
-        // m * 500 truncated; huge or NaN magnitudes are cut at the ceiling too.
-        const double scaled = double(m) * 500.0;
-        const int v
-            = scaled >= double(LevelCeiling) || std::isnan(scaled) ? LevelCeiling : int(scaled);
+        // m * 500 truncated, at most the ceiling; a NaN (a broken snapshot) shows nothing.
+        const double scaled = std::isnan(m) ? 0.0 : double(m) * 500.0;
+        const int v = scaled >= double(LevelCeiling) ? LevelCeiling : int(scaled);
 
         int& peak = PeakLevels[std::size_t(i)];
         int& bar = BarLevels[std::size_t(i)];

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <array>
+#include <limits>
 #include <vector>
 
 class TestSpectrum : public QObject {
@@ -79,6 +80,7 @@ void TestSpectrum::levelsFollowTheMagnitudes_data()
     QTest::newRow("0.25 is cut to 100") << QList<float> { 0.25f } << 100 << 100;
     QTest::newRow("negative by its size") << QList<float> { -0.1f } << 50 << 50;
     QTest::newRow("0.0019 is 0") << QList<float> { 0.0019f } << 0 << 0;
+    QTest::newRow("NaN is 0") << QList<float> { std::numeric_limits<float>::quiet_NaN() } << 0 << 0;
     QTest::newRow("1 quiet frame") << quiet(1) << 90 << 99;
     QTest::newRow("10 quiet frames") << quiet(10) << 0 << 90;
     QTest::newRow("99 quiet frames") << quiet(99) << 0 << 1;
