@@ -19,6 +19,7 @@ private slots:
     void pictureAndCaptionInPlace();
     void looks_data();
     void looks();
+    void focusFrame();
     void beepByModalResult_data();
     void beepByModalResult();
 };
@@ -207,6 +208,24 @@ void TestLedButton::looks()
     const QImage expected
         = shown(TLedButton::ledPicture(TLedButton::RoundLED, TLedButton::Look(look)), face);
     QCOMPARE(render(button).copy(QRect(QPoint(7, 16), expected.size())), expected);
+}
+
+void TestLedButton::focusFrame()
+{
+    // The focused button is framed in the window-frame colour; an unfocused one is not.
+    QWidget window;
+    window.resize(200, 60);
+    auto* a = new TLedButton(&window);
+    auto* b = new TLedButton(&window);
+    a->setGeometry(0, 0, 89, 49);
+    b->setGeometry(100, 0, 89, 49);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    a->setFocus();
+    QTRY_VERIFY(a->hasFocus());
+    const QRgb frame = a->palette().color(QPalette::WindowText).rgb();
+    QCOMPARE(render(*a).pixel(0, 24), frame);
+    QVERIFY(render(*b).pixel(0, 24) != frame);
 }
 
 void TestLedButton::beepByModalResult_data()
