@@ -25,9 +25,12 @@ void TSpectrum::fillRect(int left, int top, int right, int bottom, QRgb rgb)
     top = std::max(top, 0);
     right = std::min(right, FrameBitmap.width());
     bottom = std::min(bottom, FrameBitmap.height());
+    if (right <= left)
+        return;
     for (int row = top; row < bottom; ++row) {
-        auto* line = reinterpret_cast<QRgb*>(FrameBitmap.scanLine(row));
-        std::fill(line + left, line + std::max(left, right), rgb);
+        // Raw rows: QImage::scanLine would check for sharing on every call.
+        auto* line = reinterpret_cast<QRgb*>(m_bits + qsizetype(row) * m_stride);
+        std::fill(line + left, line + right, rgb);
     }
 }
 
@@ -55,6 +58,8 @@ void TSpectrum::RenderFrame(const float* snapshot, int x, int y)
             painter.drawImage(0, 0, BackdropBitmap);
         }
     }
+    m_bits = FrameBitmap.bits(); // detaches once, if an owner holds a copy
+    m_stride = FrameBitmap.bytesPerLine();
     const QRgb trace = toRgb(TraceColor);
     const QRgb peakMark = toRgb(PeakMarkColor);
     const int baseline = y + height;

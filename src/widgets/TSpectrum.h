@@ -53,4 +53,7 @@ public:
 private:
     void fillRect(int left, int top, int right, int bottom, QRgb rgb);
     void hLine(int x0, int x1, int y, QRgb rgb);
+
+    uchar* m_bits = nullptr;
+    qsizetype m_stride = 0;
 };
