@@ -199,8 +199,9 @@ void TLedButton::paintEvent(QPaintEvent*)
 
     painter.setFont(font());
     QImage picture = this->picture();
-    const int pictureHeight = ledPicture(m_ledType, Look::Dark).height();
-    const int pictureWidth = ledPicture(m_ledType, Look::Dark).width();
+    // All looks of a set have one size; a missing picture takes no room.
+    const int pictureHeight = picture.height();
+    const int pictureWidth = picture.width();
     if (!picture.isNull()) {
         for (int y = 0; y < picture.height(); ++y) {
             auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));

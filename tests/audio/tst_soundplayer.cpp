@@ -65,6 +65,9 @@ pcm.!default {
     file.close();
     // ALSA reads its configuration once per process, at the first device access.
     qputenv("ALSA_CONFIG_PATH", conf.toLocal8Bit());
+    // With a PulseAudio server in reach, the system configuration's hook would make it the
+    // default output in place of the file; point the hook at no server.
+    qputenv("PULSE_SERVER", QFile::encodeName("unix:" + m_dir.filePath("no-server")));
 }
 
 void TestSoundPlayer::init()
