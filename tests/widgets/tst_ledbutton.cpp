@@ -83,16 +83,20 @@ void TestLedButton::pictureAndCaptionInPlace_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<QPoint>("picture");
-    QTest::newRow("RoundLED: (7, 16)") << int(TLedButton::RoundLED) << QPoint(7, 16);
-    QTest::newRow("TriLEDDown: (7, 19)") << int(TLedButton::TriLEDDown) << QPoint(7, 19);
-    QTest::newRow("RedLed: (7, 16)") << int(TLedButton::RedLed) << QPoint(7, 16);
+    QTest::addColumn<bool>("caption3D");
+    QTest::newRow("RoundLED: (7, 16)") << int(TLedButton::RoundLED) << QPoint(7, 16) << false;
+    QTest::newRow("TriLEDDown: (7, 19)") << int(TLedButton::TriLEDDown) << QPoint(7, 19) << false;
+    QTest::newRow("RedLed: (7, 16)") << int(TLedButton::RedLed) << QPoint(7, 16) << false;
+    QTest::newRow("RoundLED, embossed") << int(TLedButton::RoundLED) << QPoint(7, 16) << true;
 }
 
 void TestLedButton::pictureAndCaptionInPlace()
 {
     QFETCH(int, type);
     QFETCH(QPoint, picture);
+    QFETCH(bool, caption3D);
     TLedButton button;
+    button.setCaption3D(caption3D);
     button.resize(89, 49);
     button.setLedType(TLedButton::LEDType(type));
     button.setText(QStringLiteral("[A]"));
@@ -119,6 +123,14 @@ void TestLedButton::pictureAndCaptionInPlace()
                 ink = x;
     const int bearing = std::max(0, metrics.leftBearing(QLatin1Char('[')));
     QVERIFY2(std::abs(ink - (x0 + bearing)) <= 1, qPrintable(QString::number(ink)));
+
+    // Embossed, a copy in the shadow colour shows one pixel right of and below the caption.
+    const QRgb shadow = button.palette().color(QPalette::Dark).rgb();
+    bool shadowShows = false;
+    for (int y = y0; y < y0 + metrics.height(); ++y)
+        for (int x = x0; x < x0 + metrics.horizontalAdvance(button.text()) + 2; ++x)
+            shadowShows = shadowShows || image.pixel(x, y) == shadow;
+    QCOMPARE(shadowShows, caption3D);
 }
 
 void TestLedButton::looks_data()
