@@ -14,6 +14,7 @@
 #include "rig/OmniRigX.h"
 #include "rig/RigTestSupport.h"
 #include "serial/modemlines.h"
+#include "widgets/TLedButton.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -122,8 +123,8 @@ void BM_SetTxToBothRoads(benchmark::State& state)
         }
         // Let the first CAT polls go out and be settled before measuring.
         waitFor([] { return false; }, 2500);
-        form.findChild<QPushButton*>("Rig1Button")->setChecked(true);
-        form.findChild<QPushButton*>("Rig2Button")->setChecked(true);
+        form.findChild<TLedButton*>("Rig1Button")->setIsActive(true);
+        form.findChild<TLedButton*>("Rig2Button")->setIsActive(true);
 
         std::vector<long long> dtr, rts, atRig1, atRig2, call;
         for (auto _ : state) {

@@ -1,14 +1,16 @@
 #include "TForm1.h"
 
 #include "ExitSignals.h"
-#include "LampWidget.h"
 #include "MessageBoxes.h"
-#include "PaintBox.h"
-#include "SelectionSlider.h"
 #include "SingleInstance.h"
 
 #include "serial/ComPort.h"
+#include "widgets/SelectionSlider.h"
 #include "widgets/TAboutDlg.h"
+#include "widgets/TLed.h"
+#include "widgets/TLedButton.h"
+#include "widgets/TPaintBox.h"
+#include "widgets/TSpectrum.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -106,7 +108,9 @@ void TForm1::buildLayout()
     move(825, 76);
     resize(ClientWidth, ClientHeight);
 
-    m_paintFrame = place<PaintBox>(this, "PaintFrame", 8, 8, 241, 169);
+    m_paintFrame = place<TPaintBox>(this, "PaintFrame", 8, 8, 241, 169);
+
+    m_spectrum = std::make_unique<TSpectrum>(m_paintFrame->width(), m_paintFrame->height());
 
     m_label1 = place<QLabel>(this, "Label1", 11, 194, 41, 23);
     m_label1->setText(QStringLiteral("Gain"));
@@ -120,23 +124,28 @@ void TForm1::buildLayout()
     m_trackDelay = place<SelectionSlider>(this, "TrackDelay", 64, 230, 185, 33);
     m_trackDelay->setRange(0, 100);
 
-    m_rig1Button = place<QPushButton>(this, "Rig1Button", 3, 272, 89, 49);
+    // Lamp colours are 0x00BBGGRR: green 0x008000, lime 0x00FF00.
+    m_rig1Button = place<TLedButton>(this, "Rig1Button", 3, 272, 89, 49);
     m_rig1Button->setText(QStringLiteral(" [A]"));
-    m_rig1Button->setCheckable(true);
     setPointSize(m_rig1Button, 14);
-    m_ledOn = place<LampWidget>(this, "LedOn", 105, 272, 49, 49);
-    m_ledOn->setColors(QColor(0, 128, 0), QColor(0, 255, 0), QColor(0, 0, 0), QColor(0, 255, 0));
-    m_rig2Button = place<QPushButton>(this, "Rig2Button", 160, 272, 89, 49);
+    m_ledOn = place<TLed>(this, "LedOn", 105, 272, 49, 49);
+    m_ledOn->setLedStyle(TLed::lsGradient2);
+    m_ledOn->setColors(0x008000, 0x00FF00, 0x000000, 0x00FF00);
+    m_ledOn->setRadius(1);
+    m_rig2Button = place<TLedButton>(this, "Rig2Button", 160, 272, 89, 49);
     m_rig2Button->setText(QStringLiteral("  [B]"));
-    m_rig2Button->setCheckable(true);
     setPointSize(m_rig2Button, 14);
 
-    m_rig1Led = place<LampWidget>(this, "Rig1Led", 8, 328, 17, 17);
+    m_rig1Led = place<TLed>(this, "Rig1Led", 8, 328, 17, 17);
     m_rig1Name = place<QLabel>(this, "Rig1Name", 34, 329, 79, 17);
-    m_rig2Led = place<LampWidget>(this, "Rig2Led", 162, 327, 17, 17);
+    m_rig2Led = place<TLed>(this, "Rig2Led", 162, 327, 17, 17);
     m_rig2Name = place<QLabel>(this, "Rig2Name", 186, 328, 63, 17);
-    for (LampWidget* led : { m_rig1Led, m_rig2Led })
-        led->setColors(QColor(0, 128, 0), QColor(0, 255, 0), QColor(0, 0, 0), QColor(0, 128, 0));
+    for (TLed* led : { m_rig1Led, m_rig2Led }) {
+        led->setLedStyle(TLed::lsGradient2);
+        led->setColors(0x008000, 0x00FF00, 0x000000, 0x008000);
+        led->setRadius(1);
+        led->setOn(false);
+    }
 
     m_muteButton = place<QPushButton>(this, "MuteButton", 8, 352, 241, 49);
     m_muteButton->setText(QStringLiteral("Mute"));
@@ -163,9 +172,9 @@ void TForm1::buildLayout()
     connect(m_catTimer, &QTimer::timeout, this, [this] { guarded([this] { CATTimerTimer(); }); });
 
     connect(m_trackDelay, &QSlider::valueChanged, this, [this] { TrackDelayChange(); });
-    connect(m_rig1Button, &QPushButton::clicked, this,
+    connect(m_rig1Button, &TLedButton::clicked, this,
         [this] { guarded([this] { Rig1ButtonClick(); }); });
-    connect(m_rig2Button, &QPushButton::clicked, this,
+    connect(m_rig2Button, &TLedButton::clicked, this,
         [this] { guarded([this] { Rig2ButtonClick(); }); });
     connect(m_muteButton, &QPushButton::clicked, this,
         [this] { guarded([this] { MuteButtonClick(); }); });
@@ -200,13 +209,23 @@ bool TForm1::FormCreate()
         m_rig1Name->setText(QStringLiteral("N/A"));
         m_rig2Name->setText(QStringLiteral("N/A"));
         m_ledOn->setOn(false);
-        m_rig1Button->setChecked(false);
-        m_rig2Button->setChecked(false);
+        m_rig1Button->setIsActive(false);
+        m_rig2Button->setIsActive(false);
         Rig1ButtonClick();
         ShowMode();
 
-        m_paintFrame->canvas();
         ConnectRigs();
+        // The painter itself was made with the window, sized to PaintFrame: cyan bars five
+        // pixels wide with red peak marks, bars falling ten pixels a frame.
+        m_spectrum->ClearColor = 0x000000;
+        m_spectrum->TraceColor = 0xFFFF00;
+        m_spectrum->PeakMarkColor = 0x0000FF;
+        m_spectrum->PlotMode = 1;
+        m_spectrum->BinStride = SpectrumStride;
+        m_spectrum->PeakDecay = 1;
+        m_spectrum->BarDecay = 10;
+        m_spectrum->BarWidth = 5;
+        m_spectrum->ShowPeakMarks = true;
         m_spectrumOffsetX = 10;
         m_spectrumOffsetY = 0;
         m_muted = false;

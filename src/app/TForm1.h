@@ -19,8 +19,6 @@ class ErrorReport;
 class ExitSignals;
 class IMessageBoxes;
 class IRigX;
-class LampWidget;
-class PaintBox;
 class QAction;
 class QLabel;
 class QMenu;
@@ -29,6 +27,10 @@ class QStatusBar;
 class QSystemTrayIcon;
 class QTimer;
 class SelectionSlider;
+class TSpectrum;
+class TLed;
+class TLedButton;
+class TPaintBox;
 class SingleInstance;
 class TAboutDlg;
 class TComPort;
@@ -216,17 +218,17 @@ private:
     ExitSignals* m_exitSignals = nullptr;
 
     // Controls.
-    PaintBox* m_paintFrame = nullptr;
+    TPaintBox* m_paintFrame = nullptr;
     QLabel* m_label1 = nullptr;
     SelectionSlider* m_gainTrack = nullptr;
     QLabel* m_label2 = nullptr;
     SelectionSlider* m_trackDelay = nullptr;
-    QPushButton* m_rig1Button = nullptr;
-    LampWidget* m_ledOn = nullptr;
-    QPushButton* m_rig2Button = nullptr;
-    LampWidget* m_rig1Led = nullptr;
+    TLedButton* m_rig1Button = nullptr;
+    TLed* m_ledOn = nullptr;
+    TLedButton* m_rig2Button = nullptr;
+    TLed* m_rig1Led = nullptr;
     QLabel* m_rig1Name = nullptr;
-    LampWidget* m_rig2Led = nullptr;
+    TLed* m_rig2Led = nullptr;
     QLabel* m_rig2Name = nullptr;
     QPushButton* m_muteButton = nullptr;
     QStatusBar* m_statusBar1 = nullptr;
@@ -262,13 +264,14 @@ private:
     };
     std::array<CatPollState, 2> m_catPoll {};
     VoxDetector m_detector;
+    // The spectrum painter of PaintFrame, sized to it when the window is made.
+    std::unique_ptr<TSpectrum> m_spectrum;
     QElapsedTimer m_clock;
     bool m_running = false;
     bool m_muted = false;
     quint32 m_recordChannel = 0;
     int m_spectrumOffsetX = 10;
     int m_spectrumOffsetY = 0;
-    int m_binStride = SpectrumStride;
     bool m_txOn = false;
     bool m_closed = false;
     // Set by the release that ends the program: SetTX(true) does nothing from then on.

@@ -1,9 +1,8 @@
 // The configuration file: read once at start-up, written by WriteINI.
 #include "TForm1.h"
 
-#include "SelectionSlider.h"
-
 #include "serial/ComPort.h"
+#include "widgets/SelectionSlider.h"
 
 #include <QDir>
 

@@ -5,6 +5,7 @@
 
 #include "rig/OmniRigX.h"
 #include "serial/ComPort.h"
+#include "widgets/TLedButton.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -59,9 +60,9 @@ void TForm1::SetTX(bool on)
         return;
     std::exception_ptr failure;
     if (m_omniRig) {
-        if (m_rig1Button->isChecked())
+        if (m_rig1Button->isActive())
             drive(failure, [&] { SendRigTx(1, on); });
-        if (m_rig2Button->isChecked())
+        if (m_rig2Button->isActive())
             drive(failure, [&] { SendRigTx(2, on); });
     }
     if (m_comPort->Connected()) {
@@ -87,10 +88,10 @@ void TForm1::Rig2ButtonClick()
 void TForm1::SelectRigs(bool rig1, bool rig2)
 {
     // The flags as they are now: a click on an LED button has already flipped its own.
-    const bool was1 = m_rig1Button->isChecked();
-    const bool was2 = m_rig2Button->isChecked();
-    m_rig1Button->setChecked(rig1);
-    m_rig2Button->setChecked(rig2);
+    const bool was1 = m_rig1Button->isActive();
+    const bool was2 = m_rig2Button->isActive();
+    m_rig1Button->setIsActive(rig1);
+    m_rig2Button->setIsActive(rig2);
     // The new selection is keyed at the next keying tick. A rig that leaves the selection
     // while transmit is on is released now: the release at the end would go to the new
     // selection only, and two transmitters must never stay keyed.

@@ -3,10 +3,9 @@
 // radios whose replies may select the rig too.
 #include "TForm1.h"
 
-#include "LampWidget.h"
-
 #include "core/HexStr.h"
 #include "rig/OmniRigX.h"
+#include "widgets/TLed.h"
 
 #include <QDebug>
 #include <QLabel>
@@ -25,8 +24,9 @@ const QString CatPollCommand = QStringLiteral("00000000FA");
 constexpr int CatPollReplyLength = 5;
 constexpr quint8 CatStatusRead = 0xFA;
 
-const QColor ReceiveColor1(0, 128, 0), ReceiveColor2(0, 255, 0);
-const QColor TransmitColor1(128, 0, 0), TransmitColor2(255, 0, 0);
+// Lamp colours, 0x00BBGGRR.
+constexpr TColor ReceiveColor1 = 0x008000, ReceiveColor2 = 0x00FF00;
+constexpr TColor TransmitColor1 = 0x000080, TransmitColor2 = 0x0000FF;
 
 } // namespace
 
@@ -41,13 +41,15 @@ void TForm1::RigUpdateStatus()
 
 void TForm1::UpdateRigLamp(int rigNumber)
 {
-    LampWidget* led = rigNumber == 1 ? m_rig1Led : m_rig2Led;
+    TLed* led = rigNumber == 1 ? m_rig1Led : m_rig2Led;
     const int readable = Rig(rigNumber)->ReadableParams();
     const int tx = Rig(rigNumber)->Tx();
     if (tx == PM_RX && (readable & PM_RX)) {
-        led->setLitColors(ReceiveColor1, ReceiveColor2);
+        led->setColor1(ReceiveColor1);
+        led->setColor2(ReceiveColor2);
     } else if (tx == PM_TX && Rig(rigNumber)->IsParamReadable(PM_TX)) {
-        led->setLitColors(TransmitColor1, TransmitColor2);
+        led->setColor1(TransmitColor1);
+        led->setColor2(TransmitColor2);
         // Keying follows a radio that transmits on its own, not this program's own keying.
         if (TransmitsOnItsOwn(rigNumber))
             rigNumber == 1 ? Rig1ButtonClick() : Rig2ButtonClick();
@@ -62,7 +64,7 @@ void TForm1::ParamsChangeEvent(TOmniRigX*, int RigNumber, int)
     const bool online = m_reportedRig->Status() == rsOnline;
     if (RigNumber == 1 || RigNumber == 2) {
         QLabel* name = RigNumber == 1 ? m_rig1Name : m_rig2Name;
-        LampWidget* led = RigNumber == 1 ? m_rig1Led : m_rig2Led;
+        TLed* led = RigNumber == 1 ? m_rig1Led : m_rig2Led;
         name->setText(online ? m_reportedRig->RigType() : QStringLiteral("N/A"));
         led->setOn(online);
     }

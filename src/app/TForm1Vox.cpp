@@ -3,13 +3,14 @@
 #include "TForm1.h"
 
 #include "ExitSignals.h"
-#include "LampWidget.h"
 #include "MessageBoxes.h"
 #include "OpenDevice.h"
-#include "PaintBox.h"
-#include "SelectionSlider.h"
 
 #include "serial/ComPort.h"
+#include "widgets/SelectionSlider.h"
+#include "widgets/TLed.h"
+#include "widgets/TPaintBox.h"
+#include "widgets/TSpectrum.h"
 
 #include <QPainter>
 #include <QPushButton>
@@ -30,9 +31,10 @@ bool RecordCallback(quint32, const void*, quint32, void*)
 constexpr quint32 SupportedVersion = 0x0204;
 constexpr int FftSnapshotLength = 513;
 
-const QColor LitGreen1(0, 128, 0), LitGreen2(0, 255, 0);
-const QColor Dark(0, 0, 0), DarkGreen(0, 128, 0);
-const QColor MutedRed1(128, 0, 0), MutedRed2(255, 0, 0);
+// Lamp colours, 0x00BBGGRR.
+constexpr TColor LitGreen1 = 0x008000, LitGreen2 = 0x00FF00;
+constexpr TColor Dark = 0, DarkGreen = 0x008000;
+constexpr TColor MutedRed1 = 0x000080, MutedRed2 = 0x0000FF;
 
 } // namespace
 
@@ -112,7 +114,7 @@ void TForm1::PowerCycle()
 
 void TForm1::TimerRenderTimer()
 {
-    m_binStride = SpectrumStride;
+    m_spectrum->BinStride = SpectrumStride;
     if (m_audio->ChannelIsActive(m_recordChannel) != AudioEngine::Playing) {
         // No audio (device unplugged, sound server gone): nothing to draw or measure, but
         // the tick still counts as one that does not pass, or Delay 0 would hold transmit.
@@ -236,26 +238,8 @@ void TForm1::TrackDelayChange()
 
 void TForm1::RenderFrame(const float* snapshot)
 {
-    // Plain bars, one column for every BinStride-th bin from the x offset on.
-    QImage& canvas = m_paintFrame->canvas();
-    canvas.fill(Qt::black);
-    QPainter painter(&canvas);
-    const int width = canvas.width();
-    const int height = canvas.height();
-    constexpr int Columns = 129;
-    for (int column = 0; column < Columns; ++column) {
-        const int bin = m_spectrumOffsetX + column * m_binStride;
-        if (bin >= VoxDetector::BinCount)
-            break;
-        const float magnitude = std::fabs(snapshot[bin]);
-        const int bar = std::min(height, int(std::sqrt(magnitude) * 3 * height));
-        const int x0 = column * width / Columns;
-        const int x1 = (column + 1) * width / Columns;
-        if (bar > 0)
-            painter.fillRect(x0, height - bar - m_spectrumOffsetY, std::max(1, x1 - x0 - 1), bar,
-                QColor(0, 255, 0));
-    }
-    painter.end();
+    m_spectrum->RenderFrame(
+        m_paintFrame->surface(), snapshot, m_spectrumOffsetX, m_spectrumOffsetY);
     m_paintFrame->update();
 }
 

@@ -65,6 +65,7 @@ bool WavFile::fail(const QString& reason)
     m_frames.clear();
     m_frames.shrink_to_fit();
     m_sourceChannels = 0;
+    m_sampleRate = 0;
     m_error = reason;
     return false;
 }
@@ -148,7 +149,7 @@ bool WavFile::parse(const QByteArray& bytes)
     if (fmt.code != formatPcm || fmt.bits != 16)
         return fail(QStringLiteral("unsupported sample format: %1 (only 16-bit PCM)")
                         .arg(formatName(fmt.code, fmt.bits)));
-    if (fmt.rate != quint32(SampleRate))
+    if (m_anyRate ? (fmt.rate == 0 || fmt.rate > 1000000) : fmt.rate != quint32(SampleRate))
         return fail(QStringLiteral("unsupported sample rate %1 Hz (only %2 Hz)")
                         .arg(fmt.rate)
                         .arg(SampleRate));
@@ -169,6 +170,7 @@ bool WavFile::parse(const QByteArray& bytes)
         m_frames[std::size_t(2 * i + 1)] = right;
     }
     m_sourceChannels = fmt.channels;
+    m_sampleRate = int(fmt.rate);
     m_error.clear();
     return true;
 }

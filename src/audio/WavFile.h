@@ -22,6 +22,11 @@ public:
     // About 100 minutes of stereo; mono files double in memory when expanded to stereo.
     static constexpr qint64 MaxFileBytes = qint64(1) << 30;
 
+    // Other sample rates are accepted too (sounds to play rather than audio to measure);
+    // sampleRate() then tells the file's rate.
+    void setAnyRate(bool any) { m_anyRate = any; }
+    int sampleRate() const { return m_sampleRate; }
+
     // Reads and parses the file at path. On failure frames() is empty and errorString()
     // holds the reason (without the file name; the caller names the file).
     bool load(const QString& path);
@@ -40,5 +45,7 @@ private:
 
     std::vector<std::int16_t> m_frames;
     int m_sourceChannels = 0;
+    int m_sampleRate = 0;
+    bool m_anyRate = false;
     QString m_error;
 };

@@ -7,6 +7,7 @@
 
 #include "rig/RigTestSupport.h"
 #include "serial/modemlines.h"
+#include "widgets/TLedButton.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
@@ -163,13 +164,13 @@ protected:
         return events;
     }
 
-    QPushButton* rigButton(int rig) const
+    TLedButton* rigButton(int rig) const
     {
-        return child<QPushButton>(rig == 1 ? "Rig1Button" : "Rig2Button");
+        return child<TLedButton>(rig == 1 ? "Rig1Button" : "Rig2Button");
     }
     bool selected(bool rig1, bool rig2) const
     {
-        return rigButton(1)->isChecked() == rig1 && rigButton(2)->isChecked() == rig2;
+        return rigButton(1)->isActive() == rig1 && rigButton(2)->isActive() == rig2;
     }
     int reports() const
     {

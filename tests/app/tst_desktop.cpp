@@ -87,8 +87,8 @@ QList<NativeWindow> TestDesktop::vokeyWindows() const
     if (!xwininfo.waitForFinished(10000))
         return {};
     // 0x1200006 "VOKEY V2.0": ("vokey" "vokey")  260x436+825+76  +825+76
-    static const QRegularExpression line(
-        QStringLiteral(R"re(0x[0-9a-f]+ "([^"]*VOKEY[^"]*)":.*\s(\d+)x(\d+)\+(-?\d+)\+(-?\d+)\s)re"));
+    static const QRegularExpression line(QStringLiteral(
+        R"re(0x[0-9a-f]+ "([^"]*VOKEY[^"]*)":.*\s(\d+)x(\d+)\+(-?\d+)\+(-?\d+)\s)re"));
     QList<NativeWindow> windows;
     for (const QString& text : QString::fromUtf8(xwininfo.readAllStandardOutput()).split('\n')) {
         const QRegularExpressionMatch match = line.match(text + ' ');

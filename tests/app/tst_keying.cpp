@@ -4,8 +4,8 @@
 // the Gain slider is raised to 100.
 #include "KeyingFixture.h"
 
-#include "app/SelectionSlider.h"
 #include "serial/ComPort.h"
+#include "widgets/SelectionSlider.h"
 
 #include <QDeadlineTimer>
 #include <QLabel>
@@ -97,8 +97,8 @@ void TestKeying::keyingDrivesTheSelectedRoads()
     QVERIFY(m_form->ComPort().Connected());
     if (!portOpen)
         m_form->ComPort().ClosePort();
-    rigButton(1)->setChecked(rig1);
-    rigButton(2)->setChecked(rig2);
+    rigButton(1)->setIsActive(rig1);
+    rigButton(2)->setIsActive(rig2);
 
     startKeying();
     QVERIFY(waitForTicks(1));
@@ -133,8 +133,8 @@ void TestKeying::radiosBeforeLinesAndFailuresDoNotStopTheLines()
             std::unique_ptr<IRigX>(rig1), std::make_unique<RecordingRig>(2, writes));
     };
     QVERIFY(startKeyed(100, 1));
-    rigButton(1)->setChecked(true);
-    rigButton(2)->setChecked(true);
+    rigButton(1)->setIsActive(true);
+    rigButton(2)->setIsActive(true);
     modemlines_log_clear();
     m_form->SetTX(true);
     // Rig 1, rig 2, then DTR and RTS.

@@ -2,11 +2,12 @@
 // selection. Audio comes from a silent WAV file, so no sound card is needed.
 #include "WindowFixture.h"
 
-#include "app/LampWidget.h"
-#include "app/SelectionSlider.h"
 #include "serial/ComPort.h"
 #include "widgets/ModalDriver.h"
+#include "widgets/SelectionSlider.h"
 #include "widgets/TAboutBox.h"
+#include "widgets/TLed.h"
+#include "widgets/TLedButton.h"
 
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -65,8 +66,8 @@ void TestMainWindow::startsInEmptyDirectory()
     QCOMPARE(form->StatusText(), QStringLiteral("Soundcard:-1 Default Serial:COM1"));
     QCOMPARE(child<QLabel>("Rig1Name")->text(), QStringLiteral("N/A"));
     QCOMPARE(child<QLabel>("Rig2Name")->text(), QStringLiteral("N/A"));
-    QVERIFY(child<QPushButton>("Rig1Button")->isChecked());
-    QVERIFY(!child<QPushButton>("Rig2Button")->isChecked());
+    QVERIFY(child<TLedButton>("Rig1Button")->isActive());
+    QVERIFY(!child<TLedButton>("Rig2Button")->isActive());
     QCOMPARE(form->windowTitle(), QStringLiteral("VOKEY V2.0"));
     QCOMPARE(ApplicationTitle(), QStringLiteral("VOKEY"));
     // Nothing for the platform to append to the window titles.
@@ -75,7 +76,7 @@ void TestMainWindow::startsInEmptyDirectory()
     if (form->TrayIcon())
         QCOMPARE(form->TrayIcon()->toolTip(), QStringLiteral("VOKEY"));
     QCOMPARE(child<QPushButton>("MuteButton")->text(), QStringLiteral("Mute"));
-    QVERIFY(!child<LampWidget>("LedOn")->isOn());
+    QVERIFY(!child<TLed>("LedOn")->isOn());
     QCOMPARE(child<SelectionSlider>("GainTrack")->value(), 1);
     QCOMPARE(child<SelectionSlider>("TrackDelay")->value(), 1);
     QVERIFY(form->Running());
@@ -183,7 +184,7 @@ void TestMainWindow::muteHasOneEffect()
     QFETCH(QString, road);
     QVERIFY(start());
     auto* button = child<QPushButton>("MuteButton");
-    auto* led = child<LampWidget>("LedOn");
+    auto* led = child<TLed>("LedOn");
     const auto mute = [&] {
         if (road == "button")
             QTest::mouseClick(button, Qt::LeftButton);
@@ -198,9 +199,9 @@ void TestMainWindow::muteHasOneEffect()
     QVERIFY(m_form->Muted());
     QCOMPARE(button->text(), QStringLiteral("Muted"));
     QVERIFY(child<QTimer>("TimerLed")->isActive());
-    QCOMPARE(led->color1(), QColor(128, 0, 0));
-    QCOMPARE(led->color2(), QColor(255, 0, 0));
-    QCOMPARE(led->offColor2(), QColor(128, 0, 0));
+    QCOMPARE(led->color1(), TColor(0x000080));
+    QCOMPARE(led->color2(), TColor(0x0000FF));
+    QCOMPARE(led->offColor2(), TColor(0x000080));
     QCOMPARE(transmit.count(), 1);
     QCOMPARE(transmit.last().at(0).toBool(), false);
     // The lamp blinks while muted.
@@ -212,8 +213,8 @@ void TestMainWindow::muteHasOneEffect()
     QCOMPARE(button->text(), QStringLiteral("Mute"));
     QVERIFY(!child<QTimer>("TimerLed")->isActive());
     QVERIFY(!led->isOn());
-    QCOMPARE(led->color1(), QColor(0, 128, 0));
-    QCOMPARE(led->offColor2(), QColor(0, 128, 0));
+    QCOMPARE(led->color1(), TColor(0x008000));
+    QCOMPARE(led->offColor2(), TColor(0x008000));
     QCOMPARE(transmit.count(), 2);
     QCOMPARE(transmit.last().at(0).toBool(), false);
 }
@@ -230,17 +231,17 @@ void TestMainWindow::rigSelection()
     QFETCH(QString, menu);
     QVERIFY(start());
     QMenu* m = menu == "window" ? m_form->SystemMenu() : m_form->PopupMenu1();
-    auto* a = child<QPushButton>("Rig1Button");
-    auto* b = child<QPushButton>("Rig2Button");
+    auto* a = child<TLedButton>("Rig1Button");
+    auto* b = child<TLedButton>("Rig2Button");
     findAction(m, "> B")->trigger();
-    QVERIFY(!a->isChecked() && b->isChecked());
+    QVERIFY(!a->isActive() && b->isActive());
     findAction(m, "> A")->trigger();
-    QVERIFY(a->isChecked() && !b->isChecked());
+    QVERIFY(a->isActive() && !b->isActive());
     // A click on the selected button keeps it selected.
     QTest::mouseClick(a, Qt::LeftButton);
-    QVERIFY(a->isChecked() && !b->isChecked());
+    QVERIFY(a->isActive() && !b->isActive());
     QTest::mouseClick(b, Qt::LeftButton);
-    QVERIFY(!a->isChecked() && b->isChecked());
+    QVERIFY(!a->isActive() && b->isActive());
 }
 
 void TestMainWindow::trayOnlyRightClickOpensMenu_data()

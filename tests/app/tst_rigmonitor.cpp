@@ -3,8 +3,8 @@
 // driven directly with crafted arguments, and the CAT poll against stand-in servers.
 #include "KeyingFixture.h"
 
-#include "app/LampWidget.h"
-#include "app/SelectionSlider.h"
+#include "widgets/SelectionSlider.h"
+#include "widgets/TLed.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -28,15 +28,15 @@ private slots:
     void pollAndSettingsWindow();
 
 private:
-    LampWidget* led(int rig) const { return child<LampWidget>(rig == 1 ? "Rig1Led" : "Rig2Led"); }
+    TLed* led(int rig) const { return child<TLed>(rig == 1 ? "Rig1Led" : "Rig2Led"); }
     QLabel* name(int rig) const { return child<QLabel>(rig == 1 ? "Rig1Name" : "Rig2Name"); }
     bool red(int rig) const
     {
-        return led(rig)->color1() == QColor(128, 0, 0) && led(rig)->color2() == QColor(255, 0, 0);
+        return led(rig)->color1() == TColor(0x000080) && led(rig)->color2() == TColor(0x0000FF);
     }
     bool green(int rig) const
     {
-        return led(rig)->color1() == QColor(0, 128, 0) && led(rig)->color2() == QColor(0, 255, 0);
+        return led(rig)->color1() == TColor(0x008000) && led(rig)->color2() == TColor(0x00FF00);
     }
     // Waits for `count` refreshes of the rig monitor by the render tick.
     void waitRefreshes(int count)

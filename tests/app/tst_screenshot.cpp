@@ -3,9 +3,9 @@
 // (scripts/screenshot does that for docs/screenshot.png).
 #include "WindowTestSupport.h"
 
-#include "app/LampWidget.h"
 #include "app/TForm1.h"
 #include "core/IniProfile.h"
+#include "widgets/TLed.h"
 
 #include <QDir>
 #include <QPixmap>
@@ -54,7 +54,7 @@ void TestScreenshot::windowWhileKeyed()
         QVERIFY(boxes.boxes.isEmpty());
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        auto* led = form.findChild<LampWidget*>("LedOn");
+        auto* led = form.findChild<TLed*>("LedOn");
         // Keyed, with a good part of the phrase on the meter.
         QTRY_VERIFY_WITH_TIMEOUT(form.TxOn() && form.Detector().levelHistory()[15] > 20, 10000);
         const QImage picture = form.grab().toImage();

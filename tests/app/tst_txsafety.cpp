@@ -5,10 +5,10 @@
 // for the lost device a PulseAudio daemon of this test's own that it kills.
 #include "KeyingFixture.h"
 
-#include "app/SelectionSlider.h"
 #include "serial/ComPort.h"
 #include "serial/EComPort.h"
 #include "widgets/ModalDriver.h"
+#include "widgets/SelectionSlider.h"
 
 #include <QProcess>
 #include <QStandardPaths>

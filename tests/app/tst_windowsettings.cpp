@@ -2,9 +2,9 @@
 // port, and every way out releasing transmit.
 #include "WindowFixture.h"
 
-#include "app/LampWidget.h"
-#include "app/SelectionSlider.h"
 #include "serial/ComPort.h"
+#include "widgets/SelectionSlider.h"
+#include "widgets/TLed.h"
 
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -234,7 +234,7 @@ void TestWindowSettings::everyWayOutReleasesTransmit()
     QVERIFY(start());
     m_form->show();
     QTRY_VERIFY_WITH_TIMEOUT(m_form->TxOn(), 10000);
-    QVERIFY(child<LampWidget>("LedOn")->isOn());
+    QVERIFY(child<TLed>("LedOn")->isOn());
 
     QSignalSpy transmit(m_form.get(), &TForm1::TransmitSet);
     if (way == "Exit")
@@ -249,7 +249,7 @@ void TestWindowSettings::everyWayOutReleasesTransmit()
     QVERIFY(!m_form->TxOn());
     QVERIFY(!transmit.isEmpty());
     QCOMPARE(transmit.last().at(0).toBool(), false);
-    QVERIFY(!child<LampWidget>("LedOn")->isOn());
+    QVERIFY(!child<TLed>("LedOn")->isOn());
     // Nothing can key again afterwards.
     QVERIFY(!child<QTimer>("TimerRender")->isActive());
     QVERIFY(!child<QTimer>("TimerDelay")->isActive());

@@ -78,7 +78,7 @@ namespace {
     }
 }
 
-bool writeWav(const QString& path, const Frames& frames)
+bool writeWav(const QString& path, const Frames& frames, int rate, int channels)
 {
     const QByteArray data = littleEndian(frames);
     QByteArray wav("RIFF");
@@ -86,10 +86,10 @@ bool writeWav(const QString& path, const Frames& frames)
     wav.append("WAVEfmt ");
     put32(wav, 16);
     put16(wav, 1); // PCM
-    put16(wav, 2);
-    put32(wav, Rate);
-    put32(wav, Rate * 4);
-    put16(wav, 4);
+    put16(wav, quint16(channels));
+    put32(wav, quint32(rate));
+    put32(wav, quint32(rate * 2 * channels));
+    put16(wav, quint16(2 * channels));
     put16(wav, 16);
     wav.append("data");
     put32(wav, quint32(data.size()));

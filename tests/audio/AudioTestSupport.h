@@ -24,7 +24,8 @@ Frames constant(int frames, qint16 left, qint16 right);
 Frames noise(int frames, quint32 seed);
 Frames concat(const Frames& a, const Frames& b);
 
-bool writeWav(const QString& path, const Frames& frames);
+// 16-bit PCM; frames holds `channels` interleaved samples per frame.
+bool writeWav(const QString& path, const Frames& frames, int rate = Rate, int channels = 2);
 bool writeRaw(const QString& path, const Frames& frames);
 
 // Number of the recording device called `name`, or -1.

@@ -1,4 +1,4 @@
-#include "SelectionSlider.h"
+#include "widgets/SelectionSlider.h"
 
 #include <QPainter>
 #include <QStyle>
