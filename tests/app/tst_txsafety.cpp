@@ -5,13 +5,13 @@
 // for the lost device a PulseAudio daemon of this test's own that it kills.
 #include "KeyingFixture.h"
 
+#include "audio/PulseDaemon.h"
+
 #include "serial/ComPort.h"
 #include "serial/EComPort.h"
 #include "widgets/ModalDriver.h"
 #include "widgets/SelectionSlider.h"
 
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include <csignal>
@@ -34,7 +34,6 @@ private slots:
     void timeOutReleasesUntilTheLevelFalls();
 
 private:
-    bool startPulse();
     // Waits for `count` render ticks.
     bool waitTicks(int count)
     {
@@ -47,7 +46,7 @@ private:
     bool keyedEverywhere() { return m_server1->ptt() == 1 && lines() == BothLines; }
     bool releasedEverywhere() { return m_server1->ptt() == 0 && lines() == 0; }
 
-    QProcess m_pulse;
+    PulseDaemon m_pulse;
 };
 
 void TestTxSafety::initTestCase()
@@ -61,10 +60,7 @@ void TestTxSafety::initTestCase()
 
 void TestTxSafety::cleanupTestCase()
 {
-    if (m_pulse.state() != QProcess::NotRunning) {
-        m_pulse.kill();
-        m_pulse.waitForFinished();
-    }
+    m_pulse.stop();
 }
 
 void TestTxSafety::init()
@@ -174,37 +170,9 @@ void TestTxSafety::signalDuringSettingsDialog()
     QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
 }
 
-bool TestTxSafety::startPulse()
-{
-    const QString pulseaudio = QStandardPaths::findExecutable("pulseaudio");
-    if (pulseaudio.isEmpty())
-        return false;
-    QDir(m_runtime.path()).mkpath("pulse-home");
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", m_runtime.path());
-    env.insert("HOME", m_runtime.filePath("pulse-home"));
-    env.remove("PULSE_SERVER");
-    m_pulse.setProcessEnvironment(env);
-    m_pulse.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_pulse.start(pulseaudio,
-        { "--daemonize=no", "--exit-idle-time=-1", "-n", "--disallow-exit", "--use-pid-file=no",
-            "--log-level=error", "-L",
-            "module-null-sink sink_name=safety_sink rate=44100 channels=2", "-L",
-            "module-native-protocol-unix auth-anonymous=1" });
-    if (!m_pulse.waitForStarted())
-        return false;
-    const QString socket = m_runtime.filePath("pulse/native");
-    const QDeadlineTimer deadline(20000);
-    while (!QFile::exists(socket) && !deadline.hasExpired())
-        QTest::qWait(10);
-    // Only this process's connections go to this daemon.
-    qputenv("PULSE_SERVER", "unix:" + socket.toLocal8Bit());
-    return QFile::exists(socket);
-}
-
 void TestTxSafety::lostCaptureReleasesWithDelayZero()
 {
-    if (!startPulse())
+    if (!m_pulse.start(m_runtime.path(), "safety_sink"))
         QSKIP("pulseaudio is needed (scripts/install-deps)");
     // The default device is the daemon's null sink monitor: silence, which Gain 0 keys.
     m_soundCard = true;
@@ -212,8 +180,7 @@ void TestTxSafety::lostCaptureReleasesWithDelayZero()
     QTRY_VERIFY_WITH_TIMEOUT(keyedEverywhere(), 20000);
     QVERIFY(m_form->TxOn());
 
-    m_pulse.kill();
-    QVERIFY(m_pulse.waitForFinished());
+    QVERIFY(m_pulse.stop());
     // No audio: the ticks do not pass any more, and Delay 0 releases at the first of them.
     QTRY_VERIFY_WITH_TIMEOUT(!m_form->TxOn(), 30000);
     QVERIFY(m_form->Running());
@@ -226,10 +193,14 @@ void TestTxSafety::lostCaptureReleasesWithDelayZero()
 void TestTxSafety::timeOutReleasesUntilTheLevelFalls()
 {
     writeConfig("VOKEY.INI", { { "TXTIMEOUT", "1" } });
+    QVERIFY(startKeyed(100, 2));
+    QSignalSpy transmit(m_form.get(), &TForm1::TransmitSet);
     // Gain 0 keys on every tick: without a break, the time-out ends it after a second.
-    QVERIFY(startKeyed(0, 2));
-    QTRY_VERIFY_WITH_TIMEOUT(keyedEverywhere(), 5000);
+    auto* gain = child<SelectionSlider>("GainTrack");
+    gain->setValue(0);
     QTRY_VERIFY_WITH_TIMEOUT(m_form->TimedOut(), 10000);
+    QVERIFY(!transmit.isEmpty() && transmit.first().at(0).toBool());
+    QCOMPARE(transmit.last().at(0).toBool(), false);
     QVERIFY(!m_form->TxOn());
     QCOMPARE(lines(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
@@ -242,7 +213,6 @@ void TestTxSafety::timeOutReleasesUntilTheLevelFalls()
     QVERIFY(releasedEverywhere());
 
     // A tick below the Gain allows keying again.
-    auto* gain = child<SelectionSlider>("GainTrack");
     gain->setValue(100);
     QTRY_VERIFY_WITH_TIMEOUT(!m_form->TimedOut(), 5000);
     QVERIFY(!child<QTimer>("TimerLed")->isActive());

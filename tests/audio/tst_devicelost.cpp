@@ -2,11 +2,9 @@
 // that dies): the channel must turn inactive and everything after it return quietly.
 // The device is PulseAudio's, served by a daemon this test starts and then kills.
 #include "AudioTestSupport.h"
+#include "PulseDaemon.h"
 #include "audio/AudioEngine.h"
 
-#include <QElapsedTimer>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <array>
@@ -26,7 +24,7 @@ private:
     bool startDaemon();
 
     QTemporaryDir m_dir;
-    QProcess m_daemon;
+    PulseDaemon m_daemon;
 };
 
 void TestDeviceLost::initTestCase()
@@ -36,43 +34,13 @@ void TestDeviceLost::initTestCase()
 
 bool TestDeviceLost::startDaemon()
 {
-    const QString pulseaudio = QStandardPaths::findExecutable("pulseaudio");
-    if (pulseaudio.isEmpty()) {
-        qWarning("pulseaudio is not installed (scripts/install-deps)");
-        return false;
-    }
-    QDir(m_dir.path()).mkpath("home");
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", m_dir.path());
-    env.insert("HOME", m_dir.filePath("home"));
-    env.remove("PULSE_SERVER");
-    m_daemon.setProcessEnvironment(env);
-    m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // A daemon that was killed leaves its socket behind: wait for the new one.
-    const QString socket = m_dir.filePath("pulse/native");
-    QFile::remove(socket);
-    m_daemon.start(pulseaudio,
-        { "--daemonize=no", "--exit-idle-time=-1", "-n", "--disallow-exit", "--use-pid-file=no",
-            "--log-level=error", "-L", "module-null-sink sink_name=lost_sink rate=44100 channels=2",
-            "-L", "module-native-protocol-unix auth-anonymous=1" });
-    if (!m_daemon.waitForStarted())
-        return false;
-    // Only this process's connections go to the private daemon.
-    qputenv("PULSE_SERVER", "unix:" + socket.toLocal8Bit());
-    QElapsedTimer waited;
-    waited.start();
-    while (!QFile::exists(socket) && waited.elapsed() < 20000)
-        QTest::qWait(10);
-    return QFile::exists(socket);
+    return m_daemon.start(m_dir.path(), "lost_sink");
 }
 
 void TestDeviceLost::cleanupTestCase()
 {
-    if (m_daemon.state() != QProcess::NotRunning) {
-        ::kill(pid_t(m_daemon.processId()), SIGCONT);
-        m_daemon.kill();
-        m_daemon.waitForFinished();
-    }
+    ::kill(pid_t(m_daemon.processId()), SIGCONT);
+    m_daemon.stop();
 }
 
 void TestDeviceLost::stalledDeviceIsInactiveUntilItDeliversAgain()
@@ -113,8 +81,7 @@ void TestDeviceLost::channelTurnsInactiveWhenServerDies()
     std::array<float, 513> magnitudes;
     QCOMPARE(engine.ChannelGetData(channel, magnitudes.data(), AudioEngine::DataFft1024), 4096);
 
-    m_daemon.kill();
-    QVERIFY(m_daemon.waitForFinished());
+    QVERIFY(m_daemon.stop());
 
     QTRY_COMPARE_WITH_TIMEOUT(engine.ChannelIsActive(channel), 0, 30000);
     // The channel is still there to be read and stopped, as on any power-off.
@@ -128,10 +95,7 @@ void TestDeviceLost::channelTurnsInactiveWhenServerDies()
 void TestDeviceLost::captureStartsOnceTheServerIsBack()
 {
     // The sound server is gone: there is nothing to record from.
-    if (m_daemon.state() != QProcess::NotRunning) {
-        m_daemon.kill();
-        QVERIFY(m_daemon.waitForFinished());
-    }
+    QVERIFY(m_daemon.stop());
     AudioEngine engine;
     QVERIFY(!engine.RecordInit(-1));
     QCOMPARE(engine.RecordStart(44100, 2, 0, nullptr, nullptr), 0u);
