@@ -66,7 +66,7 @@ int main(int argc, char* argv[])
     try {
         SetUpTranslation(gettext);
     } catch (const std::exception& error) {
-        messages->fatal(QGuiApplication::applicationDisplayName(), QString::fromUtf8(error.what()));
+        messages->fatal(ApplicationTitle(), QString::fromUtf8(error.what()));
         return 1;
     }
 
