@@ -41,7 +41,8 @@ constexpr char usage[]
       "smallest Gain at which NOISE.wav never keys plus one VOX step (3), and the\n"
       "smallest Delay that bridges 95 % of the pauses shorter than 1.5 s in\n"
       "SPEECH.wav at that Gain; with --plot the picture shows SPEECH.wav at them.\n"
-      "Exit status 0, or 2 for bad arguments or a file that cannot be replayed.\n";
+      "Exit status 0, or 2 for bad arguments, a file that cannot be replayed or\n"
+      "noise that keys at every Gain.\n";
 
 int fail(const QString& message)
 {
