@@ -104,6 +104,8 @@ private slots:
     void plotPixels_data();
     void plotPixels();
     void suggestion();
+    void failures_data();
+    void failures();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -254,6 +256,35 @@ void TestReplayTools::suggestion()
     const QImage image(path("suggested.png"));
     QCOMPARE(image.size(), QSize(1600, 600));
     QCOMPARE(image.pixel(81, 490 - 3 * gain), red);
+}
+
+void TestReplayTools::failures_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // loud.wav: 2 s of a full-scale sine
+    QTest::addColumn<QString>("message");
+    // A sine of peak 32767 on the first counted bin: tick level 38 (39 would need 32768), VOX
+    // level 114, and no Gain stays above it.
+    QTest::newRow("noise louder than any Gain") << QStringList { "--suggest", "--noise", "loud.wav",
+        "loud.wav" } << "the noise recording reaches VOX level 114: it keys at every Gain";
+    QTest::newRow("picture not writable") << QStringList { "--gain", "100", "--plot",
+        "no/such/dir/p.png", "loud.wav" } << "no/such/dir/p.png: cannot write";
+}
+
+void TestReplayTools::failures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    QList<qint16> loud(2 * 44100);
+    for (int i = 0; i < loud.size(); ++i)
+        loud[i] = qint16(std::lround(32767 * std::sin(2 * M_PI * 5 * i / 1024.0)));
+    QVERIFY(writeWav(path("loud.wav"), loud));
+    for (QString& argument : arguments) {
+        if (argument.endsWith(".wav") || argument.endsWith(".png"))
+            argument = path(argument);
+    }
+    const Run r = replay(arguments);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
 }
 
 QTEST_GUILESS_MAIN(TestReplayTools)
