@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+class QPainter;
+
 // Collects what a replay shows - the audio envelope, the tick and VOX levels, the transmit
 // spans - and draws it as one picture an operator reads at a glance.
 //
@@ -62,7 +64,7 @@ private:
     };
 
     int columnOf(qint64 timeMs, qint64 axis) const;
-    void drawFrame(class QPainter& painter, const QString& title, qint64 axis) const;
+    void drawFrame(QPainter& painter, const QString& title, qint64 axis) const;
 
     std::vector<std::uint16_t> m_peaks; // per EnvelopeBlockFrames frames, 0..32768
     std::uint16_t m_blockPeak = 0;
