@@ -34,6 +34,7 @@ class TPaintBox;
 class SingleInstance;
 class TAboutDlg;
 class TComPort;
+class TLevelHistoryForm;
 class TOmniRigX;
 
 // What the window is started with.
@@ -74,6 +75,7 @@ public:
         CmdClose = 0xF060,
         CmdOmniRig = 555,
         CmdSoundcard = 551,
+        CmdLevelHistory = 556,
         CmdCommPort = 552,
         CmdMute = 445,
         CmdRigA = 444,
@@ -134,6 +136,8 @@ public:
     void SystemCommand(int command);
     void CommSettingsButtonClick();
     void SoundcardIN1Click();
+    // Opens the level history window (made on first use; it stays until the window goes).
+    void LevelHistoryClick();
     void OmniRigSettings();
     void AboutClick();
     void ExitClick();
@@ -152,6 +156,8 @@ public:
     QSystemTrayIcon* TrayIcon() const { return m_trayIcon; }
     QString TrayTip() const { return m_trayTip; }
     TAboutDlg* AboutDlg() const { return m_aboutDlg; }
+    // Null until first opened.
+    TLevelHistoryForm* LevelHistory() const { return m_levelHistory; }
     TComPort& ComPort() { return *m_comPort; }
     // The rig-control client; null before start-up created it.
     TOmniRigX* OmniRig() const { return m_omniRig; }
@@ -163,6 +169,8 @@ public:
 signals:
     // Every SetTX call, after it has been carried out.
     void TransmitSet(bool on);
+    // Every render tick with audio: the VOX level, the Gain and transmit after the tick.
+    void VoxTicked(int voxLevel, int gain, bool transmitting);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -244,6 +252,7 @@ private:
     QSystemTrayIcon* m_trayIcon = nullptr;
     QString m_trayTip;
     TAboutDlg* m_aboutDlg = nullptr;
+    TLevelHistoryForm* m_levelHistory = nullptr;
 
     // Devices.
     std::unique_ptr<AudioEngine> m_audio;

@@ -8,6 +8,7 @@
 #include "serial/ComSetupForm.h"
 #include "widgets/TAboutDlg.h"
 #include "widgets/TForm2.h"
+#include "widgets/TLevelHistoryForm.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -40,6 +41,7 @@ void TForm1::BuildSystemMenu()
     m_systemMenu->addSeparator();
     addCommand(m_systemMenu, QStringLiteral("OmniRig"), CmdOmniRig);
     addCommand(m_systemMenu, QStringLiteral("Soundcard"), CmdSoundcard);
+    addCommand(m_systemMenu, QStringLiteral("Level history"), CmdLevelHistory);
     addCommand(m_systemMenu, QStringLiteral("Comm Port"), CmdCommPort);
     addCommand(m_systemMenu, QStringLiteral("Mute"), CmdMute);
     addCommand(m_systemMenu, QStringLiteral("> A"), CmdRigA);
@@ -76,6 +78,9 @@ void TForm1::SystemCommand(int command)
             break;
         case CmdSoundcard:
             SoundcardIN1Click();
+            break;
+        case CmdLevelHistory:
+            LevelHistoryClick();
             break;
         case CmdCommPort:
             CommSettingsButtonClick();
@@ -124,6 +129,7 @@ void TForm1::BuildPopupMenu()
     item(QStringLiteral("Mute"), &TForm1::MuteButtonClick);
     item(QStringLiteral("OmniRig"), &TForm1::OmniRigSettings);
     item(QStringLiteral("Soundcard"), &TForm1::SoundcardIN1Click);
+    item(QStringLiteral("Level history"), &TForm1::LevelHistoryClick);
     item(QStringLiteral("COM Settings"), &TForm1::CommSettingsButtonClick);
     item(QStringLiteral("About"), &TForm1::AboutClick);
     item(QStringLiteral("Exit"), &TForm1::ExitClick);
@@ -173,6 +179,17 @@ void TForm1::CommSettingsButtonClick()
     WriteINI();
     ShowMode();
     PowerCycle();
+}
+
+void TForm1::LevelHistoryClick()
+{
+    if (!m_levelHistory) {
+        m_levelHistory = new TLevelHistoryForm(this);
+        connect(this, &TForm1::VoxTicked, m_levelHistory, &TLevelHistoryForm::addTick);
+    }
+    m_levelHistory->show();
+    m_levelHistory->raise();
+    m_levelHistory->activateWindow();
 }
 
 void TForm1::SoundcardIN1Click()

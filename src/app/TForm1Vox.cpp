@@ -130,6 +130,7 @@ void TForm1::TimerRenderTimer()
             m_gainTrack->value(), m_trackDelay->value(), m_muted, m_clock.elapsed());
     m_gainTrack->setSelEnd(result.meterLevel);
     ApplyKeying(result);
+    emit VoxTicked(result.voxLevel, m_gainTrack->value(), m_txOn);
     RigUpdateStatus();
 }
 

@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,10 +39,13 @@ private slots:
     void endWhileKeyedReleasesBothRoads();
     void speechKeysRadioAndLines();
     void txTimeoutReleasesTheRadio();
+    void rtsOfAnotherPortKeysWithoutCat();
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
-    bool startVokey(const QString& audio, int gain, int delay, const QString& settings = {});
+    // rigAPort: a rigctld of the test's own instead of the first server.
+    bool startVokey(const QString& audio, int gain, int delay, const QString& settings = {},
+        quint16 rigAPort = 0);
     QStringList lineCalls() const;
     // The modem-line calls after the last raising of a line.
     QStringList callsAfterLastRaise() const;
@@ -97,7 +101,7 @@ void TestKeyingProcess::cleanup()
 }
 
 bool TestKeyingProcess::startVokey(
-    const QString& audio, int gain, int delay, const QString& settings)
+    const QString& audio, int gain, int delay, const QString& settings, quint16 rigAPort)
 {
     QFile config(path("VOKEY.INI"));
     if (!config.open(QIODevice::WriteOnly))
@@ -108,7 +112,7 @@ bool TestKeyingProcess::startVokey(
             .arg(m_pty)
             .arg(gain)
             .arg(delay)
-            .arg(m_server1->port())
+            .arg(rigAPort ? rigAPort : m_server1->port())
             .arg(m_server2->port())
             .arg(settings)
             .toUtf8());
@@ -228,6 +232,62 @@ void TestKeyingProcess::txTimeoutReleasesTheRadio()
     QVERIFY(logText.contains("TXTIMEOUT=4"));
     QVERIFY(logText.contains("Transmit time-out: released after 4 s"));
     QCOMPARE(m_process->state(), QProcess::Running);
+}
+
+void TestKeyingProcess::rtsOfAnotherPortKeysWithoutCat()
+{
+    if (m_speech.isEmpty())
+        QSKIP("espeak-ng and sox are needed to make the test speech");
+    // Rig A is the dummy radio keying through RTS of a second pseudo-terminal, as a sound
+    // interface whose push-to-talk hangs on RTS. rigctld gets the same two libraries: the
+    // log shows each modem-line call it makes, the other answers them.
+    int master = -1, slave = -1;
+    char name[256] = {};
+    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
+    ::close(slave);
+    const auto closeMaster = qScopeGuard([master] { ::close(master); });
+    const quint16 port = freeLoopbackPort();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VOKEY_LINES_LOG", path("rts.log"));
+    env.insert("LD_PRELOAD", VOKEY_LINESLOG_PRELOAD " " VOKEY_MODEMLINES_PRELOAD);
+    QProcess rigctld;
+    rigctld.setProcessEnvironment(env);
+    rigctld.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    rigctld.start("rigctld",
+        { "-m", "1", "-P", "RTS", "-p", QString::fromLocal8Bit(name), "-T", "127.0.0.1", "-t",
+            QString::number(port) });
+    const auto stop = qScopeGuard([&rigctld] {
+        rigctld.kill();
+        rigctld.waitForFinished(5000);
+    });
+    QVERIFY(rigctld.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [port] {
+            QTcpSocket probe;
+            probe.connectToHost("127.0.0.1", port);
+            return probe.waitForConnected(500);
+        }(),
+        10000);
+    const auto rtsCalls = [this] {
+        QFile file(path("rts.log"));
+        return file.open(QIODevice::ReadOnly)
+            ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+            : QStringList();
+    };
+
+    QVERIFY(startVokey(m_speech, 5, 10, {}, port));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path("VOKEY.LOG")), 10000);
+    QVERIFY(!rtsCalls().contains(RtsUp));
+    // The voice raises RTS (together with the program's own serial lines) ...
+    QTRY_VERIFY_WITH_TIMEOUT(rtsCalls().contains(RtsUp), 20000);
+    QVERIFY(lineCalls().contains(RtsUp));
+    // ... and when it stops RTS falls, while the program runs on.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        rtsCalls().mid(rtsCalls().lastIndexOf(RtsUp)).contains(RtsDown), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(callsAfterLastRaise().contains(RtsDown), 5000);
+    QCOMPARE(m_process->state(), QProcess::Running);
+    QCOMPARE(rigctld.state(), QProcess::Running);
+    QVERIFY2(!messages().contains("report|"), qPrintable(messages()));
 }
 
 QTEST_MAIN(TestKeyingProcess)

@@ -8,6 +8,7 @@
 #include "widgets/TAboutBox.h"
 #include "widgets/TLed.h"
 #include "widgets/TLedButton.h"
+#include "widgets/TLevelHistoryForm.h"
 
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -35,6 +36,8 @@ private slots:
     void exitFromTheWindowMenu();
     void aboutBoxOfTheWindow();
     void popupMenu();
+    void levelHistoryFromBothMenus_data();
+    void levelHistoryFromBothMenus();
     void muteHasOneEffect_data();
     void muteHasOneEffect();
     void rigSelection_data();
@@ -131,8 +134,9 @@ void TestMainWindow::windowCommandMenu()
     // No system tray here: Exit is in the window's own menu too.
     QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
     QCOMPARE(menuItems(m_form->SystemMenu()),
-        QStringList({ "&Quit\tAlt+F4=61536", "-", "OmniRig=555", "Soundcard=551", "Comm Port=552",
-            "Mute=445", "> A=444", "> B=443", "-", "&About...=666", "-", "Exit=667" }));
+        QStringList({ "&Quit\tAlt+F4=61536", "-", "OmniRig=555", "Soundcard=551",
+            "Level history=556", "Comm Port=552", "Mute=445", "> A=444", "> B=443", "-",
+            "&About...=666", "-", "Exit=667" }));
 }
 
 void TestMainWindow::exitFromTheWindowMenu()
@@ -167,8 +171,32 @@ void TestMainWindow::popupMenu()
 {
     QVERIFY(start());
     QCOMPARE(menuItems(m_form->PopupMenu1()),
-        QStringList(
-            { "> A", "> B", "Mute", "OmniRig", "Soundcard", "COM Settings", "About", "Exit" }));
+        QStringList({ "> A", "> B", "Mute", "OmniRig", "Soundcard", "Level history", "COM Settings",
+            "About", "Exit" }));
+}
+
+void TestMainWindow::levelHistoryFromBothMenus_data()
+{
+    QTest::addColumn<QString>("menu");
+    QTest::newRow("window menu") << "window menu";
+    QTest::newRow("popup menu") << "popup menu";
+}
+
+void TestMainWindow::levelHistoryFromBothMenus()
+{
+    QFETCH(QString, menu);
+    QVERIFY(start());
+    m_form->show();
+    QVERIFY(!m_form->LevelHistory());
+    findAction(menu == "window menu" ? m_form->SystemMenu() : m_form->PopupMenu1(), "Level history")
+        ->trigger();
+    TLevelHistoryForm* history = m_form->LevelHistory();
+    QVERIFY(history);
+    QVERIFY(history->isVisible());
+    QVERIFY(!history->isModal());
+    // The render tick feeds it.
+    QTRY_VERIFY_WITH_TIMEOUT(history->tickCount() >= 3, 5000);
+    QVERIFY(m_form->Running());
 }
 
 void TestMainWindow::muteHasOneEffect_data()

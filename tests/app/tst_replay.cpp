@@ -426,6 +426,9 @@ void TestReplay::rejectsBadInput_data()
     QTest::newRow("tx-timeout -1") << "" << QStringList { "--tx-timeout", "-1" } << "'-1'";
     QTest::newRow("tx-timeout 1.5") << "" << QStringList { "--tx-timeout=1.5" } << "'1.5'";
     QTest::newRow("two files") << "" << QStringList { "stereo.wav" } << "one WAV file";
+    QTest::newRow("suggest without noise") << "" << QStringList { "--suggest" } << "--noise";
+    QTest::newRow("noise without suggest")
+        << "" << QStringList { "--noise", "stereo.wav" } << "only used with --suggest";
 }
 
 void TestReplay::rejectsBadInput()
@@ -455,7 +458,7 @@ void TestReplay::rejectsBadInput()
     QVERIFY(writeFile(path("text.wav"), "Not audio at all, just a line of text.\n"));
 
     for (QString& option : options) {
-        if (option == "stereo.wav")
+        if (option.endsWith(".wav"))
             option = path(option);
     }
     const QString target = file.isEmpty() ? path("stereo.wav") : path(file);

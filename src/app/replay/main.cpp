@@ -2,10 +2,13 @@
 // when transmit would go on and off, so that Gain and Delay settings can be tried on
 // recordings, and the detector checked, without a sound card or a radio.
 
+#include "app/replay/ReplayPlot.h"
 #include "app/replay/ReplayRunner.h"
+#include "app/replay/ReplayTools.h"
 #include "audio/WavFile.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QString>
 #include <charconv>
 #include <cstdio>
@@ -18,7 +21,9 @@ namespace {
 constexpr int exitError = 2;
 constexpr char usage[]
     = "usage: vokey-replay [--gain N] [--delay N] [--tx-timeout S] [--trace FILE.csv]\n"
-      "                    FILE.wav\n"
+      "                    [--plot FILE.png] FILE.wav\n"
+      "       vokey-replay --suggest --noise NOISE.wav [--tx-timeout S] [--plot FILE.png]\n"
+      "                    SPEECH.wav\n"
       "Replays FILE.wav (16-bit PCM, 44100 Hz, mono or stereo) through the VOX\n"
       "detector, a tick every 33 ms of audio time, and prints 'on <ms>' and\n"
       "'off <ms>' for every change of transmit. Gain (threshold) and Delay\n"
@@ -30,7 +35,14 @@ constexpr char usage[]
       "--tx-timeout releases transmit that has been on for S seconds without a\n"
       "break (default 300, 0 off), printing 'timeout <ms>' before its 'off <ms>';\n"
       "it keys again only after a tick below the Gain.\n"
-      "Exit status 0, or 2 for bad arguments or a file that cannot be replayed.\n";
+      "--plot draws the envelope, the tick and VOX levels with the Gain line and the\n"
+      "transmit spans over time into a 1600x600 PNG picture.\n"
+      "--suggest prints 'gain N' and 'delay N' lines followed by figures: the\n"
+      "smallest Gain at which NOISE.wav never keys plus one VOX step (3), and the\n"
+      "smallest Delay that bridges 95 % of the pauses shorter than 1.5 s in\n"
+      "SPEECH.wav at that Gain; with --plot the picture shows SPEECH.wav at them.\n"
+      "Exit status 0, or 2 for bad arguments, a file that cannot be replayed or\n"
+      "noise that keys at every Gain.\n";
 
 int fail(const QString& message)
 {
@@ -55,6 +67,10 @@ struct Arguments {
     ReplaySettings settings;
     QString wavPath;
     QString tracePath;
+    QString plotPath;
+    QString noisePath;
+    bool suggest = false;
+    bool levelsGiven = false; // --gain or --delay
 };
 
 // Returns an error message, or nothing when args is complete.
@@ -69,8 +85,8 @@ std::optional<QString> parseArguments(int argc, char* argv[], Arguments& args)
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
         }
-        const bool isOption
-            = name == "--gain" || name == "--delay" || name == "--trace" || name == "--tx-timeout";
+        const bool isOption = name == "--gain" || name == "--delay" || name == "--trace"
+            || name == "--tx-timeout" || name == "--plot" || name == "--noise";
         if (isOption && !value) {
             if (i + 1 >= argc)
                 return QStringLiteral("option %1 needs a value").arg(QString::fromUtf8(name));
@@ -83,6 +99,7 @@ std::optional<QString> parseArguments(int argc, char* argv[], Arguments& args)
                 return QStringLiteral("invalid %1 '%2': an integer from 0 to 100 is needed")
                     .arg(QString::fromUtf8(name.substr(2)), shown);
             (name == "--gain" ? args.settings.gain : args.settings.delay) = *level;
+            args.levelsGiven = true;
         } else if (name == "--tx-timeout") {
             const auto seconds = parseNumber(*value, MaxTxTimeout);
             if (!seconds)
@@ -91,8 +108,13 @@ std::optional<QString> parseArguments(int argc, char* argv[], Arguments& args)
                     .arg(shown)
                     .arg(MaxTxTimeout);
             args.settings.txTimeout = *seconds;
-        } else if (name == "--trace") {
-            args.tracePath = QString::fromLocal8Bit(value->data(), qsizetype(value->size()));
+        } else if (name == "--trace" || name == "--plot" || name == "--noise") {
+            (name == "--trace"         ? args.tracePath
+                    : name == "--plot" ? args.plotPath
+                                       : args.noisePath)
+                = QString::fromLocal8Bit(value->data(), qsizetype(value->size()));
+        } else if (arg == "--suggest") {
+            args.suggest = true;
         } else if (arg == "--") {
             if (i + 2 != argc || wavGiven)
                 return QStringLiteral("exactly one WAV file is needed");
@@ -109,6 +131,12 @@ std::optional<QString> parseArguments(int argc, char* argv[], Arguments& args)
     }
     if (!wavGiven)
         return QStringLiteral("no WAV file given (see --help)");
+    if (args.suggest && args.noisePath.isEmpty())
+        return QStringLiteral("--suggest needs --noise NOISE.wav");
+    if (!args.suggest && !args.noisePath.isEmpty())
+        return QStringLiteral("--noise is only used with --suggest");
+    if (args.suggest && (args.levelsGiven || !args.tracePath.isEmpty()))
+        return QStringLiteral("--suggest takes no --gain, --delay or --trace");
     return std::nullopt;
 }
 
@@ -129,6 +157,36 @@ int main(int argc, char* argv[])
     WavFile wav;
     if (!wav.load(args.wavPath))
         return fail(QStringLiteral("%1: %2").arg(args.wavPath, wav.errorString()));
+
+    // The picture's text needs the fonts of a GUI application; it never shows a window.
+    std::optional<QGuiApplication> gui;
+    if (!args.plotPath.isEmpty()) {
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Without a session (a script, cron) the platform plugin warns that there is no
+        // runtime directory; nothing here needs one, so that warning is not passed on.
+        static QtMessageHandler previous = nullptr;
+        previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+                if (!message.contains(QLatin1String("XDG_RUNTIME_DIR")))
+                    previous(type, context, message);
+            });
+        static int guiArgc = 1;
+        gui.emplace(guiArgc, argv);
+        qInstallMessageHandler(previous);
+    }
+
+    if (args.suggest) {
+        WavFile noise;
+        if (!noise.load(args.noisePath))
+            return fail(QStringLiteral("%1: %2").arg(args.noisePath, noise.errorString()));
+        if (const auto error = printSuggestion(
+                noise.frames(), wav.frames(), args.wavPath, args.settings, args.plotPath))
+            return fail(*error);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            return fail(QStringLiteral("cannot write to standard output"));
+        return 0;
+    }
 
     QFile trace(args.tracePath);
     if (!args.tracePath.isEmpty()) {
@@ -153,7 +211,17 @@ int main(int argc, char* argv[])
             trace.write(row, n);
         };
     }
+    ReplayPlot plot;
+    if (gui) {
+        plot.addAudio(wav.frames());
+        callbacks = plot.wrap(callbacks);
+    }
     runReplay(wav.frames(), args.settings, callbacks);
+    if (gui) {
+        if (const auto error = savePlot(plot, args.plotPath,
+                plotTitle(args.wavPath, args.settings, false), args.settings.gain))
+            return fail(*error);
+    }
 
     if (trace.isOpen() && (!trace.flush() || trace.error() != QFileDevice::NoError))
         return fail(

@@ -1,0 +1,113 @@
+#include "app/replay/ReplaySuggestion.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+constexpr int delayStepMs = 50;
+constexpr qint64 tickMs = 33;
+constexpr int maxGain = 100;
+constexpr int maxDelay = 100;
+
+struct Levels {
+    int maxTick = 0;
+    int maxVox = 0;
+};
+
+Levels levelsOf(const ReplayFunction& replay, const ReplaySettings& settings)
+{
+    Levels levels;
+    ReplayCallbacks callbacks;
+    callbacks.ticked = [&levels](const ReplayTick& tick) {
+        levels.maxTick = std::max(levels.maxTick, tick.tickLevel);
+        levels.maxVox = std::max(levels.maxVox, tick.voxLevel);
+    };
+    replay(settings, callbacks);
+    return levels;
+}
+
+// Delay needed for each pause between passing ticks.
+std::vector<int> pauseDelays(const ReplayFunction& speech, const ReplaySettings& settings)
+{
+    std::vector<int> delays;
+    std::optional<qint64> lastPass;
+    ReplayCallbacks callbacks;
+    callbacks.ticked = [&](const ReplayTick& tick) {
+        if (tick.voxLevel < settings.gain)
+            return;
+        if (lastPass) {
+            const qint64 pause = tick.timeMs - *lastPass;
+            if (pause > tickMs && pause < SuggestionRules::MaxPauseMs)
+                delays.push_back(int(pause / delayStepMs + 1));
+        }
+        lastPass = tick.timeMs;
+    };
+    speech(settings, callbacks);
+    return delays;
+}
+
+} // namespace
+
+Suggestion suggestSettings(
+    const ReplayFunction& noise, const ReplayFunction& speech, const ReplaySettings& settings)
+{
+    Suggestion s;
+    const Levels noiseLevels = levelsOf(noise, settings);
+    s.noiseMaxTickLevel = noiseLevels.maxTick;
+    s.noiseMaxVoxLevel = noiseLevels.maxVox;
+    s.noiseAlwaysKeys = noiseLevels.maxVox >= maxGain;
+    s.gain = std::min(maxGain, noiseLevels.maxVox + 1 + SuggestionRules::VoxStep);
+
+    ReplaySettings run = settings;
+    run.gain = s.gain;
+    run.delay = 0;
+    std::vector<int> delays = pauseDelays(speech, run);
+    std::sort(delays.begin(), delays.end());
+    s.pauses = int(delays.size());
+    if (!delays.empty()) {
+        const std::size_t needed
+            = (delays.size() * SuggestionRules::BridgedPercent + 99) / 100; // rounded up
+        s.delay = std::min(maxDelay, delays[std::max<std::size_t>(needed, 1) - 1]);
+    }
+    s.bridgedPauses = int(std::count_if(
+        delays.begin(), delays.end(), [&s](int needed) { return needed <= s.delay; }));
+
+    run.delay = s.delay;
+    std::optional<qint64> firstSpeechMs;
+    ReplayCallbacks callbacks;
+    callbacks.ticked = [&](const ReplayTick& tick) {
+        if (tick.tickLevel <= s.noiseMaxTickLevel)
+            return;
+        ++s.speechTicks;
+        if (!firstSpeechMs)
+            firstSpeechMs = tick.timeMs;
+        if (tick.ptt) {
+            ++s.coveredTicks;
+            if (!s.keyingDelayMs)
+                s.keyingDelayMs = tick.timeMs - *firstSpeechMs;
+        }
+    };
+    speech(run, callbacks);
+    return s;
+}
+
+QString formatSuggestion(const Suggestion& s)
+{
+    const auto percent = [](int part, int whole) {
+        return whole == 0 ? QStringLiteral("none") : QString::number(100.0 * part / whole, 'f', 1);
+    };
+    QStringList lines;
+    lines << QStringLiteral("gain %1").arg(s.gain) << QStringLiteral("delay %1").arg(s.delay)
+          << QStringLiteral("delay_ms %1").arg(s.delay * delayStepMs)
+          << QStringLiteral("noise_max_vox_level %1").arg(s.noiseMaxVoxLevel)
+          << QStringLiteral("noise_max_tick_level %1").arg(s.noiseMaxTickLevel)
+          << QStringLiteral("speech_ticks %1").arg(s.speechTicks)
+          << QStringLiteral("keying_delay_ms %1")
+                 .arg(s.keyingDelayMs ? QString::number(*s.keyingDelayMs) : QStringLiteral("never"))
+          << QStringLiteral("speech_covered_percent %1").arg(percent(s.coveredTicks, s.speechTicks))
+          << QStringLiteral("pauses %1").arg(s.pauses)
+          << QStringLiteral("pauses_bridged_percent %1").arg(percent(s.bridgedPauses, s.pauses));
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}

@@ -1,0 +1,291 @@
+// vokey-replay's picture and Gain/Delay suggestion, run as a user runs them, on generated
+// sounds and on espeak-ng speech.
+
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+#include <cmath>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    Run result;
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+        return result;
+    result.exitCode = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+Run replay(const QStringList& arguments)
+{
+    return run(QStringLiteral(VOKEY_REPLAY_BINARY), arguments);
+}
+
+// Stereo 16-bit 44100 Hz PCM; samples is one channel, duplicated.
+bool writeWav(const QString& path, const QList<qint16>& samples)
+{
+    QByteArray data;
+    data.reserve(samples.size() * 4);
+    char b[2];
+    for (qint16 s : samples) {
+        qToLittleEndian(s, b);
+        data.append(b, 2).append(b, 2);
+    }
+    QByteArray fmt(16, '\0');
+    qToLittleEndian<quint16>(1, fmt.data());
+    qToLittleEndian<quint16>(2, fmt.data() + 2);
+    qToLittleEndian<quint32>(44100, fmt.data() + 4);
+    qToLittleEndian<quint32>(44100 * 4, fmt.data() + 8);
+    qToLittleEndian<quint16>(4, fmt.data() + 12);
+    qToLittleEndian<quint16>(16, fmt.data() + 14);
+    QByteArray file("RIFF....WAVEfmt ....");
+    qToLittleEndian<quint32>(quint32(36 + data.size()), file.data() + 4);
+    qToLittleEndian<quint32>(16, file.data() + 16);
+    file += fmt + "data....";
+    qToLittleEndian<quint32>(quint32(data.size()), file.data() + 40);
+    file += data;
+    QFile out(path);
+    return out.open(QIODevice::WriteOnly) && out.write(file) == file.size();
+}
+
+// Uniform noise of the given peak from a fixed generator, so every run sees the same samples.
+QList<qint16> noise(int frames, int peak, quint32 seed)
+{
+    QList<qint16> samples(frames);
+    for (qint16& s : samples) {
+        seed = seed * 1664525u + 1013904223u;
+        s = qint16(int(seed >> 16) % (2 * peak + 1) - peak);
+    }
+    return samples;
+}
+
+QMap<QByteArray, QByteArray> fields(const QByteArray& out)
+{
+    QMap<QByteArray, QByteArray> map;
+    for (const QByteArray& line : out.trimmed().split('\n'))
+        map.insert(line.split(' ').value(0), line.split(' ').value(1));
+    return map;
+}
+
+struct Pixel {
+    int x;
+    int y;
+    QRgb rgb;
+};
+
+constexpr QRgb white = 0xffffffff;
+constexpr QRgb blue = 0xff3060c0; // audio peak
+constexpr QRgb grey = 0xffc8c8c8; // tick level
+constexpr QRgb green = 0xff008000; // VOX level
+constexpr QRgb red = 0xffe00000; // Gain
+constexpr QRgb orange = 0xffff9900; // transmit
+
+} // namespace
+
+class TestReplayTools : public QObject {
+    Q_OBJECT
+
+private slots:
+    void plotPixels_data();
+    void plotPixels();
+    void suggestion();
+    void failures_data();
+    void failures();
+
+private:
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QTemporaryDir m_dir;
+};
+
+void TestReplayTools::plotPixels_data()
+{
+    QTest::addColumn<QList<qint16>>("samples");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QList<Pixel>>("pixels");
+
+    // 4 s: a half-scale sine on the detector's first bin from 1.0 s to 2.5 s. The axis is
+    // 4 s over columns 80..1579, so time t ms is column 80 + t * 3 / 8.
+    QList<qint16> tone(4 * 44100, 0);
+    for (int i = 44100; i < 110250; ++i)
+        tone[i] = qint16(std::lround(16384 * std::sin(2 * M_PI * 5 * i / 1024.0)));
+    QTest::newRow("tone burst, Gain 30, Delay 10")
+        << tone << QStringList { "--gain", "30", "--delay", "10" }
+        << QByteArray("on 1287\noff 3239\n")
+        << QList<Pixel> {
+               { 267, 400, red }, // 0.5 s: the Gain line, row 490 - 30 * 3
+               { 267, 399, white },
+               { 267, 110, white }, // silence: no envelope
+               { 736, 110, blue }, // 1.75 s: the envelope's middle row
+               { 736, 80, blue }, // half scale reaches 30 of the 59 rows above the middle
+               { 736, 79, white },
+               { 830, 319, green }, // 2.0 s: VOX level 57 on row 490 - 57 * 3
+               { 830, 433, grey }, // tick level 19 fills rows 433 .. 489
+               { 830, 489, grey },
+               { 830, 432, white },
+               { 562, 525, orange }, // transmit from 1287 ms: column 80 + 1287 * 3 / 8
+               { 561, 525, white },
+               { 1294, 525, orange }, // to 3239 ms: the last column 80 + 3238 * 3 / 8
+               { 1295, 525, white },
+           };
+
+    // 120 s of silence with a 10 ms click at 60.02 s: the axis is 120 s, 80 ms per column,
+    // and the click, less than one column wide, still shows in column 80 + 750.
+    QList<qint16> click(120 * 44100, 0);
+    for (int i = 2646882; i < 2646882 + 441; ++i)
+        click[i] = i % 2 ? 20000 : -20000;
+    QTest::newRow("click in a long file")
+        << click << QStringList { "--gain", "50" } << QByteArray()
+        << QList<Pixel> {
+               { 830, 110, blue },
+               { 830, 74, blue }, // 20000 of 32768 reaches 36 of the 59 rows
+               { 830, 73, white },
+               { 829, 110, white },
+               { 831, 110, white },
+               { 830, 340, red },
+           };
+}
+
+void TestReplayTools::plotPixels()
+{
+    QFETCH(QList<qint16>, samples);
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, out);
+    QFETCH(QList<Pixel>, pixels);
+
+    QVERIFY(writeWav(path("in.wav"), samples));
+    QFile::remove(path("plot.png"));
+    const Run r = replay(options << "--plot" << path("plot.png") << path("in.wav"));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.out, out);
+    const QImage image(path("plot.png"));
+    QCOMPARE(image.size(), QSize(1600, 600));
+    for (const Pixel& p : pixels) {
+        QVERIFY2(image.pixel(p.x, p.y) == p.rgb,
+            qPrintable(QStringLiteral("pixel (%1, %2) is %3, expected %4")
+                           .arg(p.x)
+                           .arg(p.y)
+                           .arg(image.pixel(p.x, p.y), 8, 16)
+                           .arg(p.rgb, 8, 16)));
+    }
+}
+
+void TestReplayTools::suggestion()
+{
+    const QString espeak = QStandardPaths::findExecutable(QStringLiteral("espeak-ng"));
+    const QString sox = QStandardPaths::findExecutable(QStringLiteral("sox"));
+    if (espeak.isEmpty() || sox.isEmpty())
+        QSKIP("espeak-ng and sox are needed to make the test speech");
+    QCOMPARE(run(espeak,
+                 { "-w", path("espeak.wav"),
+                     "Testing the voice operated switch. One, two, three, four, five." })
+                 .exitCode,
+        0);
+    // Mono 44100 Hz raw, one second of silence before and after the phrase.
+    QCOMPARE(run(sox,
+                 { "-D", "-V1", path("espeak.wav"), "-r", "44100", "-c", "1", "-b", "16", "-t",
+                     "raw", path("speech.raw"), "pad", "1", "1" })
+                 .exitCode,
+        0);
+    QFile raw(path("speech.raw"));
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    QVERIFY(bytes.size() > 4 * 44100 * 2);
+
+    // The station's hiss: uniform noise of peak 2000 (about -29 dBFS RMS), alone for 10 s and
+    // under the speech.
+    QList<qint16> speech = noise(int(bytes.size() / 2), 2000, 7);
+    for (int i = 0; i < speech.size(); ++i)
+        speech[i] = qint16(qBound(
+            -32768, speech[i] + qFromLittleEndian<qint16>(bytes.constData() + 2 * i), 32767));
+    QVERIFY(writeWav(path("speech.wav"), speech));
+    QVERIFY(writeWav(path("noise.wav"), noise(10 * 44100, 2000, 1)));
+
+    const Run r = replay({ "--suggest", "--noise", path("noise.wav"), "--plot",
+        path("suggested.png"), path("speech.wav") });
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.err, QByteArray());
+    qInfo("%s", r.out.constData());
+    const QList<QByteArray> lines = r.out.split('\n');
+    QVERIFY(lines.value(0).startsWith("gain ") && lines.value(1).startsWith("delay "));
+    const auto f = fields(r.out);
+    const int gain = f.value("gain").toInt();
+    const int delay = f.value("delay").toInt();
+    // The noise's highest VOX level plus one, plus one VOX step.
+    QCOMPARE(f.value("noise_max_vox_level"), QByteArray("6"));
+    QCOMPARE(gain, 10);
+    QVERIFY(delay >= 1);
+    QVERIFY(f.value("pauses").toInt() >= 1);
+    QVERIFY(f.value("speech_covered_percent").toDouble() >= 90);
+    QVERIFY(f.value("pauses_bridged_percent").toDouble() >= 95);
+    QVERIFY(f.value("keying_delay_ms").toInt() <= 200);
+
+    const auto changes
+        = [](const QStringList& arguments) { return replay(arguments).out.count("on "); };
+    const QString gainText = QString::number(gain);
+    // The noise never keys at the suggested Gain, nor one below it; the Gain of its highest
+    // level does.
+    QCOMPARE(changes({ "--gain", gainText, path("noise.wav") }), 0);
+    QCOMPARE(changes({ "--gain", QString::number(gain - 3), path("noise.wav") }), 0);
+    QVERIFY(changes({ "--gain", QString::number(gain - 4), path("noise.wav") }) > 0);
+    // The speech keys; a Delay one step shorter drops in a pause.
+    const int overs
+        = changes({ "--gain", gainText, "--delay", QString::number(delay), path("speech.wav") });
+    QVERIFY(overs >= 1);
+    QVERIFY(
+        changes({ "--gain", gainText, "--delay", QString::number(delay - 1), path("speech.wav") })
+        > overs);
+
+    // The picture shows the suggested Gain.
+    const QImage image(path("suggested.png"));
+    QCOMPARE(image.size(), QSize(1600, 600));
+    QCOMPARE(image.pixel(81, 490 - 3 * gain), red);
+}
+
+void TestReplayTools::failures_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // loud.wav: 2 s of a full-scale sine
+    QTest::addColumn<QString>("message");
+    // A sine of peak 32767 on the first counted bin: tick level 38 (39 would need 32768), VOX
+    // level 114, and no Gain stays above it.
+    QTest::newRow("noise louder than any Gain") << QStringList { "--suggest", "--noise", "loud.wav",
+        "loud.wav" } << "the noise recording reaches VOX level 114: it keys at every Gain";
+    QTest::newRow("picture not writable") << QStringList { "--gain", "100", "--plot",
+        "no/such/dir/p.png", "loud.wav" } << "no/such/dir/p.png: cannot write";
+}
+
+void TestReplayTools::failures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    QList<qint16> loud(2 * 44100);
+    for (int i = 0; i < loud.size(); ++i)
+        loud[i] = qint16(std::lround(32767 * std::sin(2 * M_PI * 5 * i / 1024.0)));
+    QVERIFY(writeWav(path("loud.wav"), loud));
+    for (QString& argument : arguments) {
+        if (argument.endsWith(".wav") || argument.endsWith(".png"))
+            argument = path(argument);
+    }
+    const Run r = replay(arguments);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
+}
+
+QTEST_GUILESS_MAIN(TestReplayTools)
+#include "tst_replaytools.moc"
