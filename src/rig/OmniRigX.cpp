@@ -55,7 +55,7 @@ void TOmniRigX::Connect()
     if (m_connected)
         return;
     if (!m_configFile.isEmpty())
-        m_settings = ReadRigSettings(m_configFile);
+        m_settings = ReadRigSettings(m_configFile, m_defaults);
     m_connected = true;
     for (int i = 0; i < 2; ++i)
         m_rigs[i]->Start(m_settings.rigs[i], m_timings);

@@ -53,6 +53,8 @@ public:
 
     // The program's configuration file; the rig settings live next to its SETTINGS.
     void SetConfigFile(const QString& fileName) { m_configFile = fileName; }
+    // What a configuration file without RIG1 or RIG2 means (the usual servers on this host).
+    void SetDefaultSettings(const RigSettings& settings) { m_defaults = m_settings = settings; }
     QString ConfigFile() const { return m_configFile; }
     const RigSettings& Settings() const { return m_settings; }
     // Applies new settings: stored in the configuration file and, while connected, the
@@ -92,6 +94,7 @@ private:
     std::unique_ptr<TRigSettingsDialog> m_dialog;
     TConnectKind m_connectKind = ckRunningOrNew;
     QString m_configFile;
+    RigSettings m_defaults = RigSettings::defaults();
     RigSettings m_settings = RigSettings::defaults();
     RigTimings m_timings;
     bool m_connected = false;

@@ -23,9 +23,9 @@ RigSettings RigSettings::defaults()
     return RigSettings { { defaultEndpoint(1), defaultEndpoint(2) } };
 }
 
-RigSettings ReadRigSettings(const QString& fileName)
+RigSettings ReadRigSettings(const QString& fileName, const RigSettings& defaults)
 {
-    RigSettings settings = RigSettings::defaults();
+    RigSettings settings = defaults;
     if (fileName.isEmpty())
         return settings;
     for (int i = 0; i < 2; ++i) {

@@ -17,6 +17,7 @@ struct RigSettings {
 };
 
 // Never fails: what cannot be read is taken from the defaults.
-RigSettings ReadRigSettings(const QString& fileName);
+RigSettings ReadRigSettings(
+    const QString& fileName, const RigSettings& defaults = RigSettings::defaults());
 // Throws EIniWrite when the file cannot be written.
 void WriteRigSettings(const QString& fileName, const RigSettings& settings);

@@ -53,6 +53,14 @@ protected:
         options.messages = &m_boxes;
         options.rigTimings = m_rigTimings;
         options.makeOmniRig = m_makeOmniRig;
+        // Without radios of its own a test must never reach a rigctld that happens to run
+        // here on the usual ports (an operator's radio): no radio unless configured.
+        if (!options.makeOmniRig)
+            options.makeOmniRig = [] {
+                auto link = std::make_unique<TOmniRigX>();
+                link->SetDefaultSettings(RigSettings {});
+                return link;
+            };
         if (!m_audioFile.isEmpty())
             options.audioFile = m_audioFile;
         if (m_soundCard)

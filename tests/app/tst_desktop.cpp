@@ -115,6 +115,11 @@ void TestDesktop::titleAndPlacement()
     QFETCH(QPoint, at);
     QVERIFY(startServer(screen));
     QTemporaryDir work;
+    // No radios: nothing here may reach a rigctld running on the usual ports.
+    QFile config(work.filePath("VOKEY.INI"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("[RIG1]\nHOST=\n[RIG2]\nHOST=\n");
+    config.close();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", m_display);
     env.remove("QT_QPA_PLATFORM");

@@ -34,6 +34,9 @@ void TestScreenshot::windowWhileKeyed()
     QVERIFY(QDir::setCurrent(dir.path()));
     WriteProfileString(dir.filePath("VOKEY.INI"), "SETTINGS", "GAIN", "12");
     WriteProfileString(dir.filePath("VOKEY.INI"), "SETTINGS", "DELAY", "20");
+    // No radios: it keys, and must never reach a rigctld running here on the usual ports.
+    WriteProfileString(dir.filePath("VOKEY.INI"), "RIG1", "HOST", "");
+    WriteProfileString(dir.filePath("VOKEY.INI"), "RIG2", "HOST", "");
     // A pseudo-terminal as the port, so the picture shows an open port and no real device
     // is touched.
     int master = -1, slave = -1;

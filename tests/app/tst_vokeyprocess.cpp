@@ -17,6 +17,8 @@
 namespace {
 
 const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
+// No radios: a test that keys must never reach a rigctld running here on the usual ports.
+const QByteArray NoRadios = "[RIG1]\nHOST=\n[RIG2]\nHOST=\n";
 // Each start with the default port COM1, which names no device here, says so.
 const QString PortNotice = QStringLiteral("message||Defined COM Port not available\n");
 
@@ -218,7 +220,7 @@ void TestVokeyProcess::crashDropsTheSerialLines()
     ::close(slave);
     QFile config(path("VOKEY.INI"));
     QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("[SETTINGS]\nCOMPORT=" + QByteArray(name) + "\n");
+    config.write("[SETTINGS]\nCOMPORT=" + QByteArray(name) + "\n" + NoRadios);
     config.close();
 
     auto* process = m_processes.emplace_back(new QProcess);
@@ -264,9 +266,9 @@ void TestVokeyProcess::exitSignalsEndWithStatusZero()
     // Gain 0: keyed from the first tick on, so the signal arrives while transmitting.
     QFile config(path("VOKEY.INI"));
     QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("[SETTINGS]\nGAIN=0\nDELAY=100\n");
+    config.write("[SETTINGS]\nGAIN=0\nDELAY=100\n" + NoRadios);
     config.close();
-    const QByteArray configBefore = "[SETTINGS]\nGAIN=0\nDELAY=100\n";
+    const QByteArray configBefore = "[SETTINGS]\nGAIN=0\nDELAY=100\n" + NoRadios;
 
     auto* process = m_processes.emplace_back(new QProcess);
     QVERIFY(startRunning(*process));
