@@ -3,7 +3,7 @@
 // recordings, and the detector checked, without a sound card or a radio.
 
 #include "app/replay/ReplayRunner.h"
-#include "audio/WavFile.h"
+#include "audio/WavReader.h"
 
 #include <QFile>
 #include <QString>
@@ -126,8 +126,8 @@ int main(int argc, char* argv[])
     if (const auto error = parseArguments(argc, argv, args))
         return fail(*error);
 
-    WavFile wav;
-    if (!wav.load(args.wavPath))
+    WavReader wav;
+    if (!wav.open(args.wavPath))
         return fail(QStringLiteral("%1: %2").arg(args.wavPath, wav.errorString()));
 
     QFile trace(args.tracePath);
@@ -153,7 +153,16 @@ int main(int argc, char* argv[])
             trace.write(row, n);
         };
     }
-    runReplay(wav.frames(), args.settings, callbacks);
+    // Read as the ticks need it: memory stays the same whatever the length of the file.
+    bool readFailed = false;
+    const ReplayFrameSource audio = [&](std::int16_t* stereo, qint64 maxFrames) {
+        const qint64 frames = wav.read(stereo, maxFrames);
+        readFailed = readFailed || frames < 0;
+        return frames;
+    };
+    runReplay(audio, args.settings, callbacks);
+    if (readFailed)
+        return fail(QStringLiteral("%1: %2").arg(args.wavPath, wav.errorString()));
 
     if (trace.isOpen() && (!trace.flush() || trace.error() != QFileDevice::NoError))
         return fail(
