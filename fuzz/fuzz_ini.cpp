@@ -4,6 +4,7 @@
 #include "core/IniProfile.h"
 
 #include <QList>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -38,7 +39,9 @@ QList<Entry> namesIn(QByteArray text)
         }
         const qsizetype equals = line.indexOf('=');
         const QString key = QString::fromUtf8(line.left(equals).trimmed());
-        if (inSection && equals >= 0 && !key.isEmpty())
+        // Names with a lone CR read, but the writer refuses line breaks in names.
+        if (inSection && equals >= 0 && !key.isEmpty() && !key.contains(u'\r')
+            && !section.contains(u'\r'))
             entries.append({ section, key, {} });
         if (entries.size() == 6)
             break;
@@ -48,9 +51,13 @@ QList<Entry> namesIn(QByteArray text)
 }
 
 // A value the file can hold as it is: the reader drops blanks at both ends and one pair of
-// enclosing quotes, so such values are not written back unchanged by design.
+// enclosing quotes, so such values are not written back unchanged by design. A lone CR inside
+// a line reads as part of the value, but the writer refuses line breaks of either kind. A
+// value starting with a byte order mark loses it when read again (UTF-8 decoding drops one).
 bool storableAsIs(const QString& value)
 {
+    if (value.contains(u'\r') || value.startsWith(QChar(0xFEFF)))
+        return false;
     if (value != value.trimmed())
         return false;
     return !(value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'')
@@ -85,8 +92,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // Writing back what was read changes nothing that can be read.
     for (const Entry& entry : std::as_const(entries)) {
-        if (entry.value != missing && storableAsIs(entry.value))
+        if (entry.value == missing)
+            continue;
+        if (storableAsIs(entry.value)) {
             WriteProfileString(path, entry.section, entry.key, entry.value);
+        } else if (entry.value.contains(u'\r')) {
+            // Refused as a whole, with the exception the callers report.
+            bool refused = false;
+            try {
+                WriteProfileString(path, entry.section, entry.key, entry.value);
+            } catch (const EIniWrite&) {
+                refused = true;
+            }
+            FUZZ_CHECK(refused);
+        }
     }
     QList<Entry> again = entries;
     readAll(path, again);
@@ -94,7 +113,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(again[i].value == entries[i].value);
 
     // A new value reads back, and no other key changes.
-    const Entry& changed = entries.front();
+    // A key the file holds (names taken from the text may be ones the reader never sees, as
+    // in a comment behind a byte order mark), else the new one.
+    const auto held = std::find_if(
+        entries.begin(), entries.end(), [](const Entry& entry) { return entry.value != missing; });
+    const Entry& changed = held != entries.end() ? *held : entries.back();
     WriteProfileString(path, changed.section, changed.key, QStringLiteral("fuzz value"));
     readAll(path, again);
     for (qsizetype i = 0; i < entries.size(); ++i) {
