@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <pty.h>
 #include <random>
 #include <sys/ioctl.h>
@@ -34,14 +35,15 @@ constexpr int delay = 10; // 500 ms
 constexpr qint64 releaseAllowanceMs = delay * 50 + 33 + 500 + 250;
 constexpr qint64 unresponsiveMs = 1000;
 
-QString runTool(const QString& tool, const QStringList& arguments)
+// The tool's output, or nothing when it failed.
+std::optional<QString> runTool(const QString& tool, const QStringList& arguments)
 {
     QProcess process;
     process.start(tool, arguments);
     process.waitForFinished(60000);
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0
-        ? QString::fromUtf8(process.readAllStandardOutput())
-        : QString();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(process.readAllStandardOutput());
 }
 
 // The speech, its length in seconds (one phrase and its pause), and its voiced length.
@@ -59,21 +61,23 @@ Speech makeSpeech(const QString& dir, int totalSeconds)
     speech.path = dir + QStringLiteral("/speech.wav");
     if (runTool(QStringLiteral("espeak-ng"),
             { QStringLiteral("-w"), raw, QStringLiteral("CQ contest, CQ contest, this is VOKEY.") })
-            .isNull()
+            == std::nullopt
         || runTool(QStringLiteral("sox"),
-            { QStringLiteral("-D"), QStringLiteral("-V1"), raw, QStringLiteral("-r"),
-                QStringLiteral("44100"), QStringLiteral("-c"), QStringLiteral("1"),
-                QStringLiteral("-b"), QStringLiteral("16"), one, QStringLiteral("pad"),
-                QStringLiteral("0"), QStringLiteral("2.5") })
-               .isNull())
+               { QStringLiteral("-D"), QStringLiteral("-V1"), raw, QStringLiteral("-r"),
+                   QStringLiteral("44100"), QStringLiteral("-c"), QStringLiteral("1"),
+                   QStringLiteral("-b"), QStringLiteral("16"), one, QStringLiteral("pad"),
+                   QStringLiteral("0"), QStringLiteral("2.5") })
+            == std::nullopt)
         return {};
-    speech.voicedSeconds
-        = runTool(QStringLiteral("soxi"), { QStringLiteral("-D"), raw }).trimmed().toDouble();
+    speech.voicedSeconds = runTool(QStringLiteral("soxi"), { QStringLiteral("-D"), raw })
+                               .value_or(QString())
+                               .trimmed()
+                               .toDouble();
     speech.phraseSeconds = speech.voicedSeconds + 2.5;
     const int repeats = int(totalSeconds / speech.phraseSeconds) + 2;
     if (runTool(QStringLiteral("sox"),
             { one, speech.path, QStringLiteral("repeat"), QString::number(repeats) })
-            .isNull())
+        == std::nullopt)
         return {};
     return speech;
 }
@@ -435,6 +439,7 @@ int Soak::run()
         || iniGain < 0 || iniGain > 100)
         ++m_violations[QStringLiteral("settings file")];
 
+    m_window.reset(); // before its display goes: Xlib ends the process on a lost connection
     m_xvfb.terminate();
     m_xvfb.waitForFinished(5000);
     int faults = 0;
