@@ -267,8 +267,9 @@ void TestComPortProperties::portChangeReopens()
     QVERIFY(QFile::link(pty.SlavePath(), lower));
     QVERIFY(QFile::link(pty.SlavePath(), upper));
 
-    TComPort port;
+    // Declared before the port: closing it on destruction still reports to the list.
     QStringList seen;
+    TComPort port;
     port.OnAfterOpen = [&](QObject*) { seen << "open " + port.Port(); };
     port.OnAfterClose = [&](QObject*) { seen << "close"; };
     port.SetPort(lower);
