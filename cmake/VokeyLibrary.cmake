@@ -15,6 +15,17 @@ function(vokey_library name)
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
     target_compile_options(${name} PRIVATE -Wall -Wextra)
     target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+    if(VOKEY_BUILD_FUZZ)
+        # Coverage feedback for the fuzz targets that link these libraries.
+        target_compile_options(${name} PRIVATE -fsanitize=fuzzer-no-link)
+    endif()
+endfunction()
+
+# Registers a QtTest executable so that it passes only with QtTest's totals line showing
+# 0 failures and exit status 0; ending early with status 0 is a failure.
+function(vokey_add_qtest test)
+    add_test(NAME ${test} COMMAND sh ${CMAKE_SOURCE_DIR}/cmake/qtest-totals.sh
+                                  $<TARGET_FILE:${test}> ${ARGN})
 endfunction()
 
 # One QtTest executable per tst_*.cpp file in the calling folder, registered with CTest.
@@ -30,7 +41,7 @@ function(vokey_tests)
         target_compile_definitions(${test} PRIVATE
             VOKEY_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data"
             VOKEY_BINARY_DIR="${CMAKE_BINARY_DIR}")
-        add_test(NAME ${test} COMMAND ${test})
+        vokey_add_qtest(${test})
         set_tests_properties(${test} PROPERTIES
             ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENV}" TIMEOUT 300)
         if(ARG_LABEL)

@@ -1,7 +1,5 @@
 #include "audio/FileCaptureBackend.h"
 
-#include "audio/WavFile.h"
-
 #include <chrono>
 
 FileCaptureBackend::FileCaptureBackend(QString path)
@@ -17,12 +15,10 @@ FileCaptureBackend::~FileCaptureBackend()
 bool FileCaptureBackend::start(const CaptureTarget& target)
 {
     stop();
-    WavFile file;
-    if (!file.load(m_path)) {
-        m_error = QStringLiteral("%1: %2").arg(m_path, file.errorString());
+    if (!m_reader.open(m_path)) {
+        m_error = QStringLiteral("%1: %2").arg(m_path, m_reader.errorString());
         return false;
     }
-    m_frames = file.frames();
     m_error.clear();
     m_stopRequested = false;
     m_running.store(true);
@@ -52,18 +48,20 @@ void FileCaptureBackend::run(CaptureTarget target)
 {
     using Clock = std::chrono::steady_clock;
     static const std::int16_t silence[2 * BlockFrames] = {};
-    const std::uint64_t total = m_frames.size() / 2;
+    std::int16_t block[2 * BlockFrames];
+    bool audioLeft = true;
     const Clock::time_point begin = Clock::now();
     std::uint64_t sent = 0;
 
     std::unique_lock lock(m_mutex);
     while (!m_stopRequested) {
         lock.unlock();
-        const std::uint64_t left = sent < total ? total - sent : 0;
-        const auto block = std::uint32_t(std::min<std::uint64_t>(left, BlockFrames));
-        const bool more = block > 0 ? target.deliver(m_frames.data() + 2 * sent, block)
+        // A file that cannot be read any more ends like one that ends: silence follows.
+        const qint64 frames = audioLeft ? m_reader.read(block, BlockFrames) : 0;
+        audioLeft = frames > 0;
+        const bool more = audioLeft ? target.deliver(block, std::uint32_t(frames))
                                     : target.deliver(silence, BlockFrames);
-        sent += block > 0 ? block : BlockFrames;
+        sent += audioLeft ? std::uint64_t(frames) : BlockFrames;
         lock.lock();
         if (!more)
             break;

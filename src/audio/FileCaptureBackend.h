@@ -1,15 +1,16 @@
 #pragma once
 
 #include "audio/CaptureBackend.h"
+#include "audio/WavReader.h"
 
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 // Plays a WAV file (16-bit PCM, 44100 Hz, mono or stereo) into the ring as if it came
 // from a sound card: in blocks of 10 ms at real-time pace, then silence for as long as
-// the capture runs. The thread sleeps between blocks.
+// the capture runs. The thread sleeps between blocks, and reads each block from the file
+// when it is due, so memory stays the same whatever the length of the recording.
 class FileCaptureBackend final : public CaptureBackend {
 public:
     static constexpr std::uint32_t BlockFrames = 441;
@@ -27,7 +28,7 @@ private:
 
     QString m_path;
     QString m_error;
-    std::vector<std::int16_t> m_frames;
+    WavReader m_reader; // used by the thread while it runs
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_wake;

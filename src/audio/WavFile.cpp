@@ -91,37 +91,79 @@ bool WavFile::load(const QString& path)
 
 bool WavFile::parse(const QByteArray& bytes)
 {
-    const char* base = bytes.constData();
-    const qsizetype size = bytes.size();
-    if (size < 12 || std::memcmp(base, "RIFF", 4) != 0 || std::memcmp(base + 8, "WAVE", 4) != 0) {
-        if (size > 0 && size < 12 && std::memcmp(base, "RIFF", std::min<qsizetype>(size, 4)) == 0)
+    const auto readAt = [&bytes](qint64 offset, qint64 length) {
+        return bytes.mid(qsizetype(offset), qsizetype(length));
+    };
+    Layout layout;
+    QString error;
+    if (!parseLayout(readAt, bytes.size(), layout, error, m_anyRate))
+        return fail(error);
+
+    const int blockAlign = layout.channels * 2;
+    const qsizetype frames = qsizetype(layout.dataBytes / blockAlign);
+    const char* samples = bytes.constData() + layout.dataOffset;
+    m_frames.assign(std::size_t(frames) * 2, 0);
+    for (qsizetype i = 0; i < frames; ++i) {
+        const char* frame = samples + i * blockAlign;
+        const auto left = qFromLittleEndian<qint16>(frame);
+        const auto right = layout.channels == 2 ? qFromLittleEndian<qint16>(frame + 2) : left;
+        m_frames[std::size_t(2 * i)] = left;
+        m_frames[std::size_t(2 * i + 1)] = right;
+    }
+    m_sourceChannels = layout.channels;
+    m_sampleRate = layout.rate;
+    m_error.clear();
+    return true;
+}
+
+bool WavFile::parseLayout(const std::function<QByteArray(qint64, qint64)>& readAt, qint64 size,
+    Layout& layout, QString& error, bool anyRate)
+{
+    const auto fail = [&error](const QString& reason) {
+        error = reason;
+        return false;
+    };
+    const QByteArray riff = readAt(0, 12);
+    const char* base = riff.constData();
+    if (riff.size() < 12 || std::memcmp(base, "RIFF", 4) != 0
+        || std::memcmp(base + 8, "WAVE", 4) != 0) {
+        if (size > 0 && size < 12
+            && std::memcmp(base, "RIFF", std::min<qsizetype>(riff.size(), 4)) == 0)
             return fail(QStringLiteral("truncated file (incomplete RIFF header)"));
         return fail(QStringLiteral("not a WAV file (no RIFF/WAVE header)"));
     }
 
     Format fmt;
     bool haveFmt = false;
-    qsizetype dataOffset = -1;
-    qsizetype dataSize = 0;
-    qsizetype offset = 12;
+    qint64 dataOffset = -1;
+    qint64 dataSize = 0;
+    qint64 offset = 12;
     while (dataOffset < 0 || !haveFmt) {
         if (size - offset < 8) {
             if (size != offset)
                 return fail(QStringLiteral("truncated file (incomplete chunk header)"));
             return fail(haveFmt ? QStringLiteral("no data chunk") : QStringLiteral("no fmt chunk"));
         }
-        const char* header = base + offset;
+        const QByteArray headerBytes = readAt(offset, 8);
+        if (headerBytes.size() < 8)
+            return fail(QStringLiteral("truncated file (incomplete chunk header)"));
+        const char* header = headerBytes.constData();
         const quint32 chunkSize = u32(header + 4);
-        const qsizetype body = offset + 8;
+        const qint64 body = offset + 8;
         // Compared in 64 bits: a size near 4 GiB must not wrap.
-        if (qint64(chunkSize) > qint64(size - body))
+        if (qint64(chunkSize) > size - body)
             return fail(QStringLiteral("truncated file (chunk '%1' runs past the end)")
                             .arg(chunkName(header)));
 
         if (std::memcmp(header, "fmt ", 4) == 0 && !haveFmt) {
             if (chunkSize < fmtBaseSize)
                 return fail(QStringLiteral("malformed fmt chunk"));
-            const char* p = base + body;
+            const QByteArray fmtBytes
+                = readAt(body, std::min<qint64>(chunkSize, fmtExtensibleSize));
+            if (fmtBytes.size() < std::min<qint64>(chunkSize, fmtExtensibleSize))
+                return fail(QStringLiteral("truncated file (chunk '%1' runs past the end)")
+                                .arg(chunkName(header)));
+            const char* p = fmtBytes.constData();
             fmt.code = u16(p);
             fmt.channels = u16(p + 2);
             fmt.rate = u32(p + 4);
@@ -143,13 +185,13 @@ bool WavFile::parse(const QByteArray& bytes)
             dataSize = chunkSize;
         }
         // Chunks are padded to even sizes; a missing pad byte at the very end is tolerated.
-        offset = std::min<qsizetype>(size, body + qsizetype(chunkSize) + (chunkSize & 1));
+        offset = std::min<qint64>(size, body + qint64(chunkSize) + (chunkSize & 1));
     }
 
     if (fmt.code != formatPcm || fmt.bits != 16)
         return fail(QStringLiteral("unsupported sample format: %1 (only 16-bit PCM)")
                         .arg(formatName(fmt.code, fmt.bits)));
-    if (m_anyRate ? (fmt.rate == 0 || fmt.rate > 1000000) : fmt.rate != quint32(SampleRate))
+    if (anyRate ? (fmt.rate == 0 || fmt.rate > 1000000) : fmt.rate != quint32(SampleRate))
         return fail(QStringLiteral("unsupported sample rate %1 Hz (only %2 Hz)")
                         .arg(fmt.rate)
                         .arg(SampleRate));
@@ -159,18 +201,11 @@ bool WavFile::parse(const QByteArray& bytes)
     if (fmt.blockAlign != fmt.channels * 2)
         return fail(QStringLiteral("malformed fmt chunk (block size %1)").arg(fmt.blockAlign));
 
-    const qsizetype frames = dataSize / fmt.blockAlign;
-    const char* samples = base + dataOffset;
-    m_frames.assign(std::size_t(frames) * 2, 0);
-    for (qsizetype i = 0; i < frames; ++i) {
-        const char* frame = samples + i * fmt.blockAlign;
-        const auto left = qFromLittleEndian<qint16>(frame);
-        const auto right = fmt.channels == 2 ? qFromLittleEndian<qint16>(frame + 2) : left;
-        m_frames[std::size_t(2 * i)] = left;
-        m_frames[std::size_t(2 * i + 1)] = right;
-    }
-    m_sourceChannels = fmt.channels;
-    m_sampleRate = int(fmt.rate);
-    m_error.clear();
+    layout.channels = fmt.channels;
+    layout.rate = int(fmt.rate);
+    layout.dataOffset = dataOffset;
+    // A trailing partial frame is dropped.
+    layout.dataBytes = dataSize - dataSize % fmt.blockAlign;
+    error.clear();
     return true;
 }

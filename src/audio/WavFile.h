@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // A WAV file in the one form the level detector is defined for: 16-bit PCM at 44100 Hz.
@@ -39,6 +40,21 @@ public:
     // Channels stored in the file (1 or 2) before the mono expansion.
     int sourceChannels() const { return m_sourceChannels; }
     QString errorString() const { return m_error; }
+
+    // Where the samples of an accepted file are: channels (1 or 2), and the byte range of
+    // the whole frames of the data chunk.
+    struct Layout {
+        int channels = 0;
+        int rate = 0;
+        qint64 dataOffset = 0;
+        qint64 dataBytes = 0;
+    };
+    // Walks the header of a file of `size` bytes, reading through readAt(offset, length)
+    // (which returns fewer bytes at the end), so that the samples need not be in memory.
+    // Refuses exactly what parse() refuses, with the same reasons; any sample rate is taken
+    // with `anyRate`.
+    static bool parseLayout(const std::function<QByteArray(qint64, qint64)>& readAt, qint64 size,
+        Layout& layout, QString& error, bool anyRate = false);
 
 private:
     bool fail(const QString& reason);

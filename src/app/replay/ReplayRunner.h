@@ -56,3 +56,10 @@ struct ReplaySummary {
 // stereoFrames: interleaved left/right 16-bit samples at 44100 Hz.
 ReplaySummary runReplay(std::span<const std::int16_t> stereoFrames, const ReplaySettings& settings,
     const ReplayCallbacks& callbacks);
+
+// Audio handed over in order, as the ticks need it, so that a recording of any length is
+// replayed in the same memory: fills at most maxFrames interleaved stereo frames and
+// returns how many; fewer than asked (0, or -1 for a read error) ends the audio.
+using ReplayFrameSource = std::function<qint64(std::int16_t* stereo, qint64 maxFrames)>;
+ReplaySummary runReplay(const ReplayFrameSource& source, const ReplaySettings& settings,
+    const ReplayCallbacks& callbacks);

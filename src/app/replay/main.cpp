@@ -6,6 +6,7 @@
 #include "app/replay/ReplayRunner.h"
 #include "app/replay/ReplayTools.h"
 #include "audio/WavFile.h"
+#include "audio/WavReader.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -154,9 +155,13 @@ int main(int argc, char* argv[])
     if (const auto error = parseArguments(argc, argv, args))
         return fail(*error);
 
-    WavFile wav;
-    if (!wav.load(args.wavPath))
+    WavReader wav;
+    if (!wav.open(args.wavPath))
         return fail(QStringLiteral("%1: %2").arg(args.wavPath, wav.errorString()));
+    // The picture and the suggestion look at the whole recording at once.
+    WavFile whole;
+    if ((!args.plotPath.isEmpty() || args.suggest) && !whole.load(args.wavPath))
+        return fail(QStringLiteral("%1: %2").arg(args.wavPath, whole.errorString()));
 
     // The picture's text needs the fonts of a GUI application; it never shows a window.
     std::optional<QGuiApplication> gui;
@@ -181,7 +186,7 @@ int main(int argc, char* argv[])
         if (!noise.load(args.noisePath))
             return fail(QStringLiteral("%1: %2").arg(args.noisePath, noise.errorString()));
         if (const auto error = printSuggestion(
-                noise.frames(), wav.frames(), args.wavPath, args.settings, args.plotPath))
+                noise.frames(), whole.frames(), args.wavPath, args.settings, args.plotPath))
             return fail(*error);
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
             return fail(QStringLiteral("cannot write to standard output"));
@@ -211,16 +216,24 @@ int main(int argc, char* argv[])
             trace.write(row, n);
         };
     }
-    ReplayPlot plot;
     if (gui) {
-        plot.addAudio(wav.frames());
-        callbacks = plot.wrap(callbacks);
-    }
-    runReplay(wav.frames(), args.settings, callbacks);
-    if (gui) {
+        ReplayPlot plot;
+        plot.addAudio(whole.frames());
+        runReplay(whole.frames(), args.settings, plot.wrap(callbacks));
         if (const auto error = savePlot(plot, args.plotPath,
                 plotTitle(args.wavPath, args.settings, false), args.settings.gain))
             return fail(*error);
+    } else {
+        // Read as the ticks need it: memory stays the same whatever the length of the file.
+        bool readFailed = false;
+        const ReplayFrameSource audio = [&](std::int16_t* stereo, qint64 maxFrames) {
+            const qint64 frames = wav.read(stereo, maxFrames);
+            readFailed = readFailed || frames < 0;
+            return frames;
+        };
+        runReplay(audio, args.settings, callbacks);
+        if (readFailed)
+            return fail(QStringLiteral("%1: %2").arg(args.wavPath, wav.errorString()));
     }
 
     if (trace.isOpen() && (!trace.flush() || trace.error() != QFileDevice::NoError))
