@@ -13,7 +13,7 @@
 #include "core/IniProfile.h"
 #include "widgets/TLed.h"
 #include "widgets/TPaintBox.h"
-#include "widgets/TSpectrum.h"
+#include "widgets/FftBarPainter.h"
 
 #include <QApplication>
 #include <QDir>

@@ -10,7 +10,7 @@
 #include "widgets/TLed.h"
 #include "widgets/TLedButton.h"
 #include "widgets/TPaintBox.h"
-#include "widgets/TSpectrum.h"
+#include "widgets/FftBarPainter.h"
 
 #include <QApplication>
 #include <QCloseEvent>

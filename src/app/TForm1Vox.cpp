@@ -10,7 +10,7 @@
 #include "widgets/SelectionSlider.h"
 #include "widgets/TLed.h"
 #include "widgets/TPaintBox.h"
-#include "widgets/TSpectrum.h"
+#include "widgets/FftBarPainter.h"
 
 #include <QPainter>
 #include <QPushButton>

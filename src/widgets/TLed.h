@@ -1,6 +1,6 @@
 #pragma once
 
-#include "widgets/TSpectrum.h"
+#include "widgets/FftBarPainter.h"
 
 #include <QColor>
 #include <QWidget>

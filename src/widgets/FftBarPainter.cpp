@@ -1,4 +1,4 @@
-#include "widgets/TSpectrum.h"
+#include "widgets/FftBarPainter.h"
 
 #include <QPainter>
 

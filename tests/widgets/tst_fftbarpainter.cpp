@@ -1,7 +1,7 @@
 // The spectrum painter: levels from magnitudes, falling bars and peak marks, the plot modes,
 // drawing without clearing, the block copy to the target and strides that would read past the
 // snapshot. Frames are checked pixel by pixel.
-#include "widgets/TSpectrum.h"
+#include "widgets/FftBarPainter.h"
 
 #include <QImage>
 #include <QTest>
@@ -10,7 +10,7 @@
 #include <limits>
 #include <vector>
 
-class TestSpectrum : public QObject {
+class TestFftBarPainter : public QObject {
     Q_OBJECT
 
 private slots:
@@ -47,7 +47,7 @@ constexpr QRgb Blue = 0xFF0000FF;
 
 } // namespace
 
-void TestSpectrum::defaults()
+void TestFftBarPainter::defaults()
 {
     const TSpectrum s(241, 169);
     QCOMPARE(s.FrameBitmap.size(), QSize(241, 169));
@@ -68,7 +68,7 @@ void TestSpectrum::defaults()
         QVERIFY(s.PeakLevels[std::size_t(i)] == 0 && s.BarLevels[std::size_t(i)] == 0);
 }
 
-void TestSpectrum::levelsFollowTheMagnitudes_data()
+void TestFftBarPainter::levelsFollowTheMagnitudes_data()
 {
     // Frames of bin 5 (column 0) with the window's decays: bars fall 10, marks 1 a frame.
     QTest::addColumn<QList<float>>("magnitudes");
@@ -90,7 +90,7 @@ void TestSpectrum::levelsFollowTheMagnitudes_data()
     QTest::newRow("then back to 49") << QList<float> { 0.1f, 0.0981f, 0.0981f } << 49 << 49;
 }
 
-void TestSpectrum::levelsFollowTheMagnitudes()
+void TestFftBarPainter::levelsFollowTheMagnitudes()
 {
     QFETCH(QList<float>, magnitudes);
     QFETCH(int, bar);
@@ -119,7 +119,7 @@ void TestSpectrum::levelsFollowTheMagnitudes()
     QCOMPARE(target.pixel(15, 168), Black); // the gap before column 1
 }
 
-void TestSpectrum::plotModes_data()
+void TestFftBarPainter::plotModes_data()
 {
     // A 40 x 20 frame, columns from x = 2. Bin 5 rises to 15 and then reads 10: peak 14,
     // bar 12. Each row gives the colours at the probes: t trace, p peak mark, . clear.
@@ -134,7 +134,7 @@ void TestSpectrum::plotModes_data()
     QTest::newRow("no columns") << 2 << true << ".........";
 }
 
-void TestSpectrum::plotModes()
+void TestFftBarPainter::plotModes()
 {
     QFETCH(int, mode);
     QFETCH(bool, marks);
@@ -163,7 +163,7 @@ void TestSpectrum::plotModes()
     }
 }
 
-void TestSpectrum::clearAndBackdrop_data()
+void TestFftBarPainter::clearAndBackdrop_data()
 {
     QTest::addColumn<bool>("clear");
     QTest::addColumn<bool>("backdrop");
@@ -175,7 +175,7 @@ void TestSpectrum::clearAndBackdrop_data()
     QTest::newRow("no clear: no backdrop either") << false << true << White << Black;
 }
 
-void TestSpectrum::clearAndBackdrop()
+void TestFftBarPainter::clearAndBackdrop()
 {
     QFETCH(bool, clear);
     QFETCH(bool, backdrop);
@@ -194,7 +194,7 @@ void TestSpectrum::clearAndBackdrop()
     QCOMPARE(target.pixel(3, 7), White); // the second frame's line
 }
 
-void TestSpectrum::copyAlwaysFromTheOrigin_data()
+void TestFftBarPainter::copyAlwaysFromTheOrigin_data()
 {
     QTest::addColumn<QPoint>("offset");
     QTest::addColumn<QPoint>("top"); // the top pixel of column 0's bar of 15 in the target
@@ -203,7 +203,7 @@ void TestSpectrum::copyAlwaysFromTheOrigin_data()
     QTest::newRow("x -3, y -5 (column 3)") << QPoint(-3, -5) << QPoint(1, 0);
 }
 
-void TestSpectrum::copyAlwaysFromTheOrigin()
+void TestFftBarPainter::copyAlwaysFromTheOrigin()
 {
     QFETCH(QPoint, offset);
     QFETCH(QPoint, top);
@@ -225,7 +225,7 @@ void TestSpectrum::copyAlwaysFromTheOrigin()
         QCOMPARE(target.pixel(top - QPoint(0, 1)), Black);
 }
 
-void TestSpectrum::strideNeverReadsPastTheSnapshot_data()
+void TestFftBarPainter::strideNeverReadsPastTheSnapshot_data()
 {
     // Every entry the painter may read is loud; so is what lies beyond the snapshot. The
     // last column that reads inside the snapshot stands at 100, the next one is left out.
@@ -237,7 +237,7 @@ void TestSpectrum::strideNeverReadsPastTheSnapshot_data()
     QTest::newRow("-1: column 5 reads 0") << -1 << 5;
 }
 
-void TestSpectrum::strideNeverReadsPastTheSnapshot()
+void TestFftBarPainter::strideNeverReadsPastTheSnapshot()
 {
     QFETCH(int, stride);
     QFETCH(int, lastColumn);
@@ -256,5 +256,5 @@ void TestSpectrum::strideNeverReadsPastTheSnapshot()
     }
 }
 
-QTEST_MAIN(TestSpectrum)
-#include "tst_spectrum.moc"
+QTEST_MAIN(TestFftBarPainter)
+#include "tst_fftbarpainter.moc"
