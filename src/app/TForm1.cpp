@@ -5,12 +5,12 @@
 #include "SingleInstance.h"
 
 #include "serial/ComPort.h"
+#include "widgets/FftBarPainter.h"
 #include "widgets/SelectionSlider.h"
 #include "widgets/TAboutDlg.h"
 #include "widgets/TLed.h"
 #include "widgets/TLedButton.h"
 #include "widgets/TPaintBox.h"
-#include "widgets/FftBarPainter.h"
 
 #include <QApplication>
 #include <QCloseEvent>

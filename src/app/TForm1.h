@@ -285,7 +285,6 @@ private:
     bool m_closed = false;
     // Set by the release that ends the program: SetTX(true) does nothing from then on.
     bool m_keyingEnded = false;
-    bool m_timeOutShown = false;
     bool m_placed = false; // moved onto the screen at the first showing
 
     // Settings and log.

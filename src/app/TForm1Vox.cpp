@@ -7,10 +7,10 @@
 #include "OpenDevice.h"
 
 #include "serial/ComPort.h"
+#include "widgets/FftBarPainter.h"
 #include "widgets/SelectionSlider.h"
 #include "widgets/TLed.h"
 #include "widgets/TPaintBox.h"
-#include "widgets/FftBarPainter.h"
 
 #include <QPainter>
 #include <QPushButton>
@@ -61,13 +61,10 @@ void TForm1::PowerOn()
         m_timerRender->stop();
         m_timerRender->setInterval(33);
         // Nothing keys while the engine is off, so nothing may stay keyed either: a settings
-        // dialog can keep it off for minutes. Released on every road while the port is open.
-        m_timerDelay->stop();
-        m_timerDelay->setInterval(0);
-        m_detector.release();
-        m_ledOn->setOn(false);
+        // dialog can keep it off for minutes. Released now, as the release timer would, on
+        // every road while the port is still open.
         if (m_txOn)
-            guarded([this] { SetTX(false); });
+            guarded([this] { TimerDelayTimer(); });
         m_audio->ChannelStop(m_recordChannel);
         m_audio->Stop();
         m_audio->RecordFree();
@@ -136,7 +133,7 @@ void TForm1::TimerRenderTimer()
 
 void TForm1::ApplyKeying(const VoxDetector::TickResult& result)
 {
-    if (m_timeOutShown && !m_detector.timedOut())
+    if (result.timeOutEnded)
         ShowTimeOut(false);
     switch (result.action) {
     case VoxDetector::TxAction::Key:
@@ -178,7 +175,6 @@ void TForm1::ApplyKeying(const VoxDetector::TickResult& result)
 void TForm1::ShowTimeOut(bool on)
 {
     // Released by the time-out: the lamp blinks as when muted, until keying may start again.
-    m_timeOutShown = on;
     if (m_muted)
         return;
     if (on) {
@@ -205,7 +201,6 @@ void TForm1::MuteButtonClick()
 {
     // Toggling mute also ends a transmit time-out: keying may start again once un-muted.
     m_detector.endTimeOut();
-    m_timeOutShown = false;
     if (m_muted) {
         m_muted = false;
         m_ledOn->setOn(true);

@@ -55,8 +55,10 @@ void VoxDetector::advance(TickResult& result, int delayPosition, qint64 nowMs)
 {
     if (m_timedOut) {
         // Released by the time-out: a tick that does not pass allows keying again.
-        if (!result.passed)
+        if (!result.passed) {
             m_timedOut = false;
+            result.timeOutEnded = true;
+        }
     } else if (result.passed) {
         const int delayMs = std::clamp(delayPosition, 0, MaxDelayPosition) * DelayStepMs;
         if (!m_transmitting)

@@ -76,6 +76,7 @@ public:
         TxAction action = TxAction::None;
         // With Key: the release timer's new interval, delay * 50 ms; 0 means no timer.
         int releaseDelayMs = 0;
+        bool timeOutEnded = false; // this tick allows keying again after a time-out
     };
 
     // One render tick. delayPosition is the Delay slider (release after it * 50 ms; taken
