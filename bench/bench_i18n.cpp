@@ -10,7 +10,7 @@
 #include "app/TranslationSetup.h"
 #include "i18n/TDomain.h"
 #include "i18n/TGnuGettextInstance.h"
-#include "serial/ComSetupForm.h"
+#include "widgets/ComSetupForm.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

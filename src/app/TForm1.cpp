@@ -1,11 +1,9 @@
 #include "TForm1.h"
 
-#include "ExitSignals.h"
-#include "MessageBoxes.h"
-#include "SingleInstance.h"
+#include "DialogMessageBoxes.h"
 
-#include "serial/ComPort.h"
 #include "widgets/FftBarPainter.h"
+#include "widgets/RigSettingsDialog.h"
 #include "widgets/SelectionSlider.h"
 #include "widgets/TAboutDlg.h"
 #include "widgets/TLed.h"
@@ -23,9 +21,6 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
-#include <QTimer>
-
-#include <exception>
 
 namespace {
 
@@ -49,47 +44,24 @@ Widget* place(QWidget* parent, const char* name, int left, int top, int width, i
     return widget;
 }
 
-QTimer* makeTimer(QObject* parent, const char* name, int interval)
+VoxStationOptions stationOptions(const TForm1Options& options)
 {
-    auto* timer = new QTimer(parent);
-    timer->setObjectName(QLatin1String(name));
-    timer->setInterval(interval);
-    return timer;
+    VoxStationOptions station = options;
+    if (!station.rigSettingsView)
+        station.rigSettingsView = RigSettingsDialogFactory();
+    return station;
 }
 
 } // namespace
 
 TForm1::TForm1(const TForm1Options& options, QWidget* parent)
     : QWidget(parent)
-    , m_options(options)
-    , m_messages(*options.messages)
-    , m_errorReport(std::make_unique<ErrorReport>(*options.messages))
-    , m_audio(std::make_unique<AudioEngine>())
 {
-    m_clock.start();
-    if (!m_options.audioFile.isEmpty())
-        m_audio->SetFileSource(m_options.audioFile);
     if (auto* boxes = dynamic_cast<DialogMessageBoxes*>(options.messages))
         boxes->setParent(this);
+    m_station = new VoxStation(stationOptions(options), this);
     buildLayout();
-
-    // The port as the window's form holds it: COM1, 9600 bit/s, 8N1, no flow control, DTR and
-    // RTS driven by keying only, every line event watched.
-    m_comPort = new TComPort(this);
-    m_comPort->setObjectName(QStringLiteral("ComPort"));
-    m_comPort->SetPort(QStringLiteral("COM1"));
-    m_comPort->SetBaudRate(br9600);
-    m_comPort->SetDataBits(dbEight);
-    m_comPort->Parity().SetBits(prNone);
-    m_comPort->SetStopBits(sbOneStopBit);
-    m_comPort->FlowControl().SetFlowControl(fcNone);
-    m_comPort->FlowControl().SetControlDTR(dtrDisable);
-    m_comPort->FlowControl().SetControlRTS(rtsDisable);
-    m_comPort->SetEvents(AllComEvents);
-    m_comPort->OnError = [this](QObject*, TComErrors) { guarded([this] { ComPortError(); }); };
-    m_errorReport->setLog([this](const QString& line) { m_log.WriteLine(1, line); });
-    // Failures the serial component cannot hand to a caller reach the same report.
-    SetApplicationErrorReport([this](const QString& text) { m_errorReport->show(text); });
+    connectStation();
 }
 
 TForm1::~TForm1()
@@ -97,7 +69,6 @@ TForm1::~TForm1()
     // Whatever ends the window, transmit is not left on.
     if (!m_closed)
         FormClose();
-    SetApplicationErrorReport({});
 }
 
 void TForm1::buildLayout()
@@ -157,21 +128,11 @@ void TForm1::buildLayout()
     m_statusPanel->setObjectName(QStringLiteral("StatusPanel0"));
     m_statusBar1->addWidget(m_statusPanel, 1);
 
-    m_timerRender = makeTimer(this, "TimerRender", 33);
-    m_timerDelay = makeTimer(this, "TimerDelay", 0);
-    m_timerLed = makeTimer(this, "TimerLed", 1000);
-    m_catTimer = makeTimer(this, "CATTimer", 500);
-    m_timerRender->setTimerType(Qt::PreciseTimer);
-    // A coarse timer may fire up to 5 % early, which would cut the end of the last word.
-    m_timerDelay->setTimerType(Qt::PreciseTimer);
-    connect(
-        m_timerRender, &QTimer::timeout, this, [this] { guarded([this] { TimerRenderTimer(); }); });
-    connect(
-        m_timerDelay, &QTimer::timeout, this, [this] { guarded([this] { TimerDelayTimer(); }); });
-    connect(m_timerLed, &QTimer::timeout, this, [this] { guarded([this] { TimerLedTimer(); }); });
-    connect(m_catTimer, &QTimer::timeout, this, [this] { guarded([this] { CATTimerTimer(); }); });
-
-    connect(m_trackDelay, &QSlider::valueChanged, this, [this] { TrackDelayChange(); });
+    connect(m_trackDelay, &QSlider::valueChanged, this, [this](int value) {
+        m_station->SetDelay(value);
+        TrackDelayChange();
+    });
+    connect(m_gainTrack, &QSlider::valueChanged, m_station, &VoxStation::SetGain);
     connect(m_rig1Button, &TLedButton::clicked, this,
         [this] { guarded([this] { Rig1ButtonClick(); }); });
     connect(m_rig2Button, &TLedButton::clicked, this,
@@ -188,33 +149,12 @@ QIcon TForm1::ApplicationIcon()
 
 bool TForm1::FormCreate()
 {
-    // A second start must leave the running instance's log, configuration, tray icon and
-    // devices as they are, so the check comes before anything touches them.
-    m_instance = std::make_unique<SingleInstance>(QStringLiteral("VOKEY"));
-    if (!m_instance->acquire()) {
-        m_messages.fatal(QStringLiteral("VOKEY (2.0) Initialization Failure"),
-            QStringLiteral("Instance of Program Already Running"));
+    if (!m_station->AcquireInstance()) {
         m_closed = true; // nothing to release: nothing was started
         return false;
     }
-    if (m_options.handleSignals) {
-        m_exitSignals = new ExitSignals(this);
-        connect(m_exitSignals, &ExitSignals::exitRequested, this, [this] { closeOnSignal(); });
-    }
-
     guarded([this] {
-        m_settings.InputDevice = -1;
-        m_running = false;
-
-        m_rig1Name->setText(QStringLiteral("N/A"));
-        m_rig2Name->setText(QStringLiteral("N/A"));
-        m_ledOn->setOn(false);
-        m_rig1Button->setIsActive(false);
-        m_rig2Button->setIsActive(false);
-        Rig1ButtonClick();
-        ShowMode();
-
-        ConnectRigs();
+        m_station->Configure();
         // The painter itself was made with the window, sized to PaintFrame: cyan bars five
         // pixels wide with red peak marks, bars falling ten pixels a frame.
         m_spectrum->ClearColor = 0x000000;
@@ -228,10 +168,6 @@ bool TForm1::FormCreate()
         m_spectrum->ShowPeakMarks = true;
         m_spectrumOffsetX = 10;
         m_spectrumOffsetY = 0;
-        m_muted = false;
-
-        ReadConfiguration();
-        ApplySerialSettings();
 
         BuildSystemMenu();
         BuildPopupMenu();
@@ -249,61 +185,14 @@ bool TForm1::FormCreate()
             QStringLiteral("VOKEY: a voice-operated transmit switch for radio amateurs on Linux"));
         m_aboutDlg->setIcon(ApplicationIcon());
 
-        m_catTimer->setInterval(500);
-        m_catTimer->start();
-        PowerOn();
+        m_station->Run();
     });
     return true;
-}
-
-QString TForm1::GetSoundDevice(int device)
-{
-    if (device == -1)
-        return QStringLiteral("Default");
-    AudioDeviceInfo info;
-    if (!m_audio->RecordGetDeviceInfo(device, &info))
-        return QString();
-    return QString::fromUtf8(info.name);
-}
-
-void TForm1::ShowMode()
-{
-    m_statusPanel->setText(QStringLiteral("Soundcard:") + QString::number(m_settings.InputDevice)
-        + ' ' + GetSoundDevice(m_settings.InputDevice) + QStringLiteral(" Serial:")
-        + SerialPortName());
 }
 
 QString TForm1::StatusText() const
 {
     return m_statusPanel->text();
-}
-
-void TForm1::guarded(const std::function<void()>& handler)
-{
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        m_errorReport->show(QString::fromUtf8(error.what()));
-    } catch (...) {
-        m_errorReport->show(QStringLiteral("Unknown error"));
-    }
-}
-
-void TForm1::releaseBeforeExit()
-{
-    // Nothing may key again: the wait for the radios below runs the event loop, in which a
-    // render tick would otherwise key both roads once more.
-    m_keyingEnded = true;
-    m_timerRender->stop();
-    m_timerDelay->stop();
-    m_timerLed->stop();
-    // The release must not be stopped by a failing road: each is tried on its own.
-    const std::array<bool, 2> keyed = m_rigKeyed;
-    guarded([this] { SetTX(false); });
-    WaitForRigRelease(keyed);
-    m_detector.release();
-    m_timerDelay->stop();
-    m_ledOn->setOn(false);
 }
 
 void TForm1::closeOnSignal()
@@ -368,15 +257,8 @@ void TForm1::closeEvent(QCloseEvent* event)
 void TForm1::FormClose()
 {
     m_closed = true;
-    // Nothing may key again once the window is closing.
-    m_timerRender->stop();
-    m_timerLed->stop();
-    m_catTimer->stop();
-    releaseBeforeExit();
-    m_audio->Stop();
-    m_audio->RecordFree();
-    m_audio->Free();
-    CloseSerialPort();
+    // Every road released, capture and the port closed; nothing keys again.
+    m_station->Shutdown();
     if (m_trayIcon)
         m_trayIcon->hide();
 }

@@ -1,11 +1,11 @@
 // The window command menu, the tray icon with its popup menu, the settings actions and Exit.
 #include "TForm1.h"
 
-#include "MessageBoxes.h"
+#include "station/MessageBoxes.h"
 
 #include "rig/OmniRigX.h"
 #include "serial/ComPort.h"
-#include "serial/ComSetupForm.h"
+#include "widgets/ComSetupForm.h"
 #include "widgets/TAboutDlg.h"
 #include "widgets/TForm2.h"
 #include "widgets/TLevelHistoryForm.h"
@@ -172,7 +172,7 @@ void TForm1::TrayActivated(int reason)
 void TForm1::CommSettingsButtonClick()
 {
     // Confirmed or cancelled, the settings are written and the engine restarts with them.
-    RunSettingsDialog(*m_comPort, this);
+    RunSettingsDialog(m_station->ComPort(), this);
     // Closed meanwhile (a signal ended the program): nothing more may be written or opened.
     if (m_closed)
         return;
@@ -197,12 +197,13 @@ void TForm1::SoundcardIN1Click()
     {
         TForm2 dialog(this);
         dialog.setWindowTitle(QStringLiteral("Select Input Device"));
-        dialog.setDevice(m_settings.InputDevice);
+        dialog.setDevice(m_station->InputDevice());
         dialog.setSO2RMode(TSO2RMode::ddIn);
         dialog.setDeviceNameSource([this](TSO2RMode mode, int n) -> std::optional<QString> {
             AudioDeviceInfo info;
-            const bool found = mode == TSO2RMode::ddIn ? m_audio->RecordGetDeviceInfo(n, &info)
-                                                       : m_audio->GetDeviceInfo(n, &info);
+            AudioEngine& audio = m_station->Audio();
+            const bool found = mode == TSO2RMode::ddIn ? audio.RecordGetDeviceInfo(n, &info)
+                                                       : audio.GetDeviceInfo(n, &info);
             if (!found)
                 return std::nullopt;
             return QString::fromUtf8(info.name);
@@ -214,12 +215,7 @@ void TForm1::SoundcardIN1Click()
         // opened.
         if (m_closed)
             return;
-        // The name goes with the number, so that the device is found again when the numbers
-        // move; a device kept as it was keeps its name (it may be unplugged just now).
-        const int chosen = dialog.Device();
-        if (chosen != m_settings.InputDevice || m_settings.DeviceName.isEmpty())
-            m_settings.DeviceName = chosen >= 0 ? GetSoundDevice(chosen) : QString();
-        m_settings.InputDevice = chosen;
+        m_station->ChooseInputDevice(dialog.Device());
     }
     WriteINI();
     ShowMode();
@@ -228,9 +224,7 @@ void TForm1::SoundcardIN1Click()
 
 void TForm1::OmniRigSettings()
 {
-    // The rig-control server shows its own settings window.
-    if (m_omniRig)
-        m_omniRig->SetDialogVisible(true);
+    m_station->OmniRigSettings();
 }
 
 void TForm1::AboutClick()
@@ -241,15 +235,15 @@ void TForm1::AboutClick()
 
 void TForm1::ExitClick()
 {
-    if (!m_messages.confirm(
+    if (!m_station->Messages().confirm(
             QStringLiteral("Warning!"), QStringLiteral("Do you really want to exit?")))
         return;
     // A failing write is shown and the program runs on as before, tray icon and all.
     WriteINI();
     RemoveTrayIcon();
     // Transmit off on every road while the port is still open, then stop the engine.
-    releaseBeforeExit();
-    if (m_running)
+    m_station->ReleaseBeforeExit();
+    if (m_station->Running())
         PowerOn();
     close();
 }

@@ -1,12 +1,21 @@
 #include "TranslationSetup.h"
 
 #include "i18n/TGnuGettextInstance.h"
-#include "serial/ComSetupForm.h"
 #include "serial/EComPort.h"
+#include "widgets/ComSetupForm.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QWidget>
+
+void SetUpMessageTranslation(TGnuGettextInstance& gettext)
+{
+    // The serial library's resource strings are found in its own domain as well.
+    gettext.AddResourceStringDomain(QStringLiteral("cport"));
+    LoadComPortMessages([&gettext](const char* text) {
+        return gettext.TranslateText(TranslateResourceString(text)).toStdString();
+    });
+}
 
 void SetUpTranslation(TGnuGettextInstance& gettext)
 {
@@ -18,11 +27,7 @@ void SetUpTranslation(TGnuGettextInstance& gettext)
         QComboBox::staticMetaObject, QStringLiteral("currentText"));
     gettext.TP_GlobalIgnoreClassProperty(QLineEdit::staticMetaObject, QStringLiteral("inputMask"));
 
-    // The serial library's resource strings are found in its own domain as well.
-    gettext.AddResourceStringDomain(QStringLiteral("cport"));
-    LoadComPortMessages([&gettext](const char* text) {
-        return gettext.TranslateText(TranslateResourceString(text)).toStdString();
-    });
+    SetUpMessageTranslation(gettext);
     SetComSetupTranslator([&gettext](QWidget* form, const QList<QWidget*>& untranslated) {
         for (const QWidget* values : untranslated)
             gettext.TP_Ignore(form, values->objectName());

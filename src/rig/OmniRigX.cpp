@@ -1,11 +1,9 @@
 #include "OmniRigX.h"
-#include "RigSettingsDialog.h"
 #include "RigctldRig.h"
 
 #include "core/IniProfile.h"
 
 #include <QDebug>
-#include <QMessageBox>
 #include <QPointer>
 
 TOmniRigX::TOmniRigX(QObject* parent)
@@ -29,7 +27,7 @@ TOmniRigX::~TOmniRigX()
     for (IRigX* rig : m_rigs)
         rig->disconnect(this);
     if (m_dialog)
-        m_dialog->disconnect(this);
+        m_dialog->setEvents({});
 }
 
 void TOmniRigX::attach(int rigNumber)
@@ -105,27 +103,26 @@ void TOmniRigX::SetDialogVisible(bool visible)
         return;
     }
     if (!m_dialog) {
-        m_dialog = std::make_unique<TRigSettingsDialog>();
-        connect(m_dialog.get(), &TRigSettingsDialog::visibilityChanged, this,
-            [this] { post({ EventKind::VisibleChange }); });
-        connect(m_dialog.get(), &QDialog::finished, this, &TOmniRigX::onDialogFinished);
+        if (!m_viewFactory)
+            return;
+        m_dialog = m_viewFactory();
+        m_dialog->setEvents({ [this] { post({ EventKind::VisibleChange }); },
+            [this](bool accepted) { onDialogFinished(accepted); } });
     }
     if (!m_dialog->isVisible())
         m_dialog->setSettings(m_settings);
-    m_dialog->show();
-    m_dialog->raise();
-    m_dialog->activateWindow();
+    m_dialog->open();
 }
 
-void TOmniRigX::onDialogFinished(int result)
+void TOmniRigX::onDialogFinished(bool accepted)
 {
-    if (result != QDialog::Accepted)
+    if (!accepted)
         return;
     try {
         ApplySettings(m_dialog->settings());
     } catch (const EIniWrite& error) {
         qWarning().noquote() << error.Message() << error.Reason();
-        QMessageBox::warning(nullptr, m_dialog->windowTitle(), error.Message());
+        m_dialog->showError(error.Message());
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RigSettings.h"
+#include "RigSettingsView.h"
 #include "RigX.h"
 
 #include <QByteArray>
@@ -9,8 +10,6 @@
 #include <array>
 #include <deque>
 #include <memory>
-
-class TRigSettingsDialog;
 
 // The client of the rig-control server that the main window owns. Each of the two rigs is
 // an IRigX; by default both talk to rigctld instances (settings in the configuration file,
@@ -49,7 +48,14 @@ public:
     IRigX* Rig2();
 
     bool DialogVisible() const;
+    // Shows or hides the settings window; without a settings window (see
+    // SetSettingsViewFactory) showing it only connects.
     void SetDialogVisible(bool visible);
+    // Makes the settings window when it is first shown.
+    void SetSettingsViewFactory(RigSettingsViewFactory factory)
+    {
+        m_viewFactory = std::move(factory);
+    }
 
     // The program's configuration file; the rig settings live next to its SETTINGS.
     void SetConfigFile(const QString& fileName) { m_configFile = fileName; }
@@ -88,10 +94,11 @@ private:
     void post(Event event);
     void dispatchEvents();
     void deliver(const Event& event);
-    void onDialogFinished(int result);
+    void onDialogFinished(bool accepted);
 
     std::array<IRigX*, 2> m_rigs {}; // children of this object, so they share its thread
-    std::unique_ptr<TRigSettingsDialog> m_dialog;
+    RigSettingsViewFactory m_viewFactory;
+    std::unique_ptr<IRigSettingsView> m_dialog;
     TConnectKind m_connectKind = ckRunningOrNew;
     QString m_configFile;
     RigSettings m_defaults = RigSettings::defaults();

@@ -102,11 +102,14 @@ void TLedButton::setIsActive(bool active)
         return;
     m_highlighted = true;
     m_latched = true;
+    const bool changed = active != m_isActive;
     m_isActive = active;
     repaint();
     if (!m_isActive)
         m_latched = false;
     repaint();
+    if (changed)
+        emit activeChanged(m_isActive);
 }
 
 TLedButton::Look TLedButton::look() const
@@ -274,6 +277,7 @@ void TLedButton::pressLook()
     m_latched = true;
     m_isActive = !m_isActive;
     repaint();
+    emit activeChanged(m_isActive);
 }
 
 void TLedButton::mousePressEvent(QMouseEvent* event)

@@ -61,6 +61,8 @@ public:
     SoundPlayer& player();
 
 signals:
+    // The flag changed: by a press (before any click) or by setIsActive.
+    void activeChanged(bool active);
     // A click sounded this beep (through the platform's beep).
     void beeped(TLedButton::Beep beep);
 

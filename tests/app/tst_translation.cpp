@@ -7,9 +7,9 @@
 #include "app/TranslationSetup.h"
 #include "i18n/TGnuGettextInstance.h"
 #include "serial/ComPort.h"
-#include "serial/ComSetupForm.h"
 #include "serial/EComPort.h"
-#include "serial/TComComboBox.h"
+#include "widgets/ComSetupForm.h"
+#include "widgets/TComComboBox.h"
 
 #include <QDir>
 #include <QFileInfo>

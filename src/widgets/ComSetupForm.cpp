@@ -1,7 +1,7 @@
-#include "serial/ComSetupForm.h"
+#include "widgets/ComSetupForm.h"
 
 #include "serial/CustomComPort.h"
-#include "serial/TComComboBox.h"
+#include "widgets/TComComboBox.h"
 
 #include <QGridLayout>
 #include <QGroupBox>

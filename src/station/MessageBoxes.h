@@ -1,14 +1,10 @@
 #pragma once
 
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
-
-class QMessageBox;
-class QWidget;
 
 // The program's title, the caption of its message boxes ("VOX Operated PTT Switch" at start,
 // "VOKEY" once the window has started). Kept apart from Qt's application display name, which
@@ -17,7 +13,8 @@ void SetApplicationTitle(const QString& title);
 QString ApplicationTitle();
 
 // Every message box of the program goes through this interface, so that tests and
-// automation replace it and nothing ever blocks on a modal box there.
+// automation replace it and nothing ever blocks on a modal box there. The window shows them
+// as dialogs; without a window they are lines of text.
 class IMessageBoxes {
 public:
     virtual ~IMessageBoxes() = default;
@@ -32,26 +29,6 @@ public:
     virtual void fatal(const QString& caption, const QString& text) = 0;
     // OK / Cancel; true for OK. Returns when answered.
     virtual bool confirm(const QString& caption, const QString& text) = 0;
-};
-
-// The real boxes. Notices and reports open without blocking, so the timers and the
-// keying go on while they are shown.
-class DialogMessageBoxes : public IMessageBoxes {
-public:
-    explicit DialogMessageBoxes(QWidget* parent = nullptr);
-    ~DialogMessageBoxes() override;
-
-    void setParent(QWidget* parent) { m_parent = parent; }
-
-    void message(const QString& text) override;
-    void report(const QString& text, std::function<void()> dismissed) override;
-    void fatal(const QString& caption, const QString& text) override;
-    bool confirm(const QString& caption, const QString& text) override;
-
-private:
-    void openBox(const QString& text, std::function<void()> dismissed);
-
-    QPointer<QWidget> m_parent;
 };
 
 // Test and automation hook: with VOKEY_MESSAGE_LOG=<file> every box is appended to the file
@@ -72,10 +49,6 @@ private:
     QString m_path;
     bool m_confirmAnswer;
 };
-
-// The message boxes for this process: FileMessageBoxes when VOKEY_MESSAGE_LOG is set,
-// DialogMessageBoxes otherwise.
-std::unique_ptr<IMessageBoxes> createMessageBoxes();
 
 // The application-wide error report. At most one box is open at a time; a text that keeps
 // arriving is shown once and again only after it has stopped arriving for QuietMs. Other

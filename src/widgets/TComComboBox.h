@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/TComSelect.h"
+#include "widgets/TComSelect.h"
 
 #include <QComboBox>
 

@@ -1,15 +1,12 @@
 // The rig monitor: each rig's lamp and model name kept in step with the rig link's events,
 // the automatic follow of a radio that transmits on its own, and the 500 ms CAT poll of both
 // radios whose replies may select the rig too.
-#include "TForm1.h"
+#include "VoxStation.h"
 
 #include "core/HexStr.h"
 #include "rig/OmniRigX.h"
-#include "widgets/TLed.h"
 
 #include <QDebug>
-#include <QLabel>
-#include <QPushButton>
 #include <QTimer>
 
 #include <array>
@@ -24,13 +21,9 @@ const QString CatPollCommand = QStringLiteral("00000000FA");
 constexpr int CatPollReplyLength = 5;
 constexpr quint8 CatStatusRead = 0xFA;
 
-// Lamp colours, 0x00BBGGRR.
-constexpr TColor ReceiveColor1 = 0x008000, ReceiveColor2 = 0x00FF00;
-constexpr TColor TransmitColor1 = 0x000080, TransmitColor2 = 0x0000FF;
-
 } // namespace
 
-void TForm1::RigUpdateStatus()
+void VoxStation::RigUpdateStatus()
 {
     if (!m_omniRig)
         return;
@@ -39,39 +32,54 @@ void TForm1::RigUpdateStatus()
     UpdateRigLamp(2);
 }
 
-void TForm1::UpdateRigLamp(int rigNumber)
+void VoxStation::UpdateRigLamp(int rigNumber)
 {
-    TLed* led = rigNumber == 1 ? m_rig1Led : m_rig2Led;
+    RigLamp lamp = m_rigLamps[rigNumber - 1];
     const int readable = Rig(rigNumber)->ReadableParams();
     const int tx = Rig(rigNumber)->Tx();
     if (tx == PM_RX && (readable & PM_RX)) {
-        led->setColor1(ReceiveColor1);
-        led->setColor2(ReceiveColor2);
+        lamp.transmitting = false;
+        setRigLamp(rigNumber, lamp);
     } else if (tx == PM_TX && Rig(rigNumber)->IsParamReadable(PM_TX)) {
-        led->setColor1(TransmitColor1);
-        led->setColor2(TransmitColor2);
+        lamp.transmitting = true;
+        setRigLamp(rigNumber, lamp);
         // Keying follows a radio that transmits on its own, not this program's own keying.
         if (TransmitsOnItsOwn(rigNumber))
             rigNumber == 1 ? Rig1ButtonClick() : Rig2ButtonClick();
     }
 }
 
-void TForm1::ParamsChangeEvent(TOmniRigX*, int RigNumber, int)
+void VoxStation::setRigLamp(int rigNumber, const RigLamp& lamp, bool always)
+{
+    // An event shows its rig anew even when nothing changed; the render tick's refresh only
+    // what changed.
+    RigLamp& current = m_rigLamps[rigNumber - 1];
+    const bool lampChanged
+        = lamp.online != current.online || lamp.transmitting != current.transmitting;
+    const bool nameChanged = lamp.name != current.name;
+    current = lamp;
+    if (lampChanged || always)
+        emit rigLampChanged(rigNumber);
+    if (nameChanged || always)
+        emit rigNameChanged(rigNumber);
+}
+
+void VoxStation::ParamsChangeEvent(TOmniRigX*, int RigNumber, int)
 {
     if (!m_omniRig)
         return;
     m_reportedRig = RigNumber == 1 ? m_omniRig->Rig1() : m_omniRig->Rig2();
     const bool online = m_reportedRig->Status() == rsOnline;
     if (RigNumber == 1 || RigNumber == 2) {
-        QLabel* name = RigNumber == 1 ? m_rig1Name : m_rig2Name;
-        TLed* led = RigNumber == 1 ? m_rig1Led : m_rig2Led;
-        name->setText(online ? m_reportedRig->RigType() : QStringLiteral("N/A"));
-        led->setOn(online);
+        RigLamp lamp = m_rigLamps[RigNumber - 1];
+        lamp.name = online ? m_reportedRig->RigType() : QStringLiteral("N/A");
+        lamp.online = online;
+        setRigLamp(RigNumber, lamp, true);
     }
     RigUpdateStatus();
 }
 
-void TForm1::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
+void VoxStation::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
 {
     if (!m_omniRig)
         return;
@@ -82,26 +90,28 @@ void TForm1::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
     RigUpdateStatus();
 }
 
-void TForm1::RigTypeChangeEvent(TOmniRigX*, int RigNumber)
+void VoxStation::RigTypeChangeEvent(TOmniRigX*, int RigNumber)
 {
     if (!m_omniRig)
         return;
     // Another radio or server: whether it answers the poll is to be found out again.
     if (RigNumber == 1 || RigNumber == 2)
         m_catPoll[RigNumber - 1] = {};
-    if (RigNumber == 1)
-        m_rig1Name->setText(m_omniRig->Rig1()->RigType());
-    else if (RigNumber == 2)
-        m_rig2Name->setText(m_omniRig->Rig2()->RigType());
+    if (RigNumber == 1 || RigNumber == 2) {
+        RigLamp lamp = m_rigLamps[RigNumber - 1];
+        lamp.name = Rig(RigNumber)->RigType();
+        m_rigLamps[RigNumber - 1] = lamp;
+        emit rigNameChanged(RigNumber);
+    }
     RigUpdateStatus();
 }
 
-void TForm1::VisibleChangeEvent(TOmniRigX*)
+void VoxStation::VisibleChangeEvent(TOmniRigX*)
 {
     RigUpdateStatus();
 }
 
-void TForm1::SendFA()
+void VoxStation::SendFA()
 {
     if (!m_omniRig)
         return;
@@ -115,7 +125,7 @@ void TForm1::SendFA()
     }
 }
 
-bool TForm1::ShouldPoll(int rigNumber)
+bool VoxStation::ShouldPoll(int rigNumber)
 {
     // The rig server serves one command at a time for a radio: a raw command the radio never
     // answers holds up its keying and its release for as long as the server waits (about a
@@ -136,7 +146,7 @@ bool TForm1::ShouldPoll(int rigNumber)
     return poll.answered || !m_txOn;
 }
 
-void TForm1::CATTimerTimer()
+void VoxStation::CATTimerTimer()
 {
     SendFA();
     // A new period starts after each poll.
@@ -144,7 +154,7 @@ void TForm1::CATTimerTimer()
     m_catTimer->start();
 }
 
-void TForm1::CustomReplyEvent(
+void VoxStation::CustomReplyEvent(
     TOmniRigX*, int RigNumber, const QByteArray& Command, const QByteArray& Reply)
 {
     if (!m_omniRig)
@@ -165,7 +175,7 @@ void TForm1::CustomReplyEvent(
     RigUpdateStatus();
 }
 
-void TForm1::ReceiveCAT(
+void VoxStation::ReceiveCAT(
     int RigNumber, const quint8* command, int commandCount, const quint8* reply, int replyCount)
 {
     // The answer to the status read: bit 0 of the third byte or bit 7 of the fourth says

@@ -1,7 +1,7 @@
 #include <serial/ComPort.h>
-#include <serial/ComSetupForm.h>
 #include <serial/SerialDevice.h>
-#include <serial/TComComboBox.h>
+#include <widgets/ComSetupForm.h>
+#include <widgets/TComComboBox.h>
 
 #include "serial/PtyPair.h"
 #include "widgets/ModalDriver.h"

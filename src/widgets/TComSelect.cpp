@@ -1,4 +1,4 @@
-#include "serial/TComSelect.h"
+#include "widgets/TComSelect.h"
 
 #include "serial/ComTextConversions.h"
 #include "serial/CustomComPort.h"

@@ -1,16 +1,14 @@
 // Keying: the one operation that switches transmit on every road (the selected radios through
 // the rig link, DTR and RTS of the serial port), the rig selection, the serial error handler
 // and connecting the rig link at start-up.
-#include "TForm1.h"
+#include "VoxStation.h"
 
 #include "rig/OmniRigX.h"
 #include "serial/ComPort.h"
-#include "widgets/TLedButton.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
-#include <QPushButton>
 #include <QTimer>
 
 #include <exception>
@@ -39,12 +37,12 @@ template <typename Road> void drive(std::exception_ptr& failure, Road road)
 
 } // namespace
 
-IRigX* TForm1::Rig(int rigNumber) const
+IRigX* VoxStation::Rig(int rigNumber) const
 {
     return rigNumber == 1 ? m_omniRig->Rig1() : m_omniRig->Rig2();
 }
 
-void TForm1::SendRigTx(int rigNumber, bool on)
+void VoxStation::SendRigTx(int rigNumber, bool on)
 {
     m_rigKeyed[rigNumber - 1] = on;
     if (!on)
@@ -52,7 +50,7 @@ void TForm1::SendRigTx(int rigNumber, bool on)
     Rig(rigNumber)->SetTx(on ? PM_TX : PM_RX);
 }
 
-void TForm1::SetTX(bool on)
+void VoxStation::SetTX(bool on)
 {
     // The radios first, then the serial lines. A road that fails does not keep the others
     // from being driven: above all a failing radio must never leave the lines raised.
@@ -60,38 +58,52 @@ void TForm1::SetTX(bool on)
         return;
     std::exception_ptr failure;
     if (m_omniRig) {
-        if (m_rig1Button->isActive())
+        if (m_selected[0])
             drive(failure, [&] { SendRigTx(1, on); });
-        if (m_rig2Button->isActive())
+        if (m_selected[1])
             drive(failure, [&] { SendRigTx(2, on); });
     }
     if (m_comPort->Connected()) {
         drive(failure, [&] { m_comPort->SetDTRState(on); });
         drive(failure, [&] { m_comPort->SetRTSState(on); });
     }
-    m_txOn = on;
+    setTransmit(on);
     emit TransmitSet(on);
     if (failure)
         std::rethrow_exception(failure);
 }
 
-void TForm1::Rig1ButtonClick()
+void VoxStation::setTransmit(bool on)
+{
+    if (on == m_txOn)
+        return;
+    m_txOn = on;
+    emit transmitChanged(on);
+}
+
+void VoxStation::Rig1ButtonClick()
 {
     SelectRigs(true, false);
 }
 
-void TForm1::Rig2ButtonClick()
+void VoxStation::Rig2ButtonClick()
 {
     SelectRigs(false, true);
 }
 
-void TForm1::SelectRigs(bool rig1, bool rig2)
+void VoxStation::SetSelection(bool rig1, bool rig2)
 {
-    // The flags as they are now: a click on an LED button has already flipped its own.
-    const bool was1 = m_rig1Button->isActive();
-    const bool was2 = m_rig2Button->isActive();
-    m_rig1Button->setIsActive(rig1);
-    m_rig2Button->setIsActive(rig2);
+    if (m_selected == std::array<bool, 2> { rig1, rig2 })
+        return;
+    m_selected = { rig1, rig2 };
+    emit selectionChanged(rig1, rig2);
+}
+
+void VoxStation::SelectRigs(bool rig1, bool rig2)
+{
+    const bool was1 = m_selected[0];
+    const bool was2 = m_selected[1];
+    SetSelection(rig1, rig2);
     // The new selection is keyed at the next keying tick. A rig that leaves the selection
     // while transmit is on is released now: the release at the end would go to the new
     // selection only, and two transmitters must never stay keyed.
@@ -106,7 +118,7 @@ void TForm1::SelectRigs(bool rig1, bool rig2)
         std::rethrow_exception(failure);
 }
 
-bool TForm1::TransmitsOnItsOwn(int rigNumber) const
+bool VoxStation::TransmitsOnItsOwn(int rigNumber) const
 {
     if (m_rigKeyed[rigNumber - 1])
         return false;
@@ -114,7 +126,7 @@ bool TForm1::TransmitsOnItsOwn(int rigNumber) const
     return releasedAt < 0 || m_clock.elapsed() - releasedAt >= ReleaseSettleMs;
 }
 
-void TForm1::ComPortError()
+void VoxStation::ComPortError()
 {
     // A line error drops both lines at once; the next keying tick raises them again. RTS
     // is dropped even when dropping DTR fails; the first failure is raised afterwards.
@@ -127,13 +139,14 @@ void TForm1::ComPortError()
         std::rethrow_exception(failure);
 }
 
-void TForm1::ConnectRigs()
+void VoxStation::ConnectRigs()
 {
     m_omniRig = m_options.makeOmniRig ? m_options.makeOmniRig().release() : new TOmniRigX;
     m_omniRig->setParent(this);
     m_omniRig->setObjectName(QStringLiteral("OmniRig"));
     if (m_options.rigTimings)
         m_omniRig->SetTimings(*m_options.rigTimings);
+    m_omniRig->SetSettingsViewFactory(m_options.rigSettingsView);
     // The rig settings are kept in the configuration file, which is only read later on;
     // its name is known already.
     m_omniRig->SetConfigFile(
@@ -142,13 +155,17 @@ void TForm1::ConnectRigs()
         m_omniRig->Connect();
         const auto handle = [this](auto handler) {
             return [this, handler](
-                       auto... arguments) { guarded([&] { (this->*handler)(arguments...); }); };
+                       auto... arguments) { Guarded([&] { (this->*handler)(arguments...); }); };
         };
-        connect(m_omniRig, &TOmniRigX::OnRigTypeChange, this, handle(&TForm1::RigTypeChangeEvent));
-        connect(m_omniRig, &TOmniRigX::OnStatusChange, this, handle(&TForm1::StatusChangeEvent));
-        connect(m_omniRig, &TOmniRigX::OnParamsChange, this, handle(&TForm1::ParamsChangeEvent));
-        connect(m_omniRig, &TOmniRigX::OnCustomReply, this, handle(&TForm1::CustomReplyEvent));
-        connect(m_omniRig, &TOmniRigX::OnVisibleChange, this, handle(&TForm1::VisibleChangeEvent));
+        connect(
+            m_omniRig, &TOmniRigX::OnRigTypeChange, this, handle(&VoxStation::RigTypeChangeEvent));
+        connect(
+            m_omniRig, &TOmniRigX::OnStatusChange, this, handle(&VoxStation::StatusChangeEvent));
+        connect(
+            m_omniRig, &TOmniRigX::OnParamsChange, this, handle(&VoxStation::ParamsChangeEvent));
+        connect(m_omniRig, &TOmniRigX::OnCustomReply, this, handle(&VoxStation::CustomReplyEvent));
+        connect(
+            m_omniRig, &TOmniRigX::OnVisibleChange, this, handle(&VoxStation::VisibleChangeEvent));
         const int version = m_omniRig->InterfaceVersion();
         if (version < MinInterfaceVersion || version > MaxInterfaceVersion)
             return;
@@ -157,7 +174,7 @@ void TForm1::ConnectRigs()
     }
 }
 
-void TForm1::WaitForRigRelease(const std::array<bool, 2>& keyed)
+void VoxStation::WaitForRigRelease(const std::array<bool, 2>& keyed)
 {
     // A release may wait in the link behind a keying still in flight, and the link gives up
     // what waits when it is destroyed. So the way out waits, briefly, until each radio this
@@ -196,7 +213,9 @@ void TForm1::WaitForRigRelease(const std::array<bool, 2>& keyed)
         disconnect(connection);
 }
 
-QString TForm1::SerialPortName() const
+void VoxStation::OmniRigSettings()
 {
-    return m_comPort->Port();
+    // The rig-control server shows its own settings window.
+    if (m_omniRig)
+        m_omniRig->SetDialogVisible(true);
 }

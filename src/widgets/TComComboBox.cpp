@@ -1,4 +1,4 @@
-#include "serial/TComComboBox.h"
+#include "widgets/TComComboBox.h"
 
 #include "serial/CustomComPort.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RigSettings.h"
+#include "rig/RigSettingsView.h"
 
 #include <QDialog>
 #include <array>
@@ -37,3 +37,7 @@ private:
 
     std::array<RigRow, 2> m_rows;
 };
+
+// The rig link's settings window on the desktop: a TRigSettingsDialog of its own each time
+// the link first shows its settings.
+RigSettingsViewFactory RigSettingsDialogFactory();

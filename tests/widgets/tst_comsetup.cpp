@@ -1,5 +1,5 @@
 #include <serial/ComPort.h>
-#include <serial/TComComboBox.h>
+#include <widgets/TComComboBox.h>
 
 #include <QSignalSpy>
 #include <QTest>

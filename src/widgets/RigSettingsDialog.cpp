@@ -1,4 +1,4 @@
-#include "RigSettingsDialog.h"
+#include "widgets/RigSettingsDialog.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QHideEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -13,6 +14,45 @@
 namespace {
 const QString KindRigctld = QStringLiteral("rigctld");
 const QString KindNone = QStringLiteral("none");
+
+class DialogView : public IRigSettingsView {
+public:
+    void setEvents(Events events) override
+    {
+        m_dialog.disconnect();
+        if (events.visibilityChanged)
+            QObject::connect(&m_dialog, &TRigSettingsDialog::visibilityChanged, &m_dialog,
+                [changed = events.visibilityChanged] { changed(); });
+        if (events.finished)
+            QObject::connect(
+                &m_dialog, &QDialog::finished, &m_dialog, [finished = events.finished](int result) {
+                    finished(result == QDialog::Accepted);
+                });
+    }
+    void setSettings(const RigSettings& settings) override { m_dialog.setSettings(settings); }
+    RigSettings settings() const override { return m_dialog.settings(); }
+    bool isVisible() const override { return m_dialog.isVisible(); }
+    void open() override
+    {
+        m_dialog.show();
+        m_dialog.raise();
+        m_dialog.activateWindow();
+    }
+    void hide() override { m_dialog.hide(); }
+    void showError(const QString& text) override
+    {
+        QMessageBox::warning(nullptr, m_dialog.windowTitle(), text);
+    }
+
+private:
+    TRigSettingsDialog m_dialog;
+};
+
+} // namespace
+
+RigSettingsViewFactory RigSettingsDialogFactory()
+{
+    return [] { return std::make_unique<DialogView>(); };
 }
 
 TRigSettingsDialog::TRigSettingsDialog(QWidget* parent)

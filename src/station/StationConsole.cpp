@@ -1,0 +1,175 @@
+#include "StationConsole.h"
+
+#include "TerminalKeys.h"
+#include "VoxStation.h"
+
+#include <cstdio>
+
+ConsoleLines StandardOutputLines()
+{
+    return [](const QString& line) {
+        std::fputs((line + '\n').toLocal8Bit().constData(), stdout);
+        std::fflush(stdout);
+    };
+}
+
+ConsoleMessageBoxes::ConsoleMessageBoxes(ConsoleLines lines)
+    : m_lines(std::move(lines))
+{
+}
+
+void ConsoleMessageBoxes::message(const QString& text)
+{
+    m_lines(QStringLiteral("error ") + text);
+}
+
+void ConsoleMessageBoxes::report(const QString& text, std::function<void()> dismissed)
+{
+    m_lines(QStringLiteral("error ") + text);
+    if (dismissed)
+        dismissed();
+}
+
+void ConsoleMessageBoxes::fatal(const QString&, const QString& text)
+{
+    m_lines(QStringLiteral("error ") + text);
+}
+
+bool ConsoleMessageBoxes::confirm(const QString&, const QString& text)
+{
+    m_lines(QStringLiteral("confirm ") + text);
+    return true;
+}
+
+namespace {
+QChar rigLetter(int rigNumber)
+{
+    return rigNumber == 1 ? 'A' : 'B';
+}
+} // namespace
+
+StationConsole::StationConsole(VoxStation& station, ConsoleLines lines, QObject* parent)
+    : QObject(parent)
+    , m_station(station)
+    , m_lines(std::move(lines))
+{
+    connect(&station, &VoxStation::runningChanged, this, [this](bool running) {
+        m_lines(running ? QStringLiteral("engine on") : QStringLiteral("engine off"));
+    });
+    connect(&station, &VoxStation::modeChanged, this,
+        [this](const QString& text) { m_lines(QStringLiteral("mode ") + text); });
+    connect(&station, &VoxStation::selectionChanged, this, &StationConsole::showSelection);
+    connect(&station, &VoxStation::rigLampChanged, this, &StationConsole::showRigLamp);
+    connect(&station, &VoxStation::rigNameChanged, this, &StationConsole::showRigName);
+    connect(&station, &VoxStation::transmitChanged, this, [this](bool on) {
+        m_lines(on ? QStringLiteral("tx on level %1 gain %2")
+                         .arg(m_station.VoxLevel())
+                         .arg(m_station.Gain())
+                   : QStringLiteral("tx off"));
+    });
+    connect(&station, &VoxStation::mutedChanged, this, [this](bool muted) {
+        m_lines(muted ? QStringLiteral("muted") : QStringLiteral("unmuted"));
+    });
+    connect(&station, &VoxStation::timeOutChanged, this, [this](bool on) {
+        m_lines(on ? QStringLiteral("timeout on") : QStringLiteral("timeout off"));
+    });
+    connect(&station, &VoxStation::exitRequested, this,
+        [this](int signalNumber) { finish(QStringLiteral("exit signal %1").arg(signalNumber)); });
+}
+
+StationConsole::~StationConsole() = default;
+
+bool StationConsole::readKeys(int fd)
+{
+    if (m_keys)
+        return true;
+    auto* keys = new TerminalKeys(fd, this);
+    if (!keys->start()) {
+        delete keys;
+        return false;
+    }
+    m_keys = keys;
+    connect(m_keys, &TerminalKeys::keyPressed, this, &StationConsole::key);
+    return true;
+}
+
+void StationConsole::key(char key)
+{
+    if (m_finished)
+        return;
+    switch (key) {
+    case 'a':
+    case 'A':
+        m_station.Guarded([this] { m_station.Rig1ButtonClick(); });
+        break;
+    case 'b':
+    case 'B':
+        m_station.Guarded([this] { m_station.Rig2ButtonClick(); });
+        break;
+    case 'm':
+    case 'M':
+        m_station.Guarded([this] { m_station.MuteButtonClick(); });
+        break;
+    case 'q':
+    case 'Q':
+        // As the window's Exit: a failing write is shown and the program runs on.
+        if (m_station.Guarded([this] { m_station.WriteINI(); }))
+            finish(QStringLiteral("exit"));
+        break;
+    default:
+        break;
+    }
+}
+
+void StationConsole::finish(const QString& line)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    delete m_keys; // the terminal as it was
+    m_keys = nullptr;
+    m_station.Shutdown();
+    m_lines(line);
+    // The exit line is the last: what the rig link still reports on the way out is not shown.
+    disconnect(&m_station, nullptr, this, nullptr);
+    emit finished();
+}
+
+void StationConsole::showSelection()
+{
+    const bool a = m_station.Rig1Selected();
+    const bool b = m_station.Rig2Selected();
+    const QString selection = a && b ? QStringLiteral("A+B")
+        : a                          ? QStringLiteral("A")
+        : b                          ? QStringLiteral("B")
+                                     : QStringLiteral("none");
+    if (selection == m_selection)
+        return;
+    m_selection = selection;
+    m_lines(QStringLiteral("selected ") + selection);
+}
+
+void StationConsole::showRigLamp(int rigNumber)
+{
+    const VoxStation::RigLamp& lamp = m_station.RigLampState(rigNumber);
+    Shown& shown = m_shown[rigNumber - 1];
+    const QString rig = QStringLiteral("rig ") + rigLetter(rigNumber);
+    if (lamp.online != shown.online)
+        m_lines(rig + (lamp.online ? QStringLiteral(" online") : QStringLiteral(" offline")));
+    if (lamp.transmitting != shown.transmitting)
+        m_lines(rig
+            + (lamp.transmitting ? QStringLiteral(" reports transmit")
+                                 : QStringLiteral(" reports receive")));
+    shown.online = lamp.online;
+    shown.transmitting = lamp.transmitting;
+}
+
+void StationConsole::showRigName(int rigNumber)
+{
+    const QString& name = m_station.RigLampState(rigNumber).name;
+    Shown& shown = m_shown[rigNumber - 1];
+    if (name == shown.name)
+        return;
+    shown.name = name;
+    m_lines(QStringLiteral("rig ") + rigLetter(rigNumber) + QStringLiteral(" name ") + name);
+}

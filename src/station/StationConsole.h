@@ -1,0 +1,79 @@
+#pragma once
+
+#include "MessageBoxes.h"
+
+#include <QObject>
+
+#include <array>
+#include <functional>
+
+class TerminalKeys;
+class VoxStation;
+
+// Where the station's text goes without a window: one line each.
+using ConsoleLines = std::function<void(const QString& line)>;
+// Standard output, flushed line by line (a pipe would otherwise hold the lines back).
+ConsoleLines StandardOutputLines();
+
+// The message boxes without a window: each is a line "error <text>" and never blocks; a
+// question ("confirm <text>") is answered OK.
+class ConsoleMessageBoxes : public IMessageBoxes {
+public:
+    explicit ConsoleMessageBoxes(ConsoleLines lines);
+
+    void message(const QString& text) override;
+    void report(const QString& text, std::function<void()> dismissed) override;
+    void fatal(const QString& caption, const QString& text) override;
+    bool confirm(const QString& caption, const QString& text) override;
+
+private:
+    ConsoleLines m_lines;
+};
+
+// The station's face on a terminal, for a station computer without a display. It writes a
+// line for each change:
+//   engine on | engine off
+//   mode <status text>
+//   selected A | selected B | selected A+B | selected none
+//   rig A online | rig A offline | rig A name <model> | rig A reports transmit|receive
+//   tx on level <VOX level> gain <Gain> | tx off
+//   muted | unmuted
+//   timeout on | timeout off
+//   exit
+// and takes keys from a terminal on standard input: a and b select rig A or B, m toggles
+// mute, q exits after writing the settings (as the window's Exit does). SIGINT, SIGTERM and
+// SIGHUP release every road and end the event loop, as closing the window does.
+class StationConsole : public QObject {
+    Q_OBJECT
+
+public:
+    StationConsole(VoxStation& station, ConsoleLines lines, QObject* parent = nullptr);
+    ~StationConsole() override;
+
+    // Reads keys from this descriptor when it is a terminal; false when it is not.
+    bool readKeys(int fd);
+    // One key, as if typed.
+    void key(char key);
+
+signals:
+    // The station has been shut down; the program ends.
+    void finished();
+
+private:
+    void showRigLamp(int rigNumber);
+    void showRigName(int rigNumber);
+    void showSelection();
+    void finish(const QString& line);
+
+    VoxStation& m_station;
+    ConsoleLines m_lines;
+    TerminalKeys* m_keys = nullptr;
+    struct Shown {
+        bool online = false;
+        bool transmitting = false;
+        QString name;
+    };
+    std::array<Shown, 2> m_shown {};
+    QString m_selection;
+    bool m_finished = false;
+};

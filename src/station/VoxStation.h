@@ -1,0 +1,285 @@
+#pragma once
+
+#include "audio/AudioEngine.h"
+#include "core/TLog.h"
+#include "core/VokeySettings.h"
+#include "core/VoxDetector.h"
+#include "rig/RigSettingsView.h"
+#include "rig/RigTypes.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class ErrorReport;
+class ExitSignals;
+class IMessageBoxes;
+class IRigX;
+class QTimer;
+class SingleInstance;
+class TComPort;
+class TOmniRigX;
+
+// What the station is started with.
+struct VoxStationOptions {
+    // The command line as QCoreApplication::arguments() gives it (program first), without
+    // --audio-file and its value. "-f FILE" names the configuration file.
+    QStringList arguments;
+    // Capture from this WAV file instead of the sound card.
+    QString audioFile;
+    // The message boxes; required, owned by the caller.
+    IMessageBoxes* messages = nullptr;
+    // Turn SIGINT, SIGTERM and SIGHUP into exitRequested() (and guard the serial lines on a
+    // crash). Off for stations that share a process with other stations.
+    bool handleSignals = true;
+    // Time limits of the rig link; tests shorten them. Unset: the link's own.
+    std::optional<RigTimings> rigTimings;
+    // Makes the rig-control client in place of the rigctld one (a substitute server).
+    std::function<std::unique_ptr<TOmniRigX>()> makeOmniRig;
+    // The rig link's settings window; none without a display.
+    RigSettingsViewFactory rigSettingsView;
+};
+
+// The station: everything VOKEY does except drawing. It owns the capture engine and its
+// 33 ms render clock, the level detector, the release and lamp timers, the two keying roads
+// (the selected radios through the rig link, DTR and RTS of the serial port), the rig
+// monitor with its CAT poll, the settings and the log. The window shows and drives it;
+// without a display it runs on its own.
+//
+// The operations keep the names they have in the program's documentation (PowerOn, SetTX,
+// TimerRenderTimer, ...). They are spread over files along their seams:
+//   VoxStation.cpp             start-up, configuration file, closing
+//   VoxStationVox.cpp          VOX engine: power, render tick, release, mute, time-out
+//   VoxStationKeying.cpp       keying: SetTX, rig selection, serial errors, the rig link
+//   VoxStationRigMonitor.cpp   rig lamps and names, automatic follow, rig events, CAT poll
+// Operations raise their errors to the caller; the station's own timers and events hand
+// them to the error report.
+class VoxStation : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool running READ Running NOTIFY runningChanged)
+    Q_PROPERTY(bool transmitting READ TxOn NOTIFY transmitChanged)
+    Q_PROPERTY(bool muted READ Muted NOTIFY mutedChanged)
+    Q_PROPERTY(bool rig1Selected READ Rig1Selected NOTIFY selectionChanged)
+    Q_PROPERTY(bool rig2Selected READ Rig2Selected NOTIFY selectionChanged)
+    Q_PROPERTY(int gain READ Gain WRITE SetGain NOTIFY gainChanged)
+    Q_PROPERTY(int delay READ Delay WRITE SetDelay NOTIFY delayChanged)
+    Q_PROPERTY(int meterLevel READ MeterLevel NOTIFY meterChanged)
+    Q_PROPERTY(bool lampOn READ LampOn NOTIFY lampChanged)
+    Q_PROPERTY(bool lampAlarm READ LampAlarm NOTIFY lampChanged)
+    Q_PROPERTY(bool timedOut READ TimedOut NOTIFY timeOutChanged)
+    Q_PROPERTY(QString modeText READ ModeText NOTIFY modeChanged)
+
+public:
+    // A rig's lamp and name: lit while its server is online, in the transmit colour while
+    // the radio last reported transmit.
+    struct RigLamp {
+        bool online = false;
+        bool transmitting = false;
+        QString name = QStringLiteral("N/A");
+    };
+
+    explicit VoxStation(const VoxStationOptions& options, QObject* parent = nullptr);
+    ~VoxStation() override;
+
+    // Start-up, in three steps so that a window can build itself between them.
+    // False when another instance is running: nothing has been touched (the refusal has
+    // been shown), and the caller ends the process with a non-zero status.
+    bool AcquireInstance();
+    // Rig A selected, the rig link connected, the configuration file and the log read.
+    void Configure();
+    // The CAT poll and the engine started.
+    void Run();
+    // Timers stopped, every road released, capture and the serial port closed. Nothing keys
+    // afterwards. The destructor does it when it has not been done.
+    void Shutdown();
+    bool IsShutDown() const { return m_shutDown; }
+    // Stops every timer that keys or releases, then releases every road; nothing keys after.
+    void ReleaseBeforeExit();
+    // Runs a handler; an error it raises goes to the error report. False when it raised one.
+    bool Guarded(const std::function<void()>& handler);
+
+    // Status and settings.
+    void ShowMode();
+    QString ModeText() const;
+    QString GetSoundDevice(int device) const;
+    void WriteINI();
+    // The capture device the operator chose: its number, with its name to find it again
+    // when the numbers move.
+    void ChooseInputDevice(int device);
+
+    // VOX engine.
+    void PowerOn();
+    void PowerCycle();
+    void TimerRenderTimer();
+    void TimerDelayTimer();
+    void MuteButtonClick();
+    void TimerLedTimer();
+
+    // Keying.
+    void SetTX(bool on);
+    void Rig1ButtonClick();
+    void Rig2ButtonClick();
+    // The selection flags as a view holds them (a press on a rig button flips its flag before
+    // any click): set as they are, nothing is released.
+    void SetSelection(bool rig1, bool rig2);
+    void ComPortError();
+
+    // Rig monitor and CAT poll.
+    void RigUpdateStatus();
+    void RigTypeChangeEvent(TOmniRigX* ASender, int RigNumber);
+    void StatusChangeEvent(TOmniRigX* ASender, int RigNumber);
+    void ParamsChangeEvent(TOmniRigX* ASender, int RigNumber, int Params);
+    void CustomReplyEvent(
+        TOmniRigX* ASender, int RigNumber, const QByteArray& Command, const QByteArray& Reply);
+    void VisibleChangeEvent(TOmniRigX* ASender);
+    void SendFA();
+    void CATTimerTimer();
+    void ReceiveCAT(int RigNumber, const quint8* command, int commandCount, const quint8* reply,
+        int replyCount);
+    // The rig of the latest parameter or status event; null before the first.
+    IRigX* ReportedRig() const { return m_reportedRig; }
+    // Shows the rig link's settings window, where there is one.
+    void OmniRigSettings();
+
+    // State.
+    bool Running() const { return m_running; }
+    bool TxOn() const { return m_txOn; }
+    bool Muted() const { return m_muted; }
+    bool Rig1Selected() const { return m_selected[0]; }
+    bool Rig2Selected() const { return m_selected[1]; }
+    int Gain() const { return m_gain; }
+    void SetGain(int gain);
+    int Delay() const { return m_delay; }
+    void SetDelay(int delay);
+    // The latest tick's VOX level and meter level (what the Gain band shows).
+    int VoxLevel() const { return m_voxLevel; }
+    int MeterLevel() const { return m_meterLevel; }
+    bool LampOn() const { return m_lampOn; }
+    // The lamp blinks red: muted, or released by the transmit time-out.
+    bool LampAlarm() const { return m_lampAlarm; }
+    // Released by the transmit time-out and not yet allowed to key again.
+    bool TimedOut() const { return m_detector.timedOut(); }
+    const RigLamp& RigLampState(int rigNumber) const { return m_rigLamps[rigNumber - 1]; }
+    int InputDevice() const { return m_settings.InputDevice; }
+    quint32 RecordChannel() const { return m_recordChannel; }
+    const VokeySettings& Settings() const { return m_settings; }
+    const VoxDetector& Detector() const { return m_detector; }
+    AudioEngine& Audio() { return *m_audio; }
+    TComPort& ComPort() { return *m_comPort; }
+    // The rig-control client; null before start-up created it.
+    TOmniRigX* OmniRig() const { return m_omniRig; }
+    ErrorReport& Errors() { return *m_errorReport; }
+    IMessageBoxes& Messages() { return m_messages; }
+    TLog& Log() { return m_log; }
+
+signals:
+    void runningChanged(bool running);
+    // Transmit went on or off.
+    void transmitChanged(bool on);
+    // Every SetTX call, after it has been carried out.
+    void TransmitSet(bool on);
+    // Every render tick with audio: the VOX level, the Gain and transmit after the tick.
+    void VoxTicked(int voxLevel, int gain, bool transmitting);
+    // Every render tick with audio: the spectrum the level was measured on.
+    void frameReady(const float* snapshot);
+    void meterChanged(int meterLevel);
+    void mutedChanged(bool muted);
+    void selectionChanged(bool rig1, bool rig2);
+    void gainChanged(int gain);
+    void delayChanged(int delay);
+    void lampChanged(bool on, bool alarm);
+    // A rig's lamp (online, transmit colour) and its name.
+    void rigLampChanged(int rigNumber);
+    void rigNameChanged(int rigNumber);
+    void timeOutChanged(bool timedOut);
+    void modeChanged(const QString& text);
+    // SIGINT, SIGTERM or SIGHUP arrived: the program is to end as an operator's close does.
+    void exitRequested(int signalNumber);
+
+private:
+    // Carries out a tick's keying decision (VoxStationVox.cpp).
+    void ApplyKeying(const VoxDetector::TickResult& result);
+    void ShowTimeOut(bool on);
+    void setLamp(bool on);
+    void setLampAlarm(bool alarm);
+    void setRunning(bool running);
+    void setTransmit(bool on);
+    // The capture device by its name when its number has moved.
+    void FindInputDevice();
+    // Serial port open and close with their two messages.
+    void OpenSerialPort();
+    void CloseSerialPort();
+
+    // Start-up steps.
+    void ConnectRigs();
+    void ReadConfiguration();
+    void ApplySerialSettings();
+    QString SerialPortName() const;
+    // Keying helpers, VoxStationKeying.cpp.
+    IRigX* Rig(int rigNumber) const;
+    void SendRigTx(int rigNumber, bool on);
+    void SelectRigs(bool rig1, bool rig2);
+    bool TransmitsOnItsOwn(int rigNumber) const;
+    void WaitForRigRelease(const std::array<bool, 2>& keyed);
+    // Rig monitor helpers, VoxStationRigMonitor.cpp.
+    void UpdateRigLamp(int rigNumber);
+    void setRigLamp(int rigNumber, const RigLamp& lamp, bool always = false);
+    bool ShouldPoll(int rigNumber);
+
+    VoxStationOptions m_options;
+    IMessageBoxes& m_messages;
+    std::unique_ptr<ErrorReport> m_errorReport;
+    std::unique_ptr<SingleInstance> m_instance;
+    ExitSignals* m_exitSignals = nullptr;
+
+    QTimer* m_timerRender = nullptr;
+    QTimer* m_timerDelay = nullptr;
+    QTimer* m_timerLed = nullptr;
+    QTimer* m_catTimer = nullptr;
+
+    // Devices.
+    std::unique_ptr<AudioEngine> m_audio;
+    TComPort* m_comPort = nullptr;
+    TOmniRigX* m_omniRig = nullptr; // child of the station
+    IRigX* m_reportedRig = nullptr;
+    // Per rig: whether the last transmit state this program sent it was TX, and when it last
+    // sent RX (m_clock; -1: never). A rig's transmit report is only followed when it is not
+    // this program's own keying, nor, for a while after a release, that keying's answer still
+    // on its way (a receive report seen meanwhile may be older than the keying).
+    std::array<bool, 2> m_rigKeyed { false, false };
+    std::array<qint64, 2> m_rigReleasedAt { -1, -1 };
+    // Per rig: how it answers the CAT poll.
+    struct CatPollState {
+        bool answered = false; // a reply came since the radio last changed
+        bool outstanding = false; // a poll went out and no reply has come yet
+        bool silent = false; // a poll stayed unanswered for a whole period
+    };
+    std::array<CatPollState, 2> m_catPoll {};
+    std::array<RigLamp, 2> m_rigLamps {};
+    VoxDetector m_detector;
+    QElapsedTimer m_clock;
+    std::array<bool, 2> m_selected { false, false };
+    int m_gain = 0;
+    int m_delay = 0;
+    int m_voxLevel = 0;
+    int m_meterLevel = 0;
+    bool m_lampOn = false;
+    bool m_lampAlarm = false;
+    bool m_timeOutShown = false;
+    bool m_running = false;
+    bool m_muted = false;
+    quint32 m_recordChannel = 0;
+    bool m_txOn = false;
+    bool m_shutDown = false;
+    // Set by the release that ends the program: SetTX(true) does nothing from then on.
+    bool m_keyingEnded = false;
+
+    // Settings and log.
+    VokeySettings m_settings;
+    TLog m_log;
+};

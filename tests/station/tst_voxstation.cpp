@@ -1,0 +1,222 @@
+// The station without a window, on the real parts: speech from a WAV file keys rig A and
+// both serial lines and releases them after the Delay; the selection, mute and the transmit
+// time-out through its operations; and nothing of the widget library in the process.
+#include "StationTestSupport.h"
+
+#include "rig/OmniRigX.h"
+#include "rig/RigTestSupport.h"
+#include "serial/modemlines.h"
+#include "station/VoxStation.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+class TestVoxStation : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void noWidgetLibraryLoaded();
+    void speechKeysRigAAndTheLines();
+    void operations_data();
+    void operations();
+
+private:
+    // Starts a station on these settings and waits for both radios online.
+    bool startStation(const QString& audio, int gain, int delay, const QString& more = {});
+    int lines() const
+    {
+        return modemlines_get(m_pty.toLocal8Bit().constData()) & (TIOCM_DTR | TIOCM_RTS);
+    }
+    bool keyed(int rig) { return (rig == 1 ? m_server1 : m_server2)->ptt() == 1; }
+    bool released() { return m_server1->ptt() == 0 && m_server2->ptt() == 0 && lines() == 0; }
+
+    QTemporaryDir m_runtime;
+    QString m_startDir;
+    std::unique_ptr<QTemporaryDir> m_work;
+    std::unique_ptr<RigctldServer> m_server1;
+    std::unique_ptr<RigctldServer> m_server2;
+    QString m_silence;
+    QString m_speech;
+    int m_master = -1;
+    QString m_pty;
+    RecordingMessageBoxes m_boxes;
+    std::unique_ptr<VoxStation> m_station;
+};
+
+void TestVoxStation::initTestCase()
+{
+    if (!RigctldServer::available())
+        QSKIP("rigctld is needed");
+    if (!modemlines_loaded())
+        QSKIP("the modem-line library is not preloaded");
+    QVERIFY(m_runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+    m_startDir = QDir::currentPath();
+    m_silence = m_runtime.filePath("silence.wav");
+    QVERIFY(writeTestWav(m_silence, 0.2));
+    if (makeSpeechWav(m_runtime.path(), "speech.wav", 1.0, 3.0))
+        m_speech = m_runtime.filePath("speech.wav");
+    m_server1 = std::make_unique<RigctldServer>();
+    m_server2 = std::make_unique<RigctldServer>();
+    QVERIFY(m_server1->start() && m_server2->start());
+}
+
+void TestVoxStation::init()
+{
+    m_work = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_work->isValid() && QDir::setCurrent(m_work->path()));
+    QVERIFY(m_server1->setPtt(false) && m_server2->setPtt(false));
+    int slave = -1;
+    char name[256] = {};
+    QVERIFY(::openpty(&m_master, &slave, name, nullptr, nullptr) == 0);
+    ::close(slave);
+    m_pty = QString::fromLocal8Bit(name);
+    modemlines_reset(name);
+    m_boxes = RecordingMessageBoxes();
+}
+
+void TestVoxStation::cleanup()
+{
+    m_station.reset();
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
+    QDir::setCurrent(m_startDir);
+    m_work.reset();
+}
+
+bool TestVoxStation::startStation(const QString& audio, int gain, int delay, const QString& more)
+{
+    QFile config(m_work->filePath("VOKEY.INI"));
+    if (!config.open(QIODevice::WriteOnly))
+        return false;
+    config.write(
+        QStringLiteral("[SETTINGS]\nCOMPORT=%1\nGAIN=%2\nDELAY=%3\n%4"
+                       "[RIG1]\nHOST=127.0.0.1\nPORT=%5\n[RIG2]\nHOST=127.0.0.1\nPORT=%6\n")
+            .arg(m_pty)
+            .arg(gain)
+            .arg(delay)
+            .arg(more)
+            .arg(m_server1->port())
+            .arg(m_server2->port())
+            .toUtf8());
+    config.close();
+    VoxStationOptions options;
+    options.arguments = { QStringLiteral("vokey") };
+    options.audioFile = audio;
+    options.messages = &m_boxes;
+    options.handleSignals = false;
+    RigTimings timings = fastTimings();
+    // The dummy radio holds its server for about a second on the first CAT poll.
+    timings.readTimeout = 2500;
+    options.rigTimings = timings;
+    m_station = std::make_unique<VoxStation>(options);
+    if (!m_station->AcquireInstance())
+        return false;
+    if (!m_station->Guarded([this] {
+            m_station->Configure();
+            m_station->Run();
+        }))
+        return false;
+    const QDeadlineTimer deadline(10000);
+    while (m_station->OmniRig()->Rig1()->Status() != rsOnline
+        || m_station->OmniRig()->Rig2()->Status() != rsOnline) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(10);
+    }
+    return m_station->Running();
+}
+
+void TestVoxStation::noWidgetLibraryLoaded()
+{
+    QVERIFY(!QCoreApplication::instance()->inherits("QApplication"));
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    QVERIFY(mapped.contains("libQt6Core"));
+    QVERIFY(!mapped.contains("libQt6Widgets"));
+}
+
+void TestVoxStation::speechKeysRigAAndTheLines()
+{
+    if (m_speech.isEmpty())
+        QSKIP("espeak-ng and sox are needed to make the test speech");
+    // Delay 10: released 500 ms after the voice stops.
+    QVERIFY(startStation(m_speech, 5, 10));
+    QSignalSpy transmit(m_station.get(), &VoxStation::transmitChanged);
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->TxOn(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(keyed(1), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), TIOCM_DTR | TIOCM_RTS, 5000);
+    QVERIFY(m_station->LampOn());
+    QVERIFY(m_station->VoxLevel() >= 5);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_station->TxOn(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(released(), 5000);
+    QVERIFY(!m_station->LampOn());
+    QVERIFY(transmit.size() >= 2);
+    QCOMPARE(transmit.first().at(0).toBool(), true);
+    QCOMPARE(transmit.last().at(0).toBool(), false);
+    QVERIFY(m_boxes.boxes.isEmpty());
+}
+
+void TestVoxStation::operations_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<int>("keyedRig"); // 0: nothing keyed afterwards
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("select B") << "b" << QString() << 2 << QStringList();
+    QTest::newRow("mute") << "m" << QString() << 0 << QStringList();
+    QTest::newRow("time-out") << "" << QStringLiteral("TXTIMEOUT=1\n") << 0
+                              << QStringList { "Transmit time-out: released after 1 s" };
+}
+
+void TestVoxStation::operations()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, settings);
+    QFETCH(int, keyedRig);
+    QFETCH(QStringList, messages);
+    // Gain 0 keys on every tick, silence included.
+    QVERIFY(startStation(m_silence, 0, 100, settings));
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->TxOn() || m_station->TimedOut(), 10000);
+    QSignalSpy selection(m_station.get(), &VoxStation::selectionChanged);
+    if (operation == "b")
+        m_station->Rig2ButtonClick();
+    else if (operation == "m")
+        m_station->MuteButtonClick();
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(m_station->TimedOut(), 10000);
+
+    QCOMPARE(m_station->Rig1Selected(), keyedRig != 2);
+    QCOMPARE(m_station->Rig2Selected(), keyedRig == 2);
+    QCOMPARE(selection.size(), keyedRig == 2 ? 1 : 0);
+    QCOMPARE(m_station->Muted(), operation == "m");
+    QCOMPARE(m_station->LampAlarm(), keyedRig == 0);
+    if (keyedRig == 0) {
+        QTRY_VERIFY_WITH_TIMEOUT(released(), 5000);
+        // The level stays up: released it stays, tick after tick.
+        QSignalSpy ticks(m_station->findChild<QTimer*>("TimerRender"), &QTimer::timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 10, 5000);
+        QVERIFY(released());
+        QVERIFY(!m_station->TxOn());
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(keyed(2) && m_server1->ptt() == 0, 5000);
+        QCOMPARE(lines(), TIOCM_DTR | TIOCM_RTS);
+    }
+    QCOMPARE(m_boxes.texts(), messages);
+}
+
+QTEST_GUILESS_MAIN(TestVoxStation)
+#include "tst_voxstation.moc"
