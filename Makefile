@@ -7,12 +7,13 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := ini wav rigctld hex mo
 SOAK_SECONDS ?= 600
 # The suites that run threads side by side: serial, rig, audio and the keying ones.
-TSAN_TESTS ?= ^tst_(com|modemlines|Rig|audioengine|devicelost|framering|alsacapture|pulsecapture|keying|txsafety|voxlive)
+TSAN_TESTS ?= ^tst_(com|modemlines|Rig|audioengine|devicelost|framering|alsacapture|pulsecapture|keying|txsafety|voxlive|voxstation)
 
 .PHONY: run test
 run: _build
 	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -z "$$QT_QPA_PLATFORM" ]; then \
-	    echo "No display: start VOKEY under a virtual one with: xvfb-run -a $(BUILD)/src/app/vokey"; \
+	    echo "No display: VOKEY runs without a window (keys: a, b, m, q to exit)"; \
+	    $(BUILD)/src/app/vokey --headless; \
 	else \
 	    $(BUILD)/src/app/vokey; \
 	fi

@@ -56,8 +56,11 @@ StationConsole::StationConsole(VoxStation& station, ConsoleLines lines, QObject*
     connect(&station, &VoxStation::runningChanged, this, [this](bool running) {
         m_lines(running ? QStringLiteral("engine on") : QStringLiteral("engine off"));
     });
-    connect(&station, &VoxStation::modeChanged, this,
-        [this](const QString& text) { m_lines(QStringLiteral("mode ") + text); });
+    connect(&station, &VoxStation::modeChanged, this, [this](const QString& text) {
+        if (text != m_mode)
+            m_lines(QStringLiteral("mode ") + text);
+        m_mode = text;
+    });
     connect(&station, &VoxStation::selectionChanged, this, &StationConsole::showSelection);
     connect(&station, &VoxStation::rigLampChanged, this, &StationConsole::showRigLamp);
     connect(&station, &VoxStation::rigNameChanged, this, &StationConsole::showRigName);

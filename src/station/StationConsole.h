@@ -75,5 +75,6 @@ private:
     };
     std::array<Shown, 2> m_shown {};
     QString m_selection;
+    QString m_mode;
     bool m_finished = false;
 };
