@@ -11,9 +11,9 @@
 #include "app/TForm1.h"
 #include "app/WindowTestSupport.h"
 #include "core/IniProfile.h"
+#include "widgets/FftBarPainter.h"
 #include "widgets/TLed.h"
 #include "widgets/TPaintBox.h"
-#include "widgets/FftBarPainter.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,8 +25,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "ProcStat.h"
 #include <algorithm>
 #include <array>
+
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
@@ -190,18 +192,6 @@ void BM_RenderTickWithDrawing(benchmark::State& state)
     QDir::setCurrent(startDir);
 }
 BENCHMARK(BM_RenderTickWithDrawing)->Iterations(1)->Unit(benchmark::kMillisecond);
-
-double processCpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    // utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the name.
-    return (fields.value(11).toDouble() + fields.value(12).toDouble())
-        / double(sysconf(_SC_CLK_TCK));
-}
 
 // The floor: a bare window that shows a new label text every 33 ms.
 int bareWindow(int argc, char** argv)

@@ -1,6 +1,8 @@
 // The station without a window next to the window program, in the same run: each listens
 // to a minute of pink noise from a WAV file (below the Gain: nothing keys), and the CPU
 // time and resident memory of each are read from /proc over 20 seconds.
+#include "ProcStat.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -50,31 +52,6 @@ struct Station {
     }
 };
 
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    // utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the name.
-    return (fields.value(11).toDouble() + fields.value(12).toDouble())
-        / double(sysconf(_SC_CLK_TCK));
-}
-
-// A field of /proc/<pid>/status in KiB ("VmRSS", "VmHWM").
-double statusKib(qint64 pid, const QByteArray& field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toDouble();
-    }
-    return 0;
-}
-
 void BM_HeadlessAgainstWindow(benchmark::State& state)
 {
     QTemporaryDir dir;
@@ -106,23 +83,23 @@ void BM_HeadlessAgainstWindow(benchmark::State& state)
     const qint64 h = headless.process.processId();
     const qint64 w = window.process.processId();
     for (auto _ : state) {
-        const double h0 = cpuSeconds(h);
-        const double w0 = cpuSeconds(w);
+        const double h0 = processCpuSeconds(h);
+        const double w0 = processCpuSeconds(w);
         QElapsedTimer clock;
         clock.start();
         QTest::qWait(20000);
         const double seconds = clock.elapsed() / 1000.0;
-        const double hc = 100.0 * (cpuSeconds(h) - h0) / seconds;
-        const double wc = 100.0 * (cpuSeconds(w) - w0) / seconds;
+        const double hc = 100.0 * (processCpuSeconds(h) - h0) / seconds;
+        const double wc = 100.0 * (processCpuSeconds(w) - w0) / seconds;
         state.counters["headless_cpu_percent"] = hc;
         state.counters["window_cpu_percent"] = wc;
         state.counters["cpu_ratio"] = wc > 0 ? hc / wc : 0;
-        const double hr = statusKib(h, "VmRSS"), wr = statusKib(w, "VmRSS");
+        const double hr = processStatusKib(h, "VmRSS"), wr = processStatusKib(w, "VmRSS");
         state.counters["headless_rss_kib"] = hr;
         state.counters["window_rss_kib"] = wr;
         state.counters["rss_ratio"] = wr > 0 ? hr / wr : 0;
-        state.counters["headless_peak_kib"] = statusKib(h, "VmHWM");
-        state.counters["window_peak_kib"] = statusKib(w, "VmHWM");
+        state.counters["headless_peak_kib"] = processStatusKib(h, "VmHWM");
+        state.counters["window_peak_kib"] = processStatusKib(w, "VmHWM");
         state.counters["both_running"] = headless.process.state() == QProcess::Running
             && window.process.state() == QProcess::Running;
     }

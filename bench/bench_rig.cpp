@@ -7,12 +7,14 @@
 #include "rig/OmniRigX.h"
 #include "rig/RigTestSupport.h"
 
+#include "ProcStat.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
 #include <algorithm>
+
 #include <benchmark/benchmark.h>
 #include <memory>
 #include <sys/resource.h>
@@ -21,20 +23,7 @@
 
 namespace {
 
-// CPU seconds a process has used so far, from /proc.
-double processCpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    // utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the name.
-    return (fields.value(11).toDouble() + fields.value(12).toDouble())
-        / double(sysconf(_SC_CLK_TCK));
-}
-
-double processCpuSeconds()
+double ownCpuSeconds()
 {
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
@@ -119,13 +108,13 @@ void BM_PollTwoRigsCpu(benchmark::State& state)
 
     for (auto _ : state) {
         const double seconds = 30;
-        const double cpuBefore = processCpuSeconds();
+        const double cpuBefore = ownCpuSeconds();
         const double serversBefore
             = processCpuSeconds(server1.processId()) + processCpuSeconds(server2.processId());
         QEventLoop loop;
         QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
         loop.exec();
-        state.counters["link_cpu_percent"] = 100.0 * (processCpuSeconds() - cpuBefore) / seconds;
+        state.counters["link_cpu_percent"] = 100.0 * (ownCpuSeconds() - cpuBefore) / seconds;
         state.counters["rigctld_cpu_percent"] = 100.0
             * (processCpuSeconds(server1.processId()) + processCpuSeconds(server2.processId())
                 - serversBefore)

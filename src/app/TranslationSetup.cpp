@@ -1,21 +1,12 @@
 #include "TranslationSetup.h"
 
 #include "i18n/TGnuGettextInstance.h"
-#include "serial/EComPort.h"
+#include "station/MessageTranslation.h"
 #include "widgets/ComSetupForm.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QWidget>
-
-void SetUpMessageTranslation(TGnuGettextInstance& gettext)
-{
-    // The serial library's resource strings are found in its own domain as well.
-    gettext.AddResourceStringDomain(QStringLiteral("cport"));
-    LoadComPortMessages([&gettext](const char* text) {
-        return gettext.TranslateText(TranslateResourceString(text)).toStdString();
-    });
-}
 
 void SetUpTranslation(TGnuGettextInstance& gettext)
 {

@@ -8,8 +8,6 @@ class TGnuGettextInstance;
 // and the translation of the serial settings dialog when it is created. Raises EGnuGettext
 // when a catalogue is present but cannot be read; the program does not start then.
 void SetUpTranslation(TGnuGettextInstance& gettext);
-// The part without windows: the serial library's messages only (the headless station).
-void SetUpMessageTranslation(TGnuGettextInstance& gettext);
 // Disconnects the serial library again before the engine goes; texts already translated
 // stay.
 void TearDownTranslation();

@@ -67,6 +67,24 @@ QString ConfigPathFromArguments(const QStringList& arguments, const QString& wor
     return ResolveAgainst(workDir, name.isEmpty() ? DefaultIniName : name);
 }
 
+QString TakeAudioFile(QStringList& arguments)
+{
+    QString path;
+    for (qsizetype i = 1; i < arguments.size();) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--audio-file") && i + 1 < arguments.size()) {
+            path = arguments[i + 1];
+            arguments.remove(i, 2);
+        } else if (argument.startsWith(QLatin1String("--audio-file="))) {
+            path = argument.mid(qsizetype(qstrlen("--audio-file=")));
+            arguments.remove(i);
+        } else {
+            ++i;
+        }
+    }
+    return path;
+}
+
 VokeySettings ReadINI(const QString& configPath, const QString& workDir)
 {
     const auto read = [&](const QString& key, const QString& fallback) {

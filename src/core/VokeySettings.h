@@ -42,6 +42,9 @@ QString ResolveAgainst(const QString& workDir, const QString& name);
 // both cases resolved against `workDir`. `arguments` starts with the program, as
 // QCoreApplication::arguments() does.
 QString ConfigPathFromArguments(const QStringList& arguments, const QString& workDir);
+// Takes "--audio-file PATH" (or "--audio-file=PATH") out of the arguments and returns the
+// path; empty when there is none.
+QString TakeAudioFile(QStringList& arguments);
 
 // Reads DEVICE, DEVICENAME, COMPORT, BAUDRATE, LOGFILE, TRACE, GAIN, DELAY and TXTIMEOUT.
 // Values that are not usable fall back as the key table says (TXTIMEOUT: anything but a

@@ -207,6 +207,7 @@ private:
     void ShowTimeOut(bool on);
     void setLamp(bool on);
     void setLampAlarm(bool alarm);
+    void blinkAlarm(bool on);
     void setRunning(bool running);
     void setTransmit(bool on);
     // The capture device by its name when its number has moved.

@@ -176,8 +176,13 @@ void VoxStation::ShowTimeOut(bool on)
         emit timeOutChanged(on);
     }
     // Released by the time-out: the lamp blinks as when muted, until keying may start again.
-    if (m_muted)
-        return;
+    if (!m_muted)
+        blinkAlarm(on);
+}
+
+void VoxStation::blinkAlarm(bool on)
+{
+    // The lamp blinks red (TimerLed), or is dark green again.
     if (on) {
         setLamp(false);
         setLampAlarm(true);
@@ -223,15 +228,7 @@ void VoxStation::MuteButtonClick()
         emit timeOutChanged(false);
     }
     m_muted = !m_muted;
-    if (m_muted) {
-        setLamp(false);
-        setLampAlarm(true);
-        m_timerLed->start();
-    } else {
-        m_timerLed->stop();
-        setLampAlarm(false);
-        setLamp(false);
-    }
+    blinkAlarm(m_muted);
     emit mutedChanged(m_muted);
     m_detector.release();
     SetTX(false);

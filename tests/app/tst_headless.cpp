@@ -2,8 +2,7 @@
 // from a WAV file keys the dummy radio and the serial lines, each change is a line on
 // standard output, keys typed on a terminal select, mute and exit, and SIGTERM while keyed
 // releases both roads and ends with status 0.
-#include "rig/RigTestSupport.h"
-#include "station/StationTestSupport.h"
+#include "station/KeyingParts.h"
 
 #include <QFileInfo>
 #include <QProcessEnvironment>
@@ -20,9 +19,6 @@
 namespace {
 
 const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
-const QString DtrUp = QStringLiteral("TIOCMBIS %1").arg(TIOCM_DTR);
-const QString DtrDown = QStringLiteral("TIOCMBIC %1").arg(TIOCM_DTR);
-const QString RtsDown = QStringLiteral("TIOCMBIC %1").arg(TIOCM_RTS);
 
 // Every line the program writes, as the README documents them.
 const QRegularExpression Documented(
@@ -49,18 +45,15 @@ private:
     // Standard input: the pseudo-terminal's other side when `terminal`, else a pipe.
     bool startHeadless(const QString& audio, int gain, int delay, bool terminal);
     QStringList output();
-    QStringList lineCalls() const;
-    QStringList callsAfterLastRaise() const;
+    QStringList lineCalls() const { return KeyingParts::lineCalls(path("lines.log")); }
+    QStringList callsAfterLastRaise() const
+    {
+        return KeyingParts::callsAfterLastRaise(path("lines.log"));
+    }
     bool type(char key) { return ::write(m_keysMaster, &key, 1) == 1; }
 
-    QTemporaryDir m_runtime;
+    KeyingParts m_parts;
     std::unique_ptr<QTemporaryDir> m_work;
-    std::unique_ptr<RigctldServer> m_server1;
-    std::unique_ptr<RigctldServer> m_server2;
-    QString m_silence;
-    QString m_speech;
-    int m_master = -1; // the serial port's pseudo-terminal
-    QString m_pty;
     int m_keysMaster = -1; // the terminal on standard input
     QStringList m_output;
     std::unique_ptr<QProcess> m_process;
@@ -71,26 +64,14 @@ void TestHeadless::initTestCase()
     QVERIFY(QFileInfo::exists(Vokey));
     if (!RigctldServer::available())
         QSKIP("rigctld is needed");
-    QVERIFY(m_runtime.isValid());
-    m_silence = m_runtime.filePath("silence.wav");
-    QVERIFY(writeTestWav(m_silence, 0.2));
-    if (makeSpeechWav(m_runtime.path(), "speech.wav", 1.0, 3.0))
-        m_speech = m_runtime.filePath("speech.wav");
-    m_server1 = std::make_unique<RigctldServer>();
-    m_server2 = std::make_unique<RigctldServer>();
-    QVERIFY(m_server1->start() && m_server2->start());
+    QVERIFY(m_parts.start());
 }
 
 void TestHeadless::init()
 {
     m_work = std::make_unique<QTemporaryDir>();
     QVERIFY(m_work->isValid());
-    QVERIFY(m_server1->setPtt(false) && m_server2->setPtt(false));
-    int slave = -1;
-    char name[256] = {};
-    QVERIFY(::openpty(&m_master, &slave, name, nullptr, nullptr) == 0);
-    ::close(slave);
-    m_pty = QString::fromLocal8Bit(name);
+    QVERIFY(m_parts.newPort());
     m_output.clear();
 }
 
@@ -101,7 +82,7 @@ void TestHeadless::cleanup()
         m_process->waitForFinished(10000);
     }
     m_process.reset();
-    ::close(m_master);
+    m_parts.closePort();
     if (m_keysMaster >= 0)
         ::close(m_keysMaster);
     m_keysMaster = -1;
@@ -110,23 +91,12 @@ void TestHeadless::cleanup()
 
 bool TestHeadless::startHeadless(const QString& audio, int gain, int delay, bool terminal)
 {
-    QFile config(path("VOKEY.INI"));
-    if (!config.open(QIODevice::WriteOnly))
+    if (!m_parts.writeConfig(path("VOKEY.INI"), gain, delay))
         return false;
-    config.write(
-        QStringLiteral("[SETTINGS]\nCOMPORT=%1\nGAIN=%2\nDELAY=%3\n"
-                       "[RIG1]\nHOST=127.0.0.1\nPORT=%4\n[RIG2]\nHOST=127.0.0.1\nPORT=%5\n")
-            .arg(m_pty)
-            .arg(gain)
-            .arg(delay)
-            .arg(m_server1->port())
-            .arg(m_server2->port())
-            .toUtf8());
-    config.close();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* display : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
         env.remove(display);
-    env.insert("XDG_RUNTIME_DIR", m_runtime.path());
+    env.insert("XDG_RUNTIME_DIR", m_parts.runtime.path());
     env.insert("VOKEY_LINES_LOG", path("lines.log"));
     env.insert("LD_PRELOAD", VOKEY_LINESLOG_PRELOAD " " VOKEY_MODEMLINES_PRELOAD);
     m_process = std::make_unique<QProcess>();
@@ -154,43 +124,26 @@ QStringList TestHeadless::output()
     return m_output;
 }
 
-QStringList TestHeadless::lineCalls() const
-{
-    QFile file(path("lines.log"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-}
-
-QStringList TestHeadless::callsAfterLastRaise() const
-{
-    const QStringList calls = lineCalls();
-    qsizetype last = calls.size() - 1;
-    while (last >= 0 && !calls[last].startsWith("TIOCMBIS"))
-        --last;
-    return last < 0 ? QStringList() : calls.mid(last + 1);
-}
-
 void TestHeadless::speechKeysAndEveryChangeIsALine()
 {
-    if (m_speech.isEmpty())
+    if (m_parts.speech.isEmpty())
         QSKIP("espeak-ng and sox are needed to make the test speech");
     // Delay 10: released 500 ms after the voice stops.
-    QVERIFY(startHeadless(m_speech, 5, 10, false));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 1, 20000);
+    QVERIFY(startHeadless(m_parts.speech, 5, 10, false));
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
     QVERIFY(lineCalls().contains(DtrUp));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 0, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(callsAfterLastRaise().contains(DtrDown), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(output().contains("tx off"), 5000);
-    QCOMPARE(m_server2->ptt(), 0);
+    QCOMPARE(m_parts.server2->ptt(), 0);
 
     const QStringList lines = output();
     for (const QString& line : lines)
         QVERIFY2(Documented.match(line).hasMatch(), qPrintable(line));
     // The start, then the voice keying and its release.
     const QStringList expected { "selected A", "engine on",
-        "mode Soundcard:-1 Default Serial:" + m_pty, "rig A online", "rig A name Hamlib Dummy",
-        "rig B online", "tx off" };
+        "mode Soundcard:-1 Default Serial:" + m_parts.pty, "rig A online",
+        "rig A name Hamlib Dummy", "rig B online", "tx off" };
     for (const QString& line : expected)
         QVERIFY2(lines.contains(line), qPrintable(line + " in " + lines.join(" | ")));
     const qsizetype on = lines.indexOf(QRegularExpression("^tx on level \\d+ gain 5$"));
@@ -205,17 +158,17 @@ void TestHeadless::speechKeysAndEveryChangeIsALine()
 void TestHeadless::keysFromATerminal()
 {
     // Gain 0 keys on every tick, silence included.
-    QVERIFY(startHeadless(m_silence, 0, 100, true));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 1, 20000);
+    QVERIFY(startHeadless(m_parts.silence, 0, 100, true));
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(output().contains("rig B online"), 10000);
 
     QVERIFY(type('b'));
     QTRY_VERIFY_WITH_TIMEOUT(output().contains("selected B"), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(m_server2->ptt() == 1 && m_server1->ptt() == 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_parts.server2->ptt() == 1 && m_parts.server1->ptt() == 0, 5000);
 
     QVERIFY(type('m'));
     QTRY_VERIFY_WITH_TIMEOUT(output().contains("muted"), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(m_server2->ptt(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server2->ptt(), 0, 5000);
     QCOMPARE(output().last(), QStringLiteral("tx off"));
     QVERIFY(callsAfterLastRaise().contains(DtrDown));
 
@@ -232,11 +185,17 @@ void TestHeadless::keysFromATerminal()
 
 void TestHeadless::sigtermWhileKeyedReleasesBothRoads()
 {
-    QVERIFY(startHeadless(m_silence, 0, 100, false));
+    QVERIFY(startHeadless(m_parts.silence, 0, 100, false));
     // Without a terminal standard input is not read: this q exits nothing.
     m_process->write("q");
-    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(lineCalls().contains(DtrUp), 5000);
+    // The program that runs carries neither the widget nor the GUI library.
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(m_process->processId()));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    QVERIFY(mapped.contains("libQt6Core") && !mapped.contains("libQt6Widgets")
+        && !mapped.contains("libQt6Gui"));
 
     ::kill(pid_t(m_process->processId()), SIGTERM);
     QVERIFY(m_process->waitForFinished(10000));
@@ -246,7 +205,7 @@ void TestHeadless::sigtermWhileKeyedReleasesBothRoads()
     QVERIFY(!output().contains("exit"));
     // rigctld keeps the transmit state of a client that went away: a release seen now was
     // sent by the program before it ended.
-    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 0, 5000);
     const QStringList after = callsAfterLastRaise();
     QVERIFY2(after.contains(DtrDown) && after.contains(RtsDown), qPrintable(after.join(", ")));
 }

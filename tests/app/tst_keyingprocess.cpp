@@ -2,9 +2,7 @@
 // user runs it: speech from a WAV file keys and releases both roads, and every way the
 // process is ended while keyed releases both before it is gone. Two preloaded libraries:
 // one logs each modem-line call to a file, the next one answers them for the pseudo-terminal.
-#include "WindowTestSupport.h"
-
-#include "rig/RigTestSupport.h"
+#include "station/KeyingParts.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
@@ -21,10 +19,6 @@
 namespace {
 
 const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
-const QString DtrUp = QStringLiteral("TIOCMBIS %1").arg(TIOCM_DTR);
-const QString RtsUp = QStringLiteral("TIOCMBIS %1").arg(TIOCM_RTS);
-const QString DtrDown = QStringLiteral("TIOCMBIC %1").arg(TIOCM_DTR);
-const QString RtsDown = QStringLiteral("TIOCMBIC %1").arg(TIOCM_RTS);
 
 } // namespace
 
@@ -46,19 +40,15 @@ private:
     // rigAPort: a rigctld of the test's own instead of the first server.
     bool startVokey(const QString& audio, int gain, int delay, const QString& settings = {},
         quint16 rigAPort = 0);
-    QStringList lineCalls() const;
-    // The modem-line calls after the last raising of a line.
-    QStringList callsAfterLastRaise() const;
+    QStringList lineCalls() const { return KeyingParts::lineCalls(path("lines.log")); }
+    QStringList callsAfterLastRaise() const
+    {
+        return KeyingParts::callsAfterLastRaise(path("lines.log"));
+    }
     QString messages() const;
 
-    QTemporaryDir m_runtime;
+    KeyingParts m_parts;
     std::unique_ptr<QTemporaryDir> m_work;
-    std::unique_ptr<RigctldServer> m_server1;
-    std::unique_ptr<RigctldServer> m_server2;
-    QString m_silence;
-    QString m_speech;
-    int m_master = -1;
-    QString m_pty;
     std::unique_ptr<QProcess> m_process;
 };
 
@@ -67,26 +57,14 @@ void TestKeyingProcess::initTestCase()
     QVERIFY(QFileInfo::exists(Vokey));
     if (!RigctldServer::available())
         QSKIP("rigctld is needed");
-    QVERIFY(m_runtime.isValid());
-    m_silence = m_runtime.filePath("silence.wav");
-    QVERIFY(writeTestWav(m_silence, 0.2));
-    if (makeSpeechWav(m_runtime.path(), "speech.wav", 1.0, 3.0))
-        m_speech = m_runtime.filePath("speech.wav");
-    m_server1 = std::make_unique<RigctldServer>();
-    m_server2 = std::make_unique<RigctldServer>();
-    QVERIFY(m_server1->start() && m_server2->start());
+    QVERIFY(m_parts.start());
 }
 
 void TestKeyingProcess::init()
 {
     m_work = std::make_unique<QTemporaryDir>();
     QVERIFY(m_work->isValid());
-    QVERIFY(m_server1->setPtt(false) && m_server2->setPtt(false));
-    int slave = -1;
-    char name[256] = {};
-    QVERIFY(::openpty(&m_master, &slave, name, nullptr, nullptr) == 0);
-    ::close(slave);
-    m_pty = QString::fromLocal8Bit(name);
+    QVERIFY(m_parts.newPort());
 }
 
 void TestKeyingProcess::cleanup()
@@ -96,30 +74,18 @@ void TestKeyingProcess::cleanup()
         m_process->waitForFinished(10000);
     }
     m_process.reset();
-    ::close(m_master);
+    m_parts.closePort();
     m_work.reset();
 }
 
 bool TestKeyingProcess::startVokey(
     const QString& audio, int gain, int delay, const QString& settings, quint16 rigAPort)
 {
-    QFile config(path("VOKEY.INI"));
-    if (!config.open(QIODevice::WriteOnly))
+    if (!m_parts.writeConfig(path("VOKEY.INI"), gain, delay, settings, rigAPort))
         return false;
-    config.write(
-        QStringLiteral("[SETTINGS]\nCOMPORT=%1\nGAIN=%2\nDELAY=%3\n%6"
-                       "[RIG1]\nHOST=127.0.0.1\nPORT=%4\n[RIG2]\nHOST=127.0.0.1\nPORT=%5\n")
-            .arg(m_pty)
-            .arg(gain)
-            .arg(delay)
-            .arg(rigAPort ? rigAPort : m_server1->port())
-            .arg(m_server2->port())
-            .arg(settings)
-            .toUtf8());
-    config.close();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("XDG_RUNTIME_DIR", m_runtime.path());
+    env.insert("XDG_RUNTIME_DIR", m_parts.runtime.path());
     env.insert("VOKEY_MESSAGE_LOG", path("messages.log"));
     env.insert("VOKEY_LINES_LOG", path("lines.log"));
     // The logger first: it passes each call on to the library that answers it.
@@ -129,23 +95,6 @@ bool TestKeyingProcess::startVokey(
     m_process->setWorkingDirectory(m_work->path());
     m_process->start(Vokey, { "--audio-file", audio });
     return m_process->waitForStarted(10000);
-}
-
-QStringList TestKeyingProcess::lineCalls() const
-{
-    QFile file(path("lines.log"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-}
-
-QStringList TestKeyingProcess::callsAfterLastRaise() const
-{
-    const QStringList calls = lineCalls();
-    qsizetype last = calls.size() - 1;
-    while (last >= 0 && !calls[last].startsWith("TIOCMBIS"))
-        --last;
-    return last < 0 ? QStringList() : calls.mid(last + 1);
 }
 
 QString TestKeyingProcess::messages() const
@@ -166,10 +115,10 @@ void TestKeyingProcess::endWhileKeyedReleasesBothRoads()
 {
     QFETCH(int, signalNumber);
     // Gain 0 keys on every tick, silence included.
-    QVERIFY(startVokey(m_silence, 0, 100));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 1, 20000);
+    QVERIFY(startVokey(m_parts.silence, 0, 100));
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(lineCalls().contains(DtrUp) && lineCalls().contains(RtsUp), 5000);
-    QCOMPARE(m_server2->ptt(), 0);
+    QCOMPARE(m_parts.server2->ptt(), 0);
 
     ::kill(pid_t(m_process->processId()), signalNumber);
     QVERIFY(m_process->waitForFinished(10000));
@@ -177,7 +126,7 @@ void TestKeyingProcess::endWhileKeyedReleasesBothRoads()
     QCOMPARE(m_process->exitCode(), 0);
     // rigctld keeps the transmit state of a client that went away: a release seen now was
     // sent by the program before it ended.
-    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 0, 5000);
     const QStringList after = callsAfterLastRaise();
     QVERIFY2(after.contains(DtrDown) && after.contains(RtsDown), qPrintable(after.join(", ")));
     QVERIFY2(!messages().contains("report|"), qPrintable(messages()));
@@ -185,44 +134,44 @@ void TestKeyingProcess::endWhileKeyedReleasesBothRoads()
 
 void TestKeyingProcess::speechKeysRadioAndLines()
 {
-    if (m_speech.isEmpty())
+    if (m_parts.speech.isEmpty())
         QSKIP("espeak-ng and sox are needed to make the test speech");
     // Delay 10: released 500 ms after the voice stops.
-    QVERIFY(startVokey(m_speech, 5, 10));
+    QVERIFY(startVokey(m_parts.speech, 5, 10));
     // Silence first: nothing keyed.
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path("VOKEY.LOG")), 10000);
-    QCOMPARE(m_server1->ptt(), 0);
+    QCOMPARE(m_parts.server1->ptt(), 0);
 
     // The voice keys rig A and raises both lines ...
-    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
     QVERIFY(lineCalls().contains(DtrUp) && lineCalls().contains(RtsUp));
-    QCOMPARE(m_server2->ptt(), 0);
+    QCOMPARE(m_parts.server2->ptt(), 0);
     // ... and when it stops both are released, while the program runs on.
-    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 0, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(callsAfterLastRaise().contains(DtrDown), 5000);
     const QStringList after = callsAfterLastRaise();
     QVERIFY2(after == QStringList({ DtrDown, RtsDown }), qPrintable(after.join(", ")));
     QCOMPARE(m_process->state(), QProcess::Running);
-    QCOMPARE(m_server2->ptt(), 0);
+    QCOMPARE(m_parts.server2->ptt(), 0);
     QVERIFY2(!messages().contains("report|"), qPrintable(messages()));
 }
 
 void TestKeyingProcess::txTimeoutReleasesTheRadio()
 {
-    if (m_speech.isEmpty())
+    if (m_parts.speech.isEmpty())
         QSKIP("espeak-ng and sox are needed to make the test speech");
     // Gain 0: the level never falls below it, silence and speech alike, so after the
     // time-out the radio stays released for the rest of the recording.
-    QVERIFY(startVokey(m_speech, 0, 10, "TXTIMEOUT=4\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 1, 20000);
+    QVERIFY(startVokey(m_parts.speech, 0, 10, "TXTIMEOUT=4\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
     const QString report = "report||Transmit time-out: released after 4 s";
     QTRY_VERIFY_WITH_TIMEOUT(messages().contains(report), 20000);
-    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 0, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(callsAfterLastRaise().contains(DtrDown), 5000);
     // Through the rest of the speech and the silence after it, nothing keys again.
     for (int i = 0; i < 30; ++i) {
         QTest::qWait(100);
-        QCOMPARE(m_server1->ptt(), 0);
+        QCOMPARE(m_parts.server1->ptt(), 0);
     }
     QVERIFY(!callsAfterLastRaise().isEmpty());
     QCOMPARE(messages().count(report), 1);
@@ -236,7 +185,7 @@ void TestKeyingProcess::txTimeoutReleasesTheRadio()
 
 void TestKeyingProcess::rtsOfAnotherPortKeysWithoutCat()
 {
-    if (m_speech.isEmpty())
+    if (m_parts.speech.isEmpty())
         QSKIP("espeak-ng and sox are needed to make the test speech");
     // Rig A is the dummy radio keying through RTS of a second pseudo-terminal, as a sound
     // interface whose push-to-talk hangs on RTS. rigctld gets the same two libraries: the
@@ -275,7 +224,7 @@ void TestKeyingProcess::rtsOfAnotherPortKeysWithoutCat()
             : QStringList();
     };
 
-    QVERIFY(startVokey(m_speech, 5, 10, {}, port));
+    QVERIFY(startVokey(m_parts.speech, 5, 10, {}, port));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path("VOKEY.LOG")), 10000);
     QVERIFY(!rtsCalls().contains(RtsUp));
     // The voice raises RTS (together with the program's own serial lines) ...

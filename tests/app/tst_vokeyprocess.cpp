@@ -191,9 +191,9 @@ void TestVokeyProcess::installPutsEverythingInPlace()
     install.start("cmake", { "--install", VOKEY_BINARY_DIR, "--prefix", "/usr" });
     QVERIFY(install.waitForFinished(60000));
     QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
-    for (const char* file :
-        { "usr/bin/vokey", "usr/bin/vokey-replay", "usr/share/applications/vokey.desktop",
-            "usr/share/icons/hicolor/scalable/apps/vokey.svg" })
+    for (const char* file : { "usr/bin/vokey", "usr/bin/vokey-station", "usr/bin/vokey-replay",
+             "usr/share/applications/vokey.desktop",
+             "usr/share/icons/hicolor/scalable/apps/vokey.svg" })
         QVERIFY2(QFileInfo::exists(path("root/") + file), file);
     QVERIFY(QFileInfo(path("root/usr/bin/vokey")).isExecutable());
     QFile desktop(path("root/usr/share/applications/vokey.desktop"));

@@ -1,10 +1,9 @@
 // The station without a window, on the real parts: speech from a WAV file keys rig A and
 // both serial lines and releases them after the Delay; the selection, mute and the transmit
 // time-out through its operations; and nothing of the widget library in the process.
-#include "StationTestSupport.h"
+#include "KeyingParts.h"
 
 #include "rig/OmniRigX.h"
-#include "rig/RigTestSupport.h"
 #include "serial/modemlines.h"
 #include "station/VoxStation.h"
 
@@ -36,20 +35,17 @@ private:
     bool startStation(const QString& audio, int gain, int delay, const QString& more = {});
     int lines() const
     {
-        return modemlines_get(m_pty.toLocal8Bit().constData()) & (TIOCM_DTR | TIOCM_RTS);
+        return modemlines_get(m_parts.pty.toLocal8Bit().constData()) & (TIOCM_DTR | TIOCM_RTS);
     }
-    bool keyed(int rig) { return (rig == 1 ? m_server1 : m_server2)->ptt() == 1; }
-    bool released() { return m_server1->ptt() == 0 && m_server2->ptt() == 0 && lines() == 0; }
+    bool keyed(int rig) { return (rig == 1 ? m_parts.server1 : m_parts.server2)->ptt() == 1; }
+    bool released()
+    {
+        return m_parts.server1->ptt() == 0 && m_parts.server2->ptt() == 0 && lines() == 0;
+    }
 
-    QTemporaryDir m_runtime;
+    KeyingParts m_parts;
     QString m_startDir;
     std::unique_ptr<QTemporaryDir> m_work;
-    std::unique_ptr<RigctldServer> m_server1;
-    std::unique_ptr<RigctldServer> m_server2;
-    QString m_silence;
-    QString m_speech;
-    int m_master = -1;
-    QString m_pty;
     RecordingMessageBoxes m_boxes;
     std::unique_ptr<VoxStation> m_station;
 };
@@ -60,58 +56,32 @@ void TestVoxStation::initTestCase()
         QSKIP("rigctld is needed");
     if (!modemlines_loaded())
         QSKIP("the modem-line library is not preloaded");
-    QVERIFY(m_runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+    QVERIFY(m_parts.start());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_parts.runtime.path()));
     m_startDir = QDir::currentPath();
-    m_silence = m_runtime.filePath("silence.wav");
-    QVERIFY(writeTestWav(m_silence, 0.2));
-    if (makeSpeechWav(m_runtime.path(), "speech.wav", 1.0, 3.0))
-        m_speech = m_runtime.filePath("speech.wav");
-    m_server1 = std::make_unique<RigctldServer>();
-    m_server2 = std::make_unique<RigctldServer>();
-    QVERIFY(m_server1->start() && m_server2->start());
 }
 
 void TestVoxStation::init()
 {
     m_work = std::make_unique<QTemporaryDir>();
     QVERIFY(m_work->isValid() && QDir::setCurrent(m_work->path()));
-    QVERIFY(m_server1->setPtt(false) && m_server2->setPtt(false));
-    int slave = -1;
-    char name[256] = {};
-    QVERIFY(::openpty(&m_master, &slave, name, nullptr, nullptr) == 0);
-    ::close(slave);
-    m_pty = QString::fromLocal8Bit(name);
-    modemlines_reset(name);
+    QVERIFY(m_parts.newPort());
+    modemlines_reset(m_parts.pty.toLocal8Bit().constData());
     m_boxes = RecordingMessageBoxes();
 }
 
 void TestVoxStation::cleanup()
 {
     m_station.reset();
-    if (m_master >= 0)
-        ::close(m_master);
-    m_master = -1;
+    m_parts.closePort();
     QDir::setCurrent(m_startDir);
     m_work.reset();
 }
 
 bool TestVoxStation::startStation(const QString& audio, int gain, int delay, const QString& more)
 {
-    QFile config(m_work->filePath("VOKEY.INI"));
-    if (!config.open(QIODevice::WriteOnly))
+    if (!m_parts.writeConfig(m_work->filePath("VOKEY.INI"), gain, delay, more))
         return false;
-    config.write(
-        QStringLiteral("[SETTINGS]\nCOMPORT=%1\nGAIN=%2\nDELAY=%3\n%4"
-                       "[RIG1]\nHOST=127.0.0.1\nPORT=%5\n[RIG2]\nHOST=127.0.0.1\nPORT=%6\n")
-            .arg(m_pty)
-            .arg(gain)
-            .arg(delay)
-            .arg(more)
-            .arg(m_server1->port())
-            .arg(m_server2->port())
-            .toUtf8());
-    config.close();
     VoxStationOptions options;
     options.arguments = { QStringLiteral("vokey") };
     options.audioFile = audio;
@@ -151,10 +121,10 @@ void TestVoxStation::noWidgetLibraryLoaded()
 
 void TestVoxStation::speechKeysRigAAndTheLines()
 {
-    if (m_speech.isEmpty())
+    if (m_parts.speech.isEmpty())
         QSKIP("espeak-ng and sox are needed to make the test speech");
     // Delay 10: released 500 ms after the voice stops.
-    QVERIFY(startStation(m_speech, 5, 10));
+    QVERIFY(startStation(m_parts.speech, 5, 10));
     QSignalSpy transmit(m_station.get(), &VoxStation::transmitChanged);
     QTRY_VERIFY_WITH_TIMEOUT(m_station->TxOn(), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(keyed(1), 5000);
@@ -189,7 +159,7 @@ void TestVoxStation::operations()
     QFETCH(int, keyedRig);
     QFETCH(QStringList, messages);
     // Gain 0 keys on every tick, silence included.
-    QVERIFY(startStation(m_silence, 0, 100, settings));
+    QVERIFY(startStation(m_parts.silence, 0, 100, settings));
     QTRY_VERIFY_WITH_TIMEOUT(m_station->TxOn() || m_station->TimedOut(), 10000);
     QSignalSpy selection(m_station.get(), &VoxStation::selectionChanged);
     if (operation == "b")
@@ -212,7 +182,7 @@ void TestVoxStation::operations()
         QVERIFY(released());
         QVERIFY(!m_station->TxOn());
     } else {
-        QTRY_VERIFY_WITH_TIMEOUT(keyed(2) && m_server1->ptt() == 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(keyed(2) && m_parts.server1->ptt() == 0, 5000);
         QCOMPARE(lines(), TIOCM_DTR | TIOCM_RTS);
     }
     QCOMPARE(m_boxes.texts(), messages);
