@@ -1,7 +1,7 @@
 // The vokey program without a display (--headless), as it runs on a station computer: speech
 // from a WAV file keys the dummy radio and the serial lines, each change is a line on
-// standard output, keys typed on a terminal select, mute and exit, and SIGTERM while keyed
-// releases both roads and ends with status 0.
+// standard output, keys typed on a terminal select, mute and exit, and SIGTERM, SIGINT or
+// SIGHUP while keyed releases both roads and ends with status 0.
 #include "station/KeyingParts.h"
 
 #include <QFileInfo>
@@ -38,7 +38,8 @@ private slots:
     void cleanup();
     void speechKeysAndEveryChangeIsALine();
     void keysFromATerminal();
-    void sigtermWhileKeyedReleasesBothRoads();
+    void endWhileKeyedReleasesBothRoads_data();
+    void endWhileKeyedReleasesBothRoads();
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
@@ -183,8 +184,17 @@ void TestHeadless::keysFromATerminal()
     QVERIFY(config.readAll().contains("TXTIMEOUT=300"));
 }
 
-void TestHeadless::sigtermWhileKeyedReleasesBothRoads()
+void TestHeadless::endWhileKeyedReleasesBothRoads_data()
 {
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestHeadless::endWhileKeyedReleasesBothRoads()
+{
+    QFETCH(int, signalNumber);
     QVERIFY(startHeadless(m_parts.silence, 0, 100, false));
     // Without a terminal standard input is not read: this q exits nothing.
     m_process->write("q");
@@ -197,11 +207,11 @@ void TestHeadless::sigtermWhileKeyedReleasesBothRoads()
     QVERIFY(mapped.contains("libQt6Core") && !mapped.contains("libQt6Widgets")
         && !mapped.contains("libQt6Gui"));
 
-    ::kill(pid_t(m_process->processId()), SIGTERM);
+    ::kill(pid_t(m_process->processId()), signalNumber);
     QVERIFY(m_process->waitForFinished(10000));
     QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_process->exitCode(), 0);
-    QCOMPARE(output().last(), QStringLiteral("exit signal %1").arg(SIGTERM));
+    QCOMPARE(output().last(), QStringLiteral("exit signal %1").arg(signalNumber));
     QVERIFY(!output().contains("exit"));
     // rigctld keeps the transmit state of a client that went away: a release seen now was
     // sent by the program before it ended.

@@ -205,14 +205,17 @@ void TestVokeyProcess::installPutsEverythingInPlace()
 void TestVokeyProcess::crashDropsTheSerialLines_data()
 {
     QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGSEGV") << SIGSEGV;
-    QTest::newRow("SIGABRT") << SIGABRT;
-    QTest::newRow("SIGBUS") << SIGBUS;
+    QTest::addColumn<bool>("headless");
+    QTest::newRow("SIGSEGV") << SIGSEGV << false;
+    QTest::newRow("SIGABRT") << SIGABRT << false;
+    QTest::newRow("SIGBUS") << SIGBUS << false;
+    QTest::newRow("SIGSEGV, headless") << SIGSEGV << true;
 }
 
 void TestVokeyProcess::crashDropsTheSerialLines()
 {
     QFETCH(int, signalNumber);
+    QFETCH(bool, headless);
     // The port is a pseudo-terminal; the preloaded library logs every modem-line call.
     int master = -1, slave = -1;
     char name[256] = {};
@@ -229,7 +232,9 @@ void TestVokeyProcess::crashDropsTheSerialLines()
     env.insert("VOKEY_LINES_LOG", path("lines.log"));
     process->setProcessEnvironment(env);
     process->setWorkingDirectory(m_work->path());
-    process->start(Vokey, { "--audio-file", m_silence });
+    process->start(Vokey,
+        QStringList { "--audio-file", m_silence }
+            + (headless ? QStringList { "--headless" } : QStringList {}));
     QVERIFY(process->waitForStarted(10000));
     // Running with the port open: the opening dropped both lines (logged). Wait until the
     // opening's calls are all in, then the crash must add its own drop after them.
