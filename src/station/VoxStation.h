@@ -68,6 +68,7 @@ class VoxStation : public QObject {
     Q_PROPERTY(bool rig2Selected READ Rig2Selected NOTIFY selectionChanged)
     Q_PROPERTY(int gain READ Gain WRITE SetGain NOTIFY gainChanged)
     Q_PROPERTY(int delay READ Delay WRITE SetDelay NOTIFY delayChanged)
+    Q_PROPERTY(int voxLevel READ VoxLevel NOTIFY meterChanged)
     Q_PROPERTY(int meterLevel READ MeterLevel NOTIFY meterChanged)
     Q_PROPERTY(bool lampOn READ LampOn NOTIFY lampChanged)
     Q_PROPERTY(bool lampAlarm READ LampAlarm NOTIFY lampChanged)
@@ -103,14 +104,18 @@ public:
     // Runs a handler; an error it raises goes to the error report. False when it raised one.
     bool Guarded(const std::function<void()>& handler);
 
-    // Status and settings.
-    void ShowMode();
     QString ModeText() const;
     QString GetSoundDevice(int device) const;
+
+public slots:
+    // The operations. Status and settings.
+    void ShowMode();
     void WriteINI();
     // The capture device the operator chose: its number, with its name to find it again
     // when the numbers move.
     void ChooseInputDevice(int device);
+    void SetGain(int gain);
+    void SetDelay(int delay);
 
     // VOX engine.
     void PowerOn();
@@ -141,10 +146,12 @@ public:
     void CATTimerTimer();
     void ReceiveCAT(int RigNumber, const quint8* command, int commandCount, const quint8* reply,
         int replyCount);
-    // The rig of the latest parameter or status event; null before the first.
-    IRigX* ReportedRig() const { return m_reportedRig; }
     // Shows the rig link's settings window, where there is one.
     void OmniRigSettings();
+
+public:
+    // The rig of the latest parameter or status event; null before the first.
+    IRigX* ReportedRig() const { return m_reportedRig; }
 
     // State.
     bool Running() const { return m_running; }
@@ -153,9 +160,7 @@ public:
     bool Rig1Selected() const { return m_selected[0]; }
     bool Rig2Selected() const { return m_selected[1]; }
     int Gain() const { return m_gain; }
-    void SetGain(int gain);
     int Delay() const { return m_delay; }
-    void SetDelay(int delay);
     // The latest tick's VOX level and meter level (what the Gain band shows).
     int VoxLevel() const { return m_voxLevel; }
     int MeterLevel() const { return m_meterLevel; }
