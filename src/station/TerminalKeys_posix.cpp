@@ -25,6 +25,12 @@ bool TerminalKeys::start()
 {
     if (m_notifier || !isatty(m_fd))
         return false;
+    // Started in the background (`vokey --headless &`), changing or reading the terminal
+    // would stop the program (SIGTTOU, SIGTTIN): the keys belong to the shell then.
+    // A terminal that is not the controlling one has no foreground (ENOTTY) and stops no one.
+    const pid_t foreground = tcgetpgrp(m_fd);
+    if (foreground != -1 && foreground != getpgrp())
+        return false;
     auto saved = std::make_unique<Saved>();
     if (tcgetattr(m_fd, &saved->settings) != 0)
         return false;
