@@ -42,7 +42,7 @@ fuzz: _asan
 	scripts/run-fuzz build-asan $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 # Full stacks for allocations: the suppressions must see past unloaded plugins.
-ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:fast_unwind_on_malloc=0 \
+ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:fast_unwind_on_malloc=0:suppressions=$(CURDIR)/sanitizers/asan.supp \
     LSAN_OPTIONS=suppressions=$(CURDIR)/sanitizers/lsan.supp:print_suppressions=0 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$(CURDIR)/sanitizers/ubsan.supp
 TSAN_ENV = TSAN_OPTIONS=suppressions=$(CURDIR)/sanitizers/tsan.supp:halt_on_error=0:exitcode=66

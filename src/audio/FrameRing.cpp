@@ -1,10 +1,18 @@
 #include "audio/FrameRing.h"
 
-#include <algorithm>
 #include <cstring>
 
+namespace {
+std::uint32_t packed(const std::int16_t* frame)
+{
+    std::uint32_t value;
+    std::memcpy(&value, frame, sizeof value);
+    return value;
+}
+}
+
 FrameRing::FrameRing()
-    : m_samples(new std::int16_t[2 * Capacity]())
+    : m_frames(new std::atomic<std::uint32_t>[Capacity]())
 {
 }
 
@@ -14,12 +22,9 @@ void FrameRing::write(const std::int16_t* stereo, std::uint32_t count)
     // Announces the slots about to change before changing them (see readLatest).
     m_reserved.store(start + count, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
-    for (std::uint32_t done = 0; done < count;) {
-        const std::uint32_t slot = std::uint32_t(start + done) & Mask;
-        const std::uint32_t run = std::min(count - done, Capacity - slot);
-        std::memcpy(m_samples.get() + 2 * slot, stereo + 2 * done, run * 2 * sizeof(std::int16_t));
-        done += run;
-    }
+    for (std::uint32_t i = 0; i < count; ++i)
+        m_frames[std::uint32_t(start + i) & Mask].store(
+            packed(stereo + 2 * i), std::memory_order_relaxed);
     // Publishes the frames: the reader's acquire load sees them complete.
     m_written.store(start + count, std::memory_order_release);
 }
@@ -33,13 +38,11 @@ void FrameRing::readLatest(std::int16_t* out, std::uint32_t count) const
         const std::uint64_t end = m_written.load(std::memory_order_acquire);
         const std::uint32_t missing = end < count ? std::uint32_t(count - end) : 0;
         std::memset(out, 0, missing * 2 * sizeof(std::int16_t));
-        std::uint64_t pos = end - (count - missing);
-        for (std::uint32_t i = missing; i < count;) {
-            const std::uint32_t slot = std::uint32_t(pos) & Mask;
-            const std::uint32_t run = std::min(count - i, Capacity - slot);
-            std::memcpy(out + 2 * i, m_samples.get() + 2 * slot, run * 2 * sizeof(std::int16_t));
-            i += run;
-            pos += run;
+        const std::uint64_t first = end - (count - missing);
+        for (std::uint32_t i = missing; i < count; ++i) {
+            const std::uint32_t frame = m_frames[std::uint32_t(first + i - missing) & Mask].load(
+                std::memory_order_relaxed);
+            std::memcpy(out + 2 * i, &frame, sizeof frame);
         }
         std::atomic_thread_fence(std::memory_order_acquire);
         if (m_reserved.load(std::memory_order_relaxed) - end <= Capacity - count)
@@ -49,7 +52,8 @@ void FrameRing::readLatest(std::int16_t* out, std::uint32_t count) const
 
 void FrameRing::reset()
 {
-    std::memset(m_samples.get(), 0, 2 * Capacity * sizeof(std::int16_t));
+    for (std::uint32_t i = 0; i < Capacity; ++i)
+        m_frames[i].store(0, std::memory_order_relaxed);
     m_reserved.store(0, std::memory_order_relaxed);
     m_written.store(0, std::memory_order_release);
 }

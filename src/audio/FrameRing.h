@@ -32,7 +32,10 @@ public:
 
 private:
     static constexpr std::uint32_t Mask = Capacity - 1;
-    std::unique_ptr<std::int16_t[]> m_samples;
+    // One stereo frame a slot. The reader may copy slots the writer is storing (and then
+    // discards the copy), so slots are atomics, relaxed: plain loads and stores on the
+    // processor, and no data race in the language.
+    std::unique_ptr<std::atomic<std::uint32_t>[]> m_frames;
     std::atomic<std::uint64_t> m_written { 0 }; // frames complete in the ring
     std::atomic<std::uint64_t> m_reserved { 0 }; // frames the writer has begun to store
 };

@@ -4,8 +4,16 @@
 
 #include <portaudio.h>
 
+#include <chrono>
+#include <future>
+#include <thread>
+
 namespace {
 constexpr double SampleRate = 44100.0;
+// A stream stops within milliseconds, even under a sanitizer; see PortAudioBackend::stop().
+constexpr std::chrono::seconds StopLimit { 3 };
+// Streams left to their thread by stop(): PortAudio's termination would wait for them again.
+std::atomic<int> abandonedStreams { 0 };
 
 int channelsOf(const PaDeviceInfo* info, PortAudioSession::Direction direction)
 {
@@ -30,7 +38,7 @@ PortAudioSession::PortAudioSession()
 
 PortAudioSession::~PortAudioSession()
 {
-    if (m_open)
+    if (m_open && abandonedStreams.load() == 0)
         Pa_Terminate();
 }
 
@@ -89,13 +97,13 @@ bool PortAudioBackend::start(const CaptureTarget& target)
         m_error = QStringLiteral("no such recording device");
         return false;
     }
-    m_target = target;
-    m_channels = info->maxInputChannels >= 2 ? 2 : 1;
-    m_finished.store(false);
+    auto shared = std::make_shared<Shared>();
+    shared->target = target;
+    shared->channels = info->maxInputChannels >= 2 ? 2 : 1;
 
     PaStreamParameters input {};
     input.device = m_hostIndex;
-    input.channelCount = m_channels;
+    input.channelCount = shared->channels;
     input.sampleFormat = paInt16;
     // The tick reads every 33 ms; the larger latency keeps network and plug-in devices
     // (PulseAudio through ALSA) from overrunning without making the level visibly late.
@@ -103,7 +111,7 @@ bool PortAudioBackend::start(const CaptureTarget& target)
 
     PaStream* stream = nullptr;
     PaError error = Pa_OpenStream(&stream, &input, nullptr, SampleRate,
-        paFramesPerBufferUnspecified, paNoFlag, &PortAudioBackend::onAudio, this);
+        paFramesPerBufferUnspecified, paNoFlag, &PortAudioBackend::onAudio, shared.get());
     if (error != paNoError) {
         m_error = paError("opening the recording device", error);
         return false;
@@ -116,6 +124,7 @@ bool PortAudioBackend::start(const CaptureTarget& target)
         return false;
     }
     m_stream = stream;
+    m_shared = std::move(shared);
     m_error.clear();
     return true;
 }
@@ -124,33 +133,59 @@ void PortAudioBackend::stop()
 {
     if (!m_stream)
         return;
-    // Abort rather than stop: pending input is of no use, and a device that has gone
-    // away would never drain.
-    Pa_AbortStream(m_stream);
-    Pa_CloseStream(m_stream);
+    // From here on no frames reach the target, whatever PortAudio's thread does next.
+    m_shared->cut.store(true);
+    while (m_shared->delivering.load() > 0)
+        std::this_thread::yield();
+
+    // Abort rather than stop: pending input is of no use, and a device that has gone away
+    // would never drain. Even abort waits for PortAudio's thread, and with ALSA's PulseAudio
+    // plug-in that thread can spin for ever, unable to be cancelled, once the sound server
+    // has died. The wait is bounded, so that the program still exits: a stream that does
+    // not stop in time is left to its thread, which keeps its own reference to what the
+    // callbacks use.
+    auto stopped = std::make_shared<std::promise<void>>();
+    std::future<void> done = stopped->get_future();
+    std::thread closer([stream = m_stream, shared = m_shared, stopped] {
+        Pa_AbortStream(stream);
+        Pa_CloseStream(stream);
+        stopped->set_value();
+    });
+    if (done.wait_for(StopLimit) == std::future_status::ready) {
+        closer.join();
+    } else {
+        ++abandonedStreams;
+        closer.detach();
+    }
     m_stream = nullptr;
+    m_shared.reset();
 }
 
 bool PortAudioBackend::isRunning() const
 {
-    return m_stream && !m_finished.load(std::memory_order_acquire)
+    return m_stream && !m_shared->finished.load(std::memory_order_acquire)
         && Pa_IsStreamActive(m_stream) == 1;
 }
 
 int PortAudioBackend::onAudio(const void* input, void*, unsigned long frames,
-    const PaStreamCallbackTimeInfo*, unsigned long, void* self)
+    const PaStreamCallbackTimeInfo*, unsigned long, void* user)
 {
-    auto* backend = static_cast<PortAudioBackend*>(self);
+    auto* shared = static_cast<Shared*>(user);
     const auto* samples = static_cast<const std::int16_t*>(input);
     const auto count = std::uint32_t(frames);
-    if (!samples)
-        return paContinue;
-    const bool more = backend->m_channels == 2 ? backend->m_target.deliver(samples, count)
-                                               : backend->m_target.deliverMono(samples, count);
-    return more ? paContinue : paComplete;
+    shared->delivering.fetch_add(1);
+    int result = paAbort;
+    if (!shared->cut.load()) {
+        const bool more = !samples
+            || (shared->channels == 2 ? shared->target.deliver(samples, count)
+                                      : shared->target.deliverMono(samples, count));
+        result = more ? paContinue : paComplete;
+    }
+    shared->delivering.fetch_sub(1);
+    return result;
 }
 
-void PortAudioBackend::onFinished(void* self)
+void PortAudioBackend::onFinished(void* user)
 {
-    static_cast<PortAudioBackend*>(self)->m_finished.store(true, std::memory_order_release);
+    static_cast<Shared*>(user)->finished.store(true, std::memory_order_release);
 }

@@ -3,6 +3,7 @@
 #include "audio/CaptureBackend.h"
 
 #include <atomic>
+#include <memory>
 
 struct PaStreamCallbackTimeInfo;
 
@@ -44,14 +45,22 @@ public:
     QString errorString() const override { return m_error; }
 
 private:
+    // What PortAudio's thread sees. It lives as long as the thread that stops the stream, so
+    // a stream left behind (see stop()) never reaches a destroyed backend.
+    struct Shared {
+        CaptureTarget target;
+        int channels = 2;
+        std::atomic<bool> finished { false };
+        std::atomic<bool> cut { false }; // set by stop(): no more frames are delivered
+        std::atomic<int> delivering { 0 };
+    };
+
     static int onAudio(const void* input, void* output, unsigned long frames,
-        const PaStreamCallbackTimeInfo* time, unsigned long status, void* self);
-    static void onFinished(void* self);
+        const PaStreamCallbackTimeInfo* time, unsigned long status, void* shared);
+    static void onFinished(void* shared);
 
     int m_hostIndex;
-    int m_channels = 2;
     void* m_stream = nullptr;
-    CaptureTarget m_target;
-    std::atomic<bool> m_finished { false };
+    std::shared_ptr<Shared> m_shared;
     QString m_error;
 };

@@ -12,7 +12,7 @@ namespace {
 
 struct Line {
     QByteArray text; // without its line end
-    QByteArray end; // "\n", "\r\n" or empty for a last line without one
+    QByteArray end; // "\n", "\r\n", "\r" or empty for a last line without one
 };
 
 enum class LineKind { Other, Section, Key };
@@ -32,21 +32,26 @@ struct Location {
 
 const QByteArray ByteOrderMark("\xEF\xBB\xBF");
 
+// A line ends at LF, CR LF or a lone CR. A lone CR is a line end too (an editor that saves
+// old Mac line ends, a hand edit): read as part of a value it would be a line break the writer
+// refuses, and every later save of the settings would fail.
 QList<Line> SplitLines(const QByteArray& data)
 {
     QList<Line> lines;
     qsizetype start = 0;
     while (start < data.size()) {
-        const qsizetype newline = data.indexOf('\n', start);
-        if (newline < 0) {
+        qsizetype end = start;
+        while (end < data.size() && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        if (end == data.size()) {
             lines.append({ data.mid(start), {} });
             break;
         }
-        qsizetype end = newline;
-        if (end > start && data[end - 1] == '\r')
-            --end;
-        lines.append({ data.mid(start, end - start), data.mid(end, newline + 1 - end) });
-        start = newline + 1;
+        const qsizetype next = data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n'
+            ? end + 2
+            : end + 1;
+        lines.append({ data.mid(start, end - start), data.mid(end, next - end) });
+        start = next;
     }
     return lines;
 }

@@ -106,7 +106,8 @@ public:
     }
 
 private:
-    int m_fd = -1;
+    // A handler that runs on the event thread may close the port the window thread used.
+    std::atomic<int> m_fd { -1 };
     SerialReadTimeouts m_timeouts;
     serial_icounter_struct m_errorCounts {};
 };

@@ -86,6 +86,9 @@ void TestIniProfile::read_data()
         << "GAIN" << dflt << "";
     QTest::newRow("CR LF lines") << QByteArray("[SETTINGS]\r\nDELAY=3\r\nGAIN=5\r\n") << "SETTINGS"
                                  << "GAIN" << dflt << "5";
+    QTest::newRow("lone CR ends a line")
+        << QByteArray("[SETTINGS]\nDEVICE=0\rkey.log\n") << "SETTINGS"
+        << "DEVICE" << dflt << "0";
     QTest::newRow("no line end at the end") << QByteArray("[SETTINGS]\nGAIN=5") << "SETTINGS"
                                             << "GAIN" << dflt << "5";
     QTest::newRow("double quotes dropped")
