@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRect>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -109,6 +110,15 @@ Resources resourcesOf(qint64 pid)
     return r;
 }
 
+// A control clicked, and its picture before the click: a click that reached the program shows.
+struct ClickCheck {
+    QString name;
+    QRect area;
+    QByteArray before;
+    qint64 at = -1;
+    bool mustShow = false; // a toggle always changes; a slider may already be where clicked
+};
+
 // One road that can be keyed: when it was seen keyed first, and when it last came back.
 struct Road {
     qint64 keyedSince = -1;
@@ -132,6 +142,8 @@ private:
     void heal(bool all);
     void newSerialDevice();
     QPoint button(int x, int y, int w, int h) const;
+    void clicked(const QString& name, const QRect& area, bool mustShow);
+    void checkClick();
 
     QTemporaryDir m_dir;
     QElapsedTimer m_clock;
@@ -157,6 +169,8 @@ private:
     bool m_muted = false;
     int m_selected = 0;
     qint64 m_clickedAt = 0;
+    ClickCheck m_click;
+    std::map<QString, int> m_clicksShown;
 };
 
 bool Soak::startVokey()
@@ -306,6 +320,7 @@ void Soak::injectFault()
         break;
     case 3: {
         const QPoint mute = button(8, 352, 241, 49);
+        clicked(QStringLiteral("mute"), QRect(mute - QPoint(120, 24), QSize(241, 49)), true);
         m_window->click(mute.x(), mute.y());
         m_muted = !m_muted;
         m_clickedAt = now();
@@ -324,10 +339,37 @@ void Soak::injectFault()
         // A click on the Gain slider's track moves it a page towards the click.
         std::uniform_int_distribution<int> along(70, 240);
         const QPoint track = button(0, 192, 0, 33);
+        clicked(QStringLiteral("gain"), QRect(64, track.y() - 16, 185, 33), false);
         m_window->click(along(m_random), track.y());
         ++m_faults[QStringLiteral("gain changed")];
         break;
     }
+    }
+}
+
+void Soak::clicked(const QString& name, const QRect& area, bool mustShow)
+{
+    checkClick();
+    m_click = { name, area, m_window->picture(area.x(), area.y(), area.width(), area.height()),
+        now(), mustShow };
+}
+
+// Whether the last click changed its control's picture within a second.
+void Soak::checkClick()
+{
+    if (m_click.at < 0)
+        return;
+    const QRect& area = m_click.area;
+    if (m_window->picture(area.x(), area.y(), area.width(), area.height()) != m_click.before) {
+        ++m_clicksShown[m_click.name];
+        m_click.at = -1;
+    } else if (now() - m_click.at > 1000) {
+        if (m_click.mustShow) {
+            ++m_violations[QStringLiteral("click without effect")];
+            std::fprintf(stderr, "soak: %s click showed nothing at %lld ms\n",
+                qPrintable(m_click.name), static_cast<long long>(now()));
+        }
+        m_click.at = -1;
     }
 }
 
@@ -408,6 +450,7 @@ int Soak::run()
         watchLines();
         watchRig(0);
         watchRig(1);
+        checkClick();
         if (ping == 0 || m_window->pong(ping)) {
             ping = m_window->ping();
             pingSent = now();
@@ -481,10 +524,11 @@ int Soak::run()
         violationText << QStringLiteral("%1 %2").arg(name).arg(count);
     }
     std::printf("soak: %d s, seed %u: %d faults injected (%s), %d keyings watched (rig A %d, "
-                "rig B %d, lines %d), Gain %d -> %d, peak %d fds, %d threads, %ld KiB resident; "
-                "%d violations%s%s%s\n",
+                "rig B %d, lines %d), clicks shown: mute %d, gain %d, peak %d fds, %d threads, "
+                "%ld KiB resident; %d violations%s%s%s\n",
         seconds, seed, faults, qPrintable(faultText.join(QStringLiteral(", "))), m_keyings,
-        m_roads[0].keyings, m_roads[1].keyings, m_roads[2].keyings, gain, iniGain, peak.fds,
+        m_roads[0].keyings, m_roads[1].keyings, m_roads[2].keyings,
+        m_clicksShown[QStringLiteral("mute")], m_clicksShown[QStringLiteral("gain")], peak.fds,
         peak.threads, peak.rssKiB, violations, violations ? " (" : "",
         qPrintable(violationText.join(QStringLiteral(", "))), violations ? ")" : "");
     return violations == 0 ? 0 : 1;
