@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRect>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -34,6 +35,9 @@ constexpr int delay = 10; // 500 ms
 // one tick, the radio's own release (a round trip to rigctld) and this watcher's polling.
 constexpr qint64 releaseAllowanceMs = delay * 50 + 33 + 500 + 250;
 constexpr qint64 unresponsiveMs = 1000;
+// How long after a click, or after a road came back, a keying may still follow the state before
+// it: the next tick, commands queued at a stopped rigctld, and this watcher's polling.
+constexpr qint64 settleMs = 1500;
 
 // The tool's output, or nothing when it failed.
 std::optional<QString> runTool(const QString& tool, const QStringList& arguments)
@@ -106,11 +110,21 @@ Resources resourcesOf(qint64 pid)
     return r;
 }
 
+// A control clicked, and its picture before the click: a click that reached the program shows.
+struct ClickCheck {
+    QString name;
+    QRect area;
+    QByteArray before;
+    qint64 at = -1;
+    bool mustShow = false; // a toggle always changes; a slider may already be where clicked
+};
+
 // One road that can be keyed: when it was seen keyed first, and when it last came back.
 struct Road {
     qint64 keyedSince = -1;
     qint64 cameBack = 0;
     bool reported = false;
+    int keyings = 0;
 };
 
 class Soak {
@@ -122,11 +136,14 @@ private:
     bool startVokey();
     void watchLines();
     void watchRig(int index);
-    void watchRoad(Road& road, bool keyed, const char* name);
+    // rig: 0 or 1 for the radios, -1 for the modem lines.
+    void watchRoad(Road& road, bool keyed, const char* name, int rig);
     void injectFault();
     void heal(bool all);
     void newSerialDevice();
     QPoint button(int x, int y, int w, int h) const;
+    void clicked(const QString& name, const QRect& area, bool mustShow);
+    void checkClick();
 
     QTemporaryDir m_dir;
     QElapsedTimer m_clock;
@@ -148,6 +165,12 @@ private:
     std::map<QString, int> m_faults;
     std::map<QString, int> m_violations;
     int m_keyings = 0;
+    // The window's state as the clicks set it: not muted, rig A selected at start.
+    bool m_muted = false;
+    int m_selected = 0;
+    qint64 m_clickedAt = 0;
+    ClickCheck m_click;
+    std::map<QString, int> m_clicksShown;
 };
 
 bool Soak::startVokey()
@@ -209,7 +232,7 @@ void Soak::watchLines()
         else if (parts[0] == "TIOCMSET")
             m_lineBits = bits;
     }
-    watchRoad(m_roads[2], m_lineBits != 0, "modem lines");
+    watchRoad(m_roads[2], m_lineBits != 0, "modem lines", -1);
 }
 
 void Soak::watchRig(int index)
@@ -218,10 +241,10 @@ void Soak::watchRig(int index)
         return;
     const int ptt = m_rigs[index].ptt();
     if (ptt >= 0)
-        watchRoad(m_roads[index], ptt != 0, index == 0 ? "rig A" : "rig B");
+        watchRoad(m_roads[index], ptt != 0, index == 0 ? "rig A" : "rig B", index);
 }
 
-void Soak::watchRoad(Road& road, bool keyed, const char* name)
+void Soak::watchRoad(Road& road, bool keyed, const char* name, int rig)
 {
     if (!keyed) {
         road.keyedSince = -1;
@@ -231,6 +254,19 @@ void Soak::watchRoad(Road& road, bool keyed, const char* name)
     if (road.keyedSince < 0) {
         road.keyedSince = now();
         ++m_keyings;
+        ++road.keyings;
+        // A keying that starts well after the last click follows what the clicks set: this
+        // shows that they reached the program.
+        if (now() - std::max(m_clickedAt, road.cameBack) > settleMs) {
+            const char* against = m_muted       ? "keyed while muted"
+                : rig >= 0 && rig != m_selected ? "keyed a rig not selected"
+                                                : nullptr;
+            if (against) {
+                ++m_violations[QString::fromLatin1(against)];
+                std::fprintf(stderr, "soak: %s: %s at %lld ms\n", name, against,
+                    static_cast<long long>(now()));
+            }
+        }
     }
     const qint64 from = std::max(road.keyedSince, road.cameBack);
     const qint64 limit = qint64(m_speech.voicedSeconds * 1000) + releaseAllowanceMs;
@@ -284,13 +320,18 @@ void Soak::injectFault()
         break;
     case 3: {
         const QPoint mute = button(8, 352, 241, 49);
+        clicked(QStringLiteral("mute"), QRect(mute - QPoint(120, 24), QSize(241, 49)), true);
         m_window->click(mute.x(), mute.y());
+        m_muted = !m_muted;
+        m_clickedAt = now();
         ++m_faults[QStringLiteral("mute toggled")];
         break;
     }
     case 4: {
         const QPoint select = rig == 0 ? button(3, 272, 89, 49) : button(160, 272, 89, 49);
         m_window->click(select.x(), select.y());
+        m_selected = rig;
+        m_clickedAt = now();
         ++m_faults[QStringLiteral("rig selected")];
         break;
     }
@@ -298,10 +339,37 @@ void Soak::injectFault()
         // A click on the Gain slider's track moves it a page towards the click.
         std::uniform_int_distribution<int> along(70, 240);
         const QPoint track = button(0, 192, 0, 33);
+        clicked(QStringLiteral("gain"), QRect(64, track.y() - 16, 185, 33), false);
         m_window->click(along(m_random), track.y());
         ++m_faults[QStringLiteral("gain changed")];
         break;
     }
+    }
+}
+
+void Soak::clicked(const QString& name, const QRect& area, bool mustShow)
+{
+    checkClick();
+    m_click = { name, area, m_window->picture(area.x(), area.y(), area.width(), area.height()),
+        now(), mustShow };
+}
+
+// Whether the last click changed its control's picture within a second.
+void Soak::checkClick()
+{
+    if (m_click.at < 0)
+        return;
+    const QRect& area = m_click.area;
+    if (m_window->picture(area.x(), area.y(), area.width(), area.height()) != m_click.before) {
+        ++m_clicksShown[m_click.name];
+        m_click.at = -1;
+    } else if (now() - m_click.at > 1000) {
+        if (m_click.mustShow) {
+            ++m_violations[QStringLiteral("click without effect")];
+            std::fprintf(stderr, "soak: %s click showed nothing at %lld ms\n",
+                qPrintable(m_click.name), static_cast<long long>(now()));
+        }
+        m_click.at = -1;
     }
 }
 
@@ -382,6 +450,7 @@ int Soak::run()
         watchLines();
         watchRig(0);
         watchRig(1);
+        checkClick();
         if (ping == 0 || m_window->pong(ping)) {
             ping = m_window->ping();
             pingSent = now();
@@ -454,10 +523,13 @@ int Soak::run()
         violations += count;
         violationText << QStringLiteral("%1 %2").arg(name).arg(count);
     }
-    std::printf("soak: %d s, seed %u: %d faults injected (%s), %d keyings watched, peak %d fds, "
-                "%d threads, %ld KiB resident; %d violations%s%s%s\n",
+    std::printf("soak: %d s, seed %u: %d faults injected (%s), %d keyings watched (rig A %d, "
+                "rig B %d, lines %d), clicks shown: mute %d, gain %d, peak %d fds, %d threads, "
+                "%ld KiB resident; %d violations%s%s%s\n",
         seconds, seed, faults, qPrintable(faultText.join(QStringLiteral(", "))), m_keyings,
-        peak.fds, peak.threads, peak.rssKiB, violations, violations ? " (" : "",
+        m_roads[0].keyings, m_roads[1].keyings, m_roads[2].keyings,
+        m_clicksShown[QStringLiteral("mute")], m_clicksShown[QStringLiteral("gain")], peak.fds,
+        peak.threads, peak.rssKiB, violations, violations ? " (" : "",
         qPrintable(violationText.join(QStringLiteral(", "))), violations ? ")" : "");
     return violations == 0 ? 0 : 1;
 }

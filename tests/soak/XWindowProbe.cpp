@@ -100,3 +100,16 @@ void XWindowProbe::click(int x, int y)
     }
     XFlush(m_display);
 }
+
+QByteArray XWindowProbe::picture(int x, int y, int w, int h) const
+{
+    if (!m_window)
+        return {};
+    XImage* image
+        = XGetImage(m_display, m_window, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
+    if (!image)
+        return {};
+    const QByteArray pixels(image->data, qsizetype(image->bytes_per_line) * image->height);
+    XDestroyImage(image);
+    return pixels;
+}

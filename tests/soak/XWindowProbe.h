@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 
@@ -25,6 +26,8 @@ public:
     bool pong(std::uint32_t number);
     // A left click at (x, y) of the window.
     void click(int x, int y);
+    // The pixels of a rectangle of the window as the X server has them (empty on failure).
+    QByteArray picture(int x, int y, int w, int h) const;
 
 private:
     _XDisplay* m_display = nullptr;
