@@ -21,8 +21,11 @@ int FindOpenDeviceDescriptor(const QString& path)
         const long fd = std::strtol(entry->d_name, &end, 10);
         if (end == entry->d_name || *end != '\0' || fd == ::dirfd(fds))
             continue;
+        // Through its /proc entry rather than fstat(): the descriptor itself belongs to whichever
+        // thread opened it (glib's eventfd, the serial event thread) and is not touched here.
+        const QByteArray entryPath = QByteArray("/proc/self/fd/") + entry->d_name;
         struct stat open = {};
-        if (::fstat(int(fd), &open) == 0 && S_ISCHR(open.st_mode)
+        if (::stat(entryPath.constData(), &open) == 0 && S_ISCHR(open.st_mode)
             && open.st_rdev == device.st_rdev) {
             found = int(fd);
             break;
