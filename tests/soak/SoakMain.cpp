@@ -4,6 +4,7 @@
 // faults injected and the violations found; exit status 1 when any was found.
 //
 // SOAK_SECONDS (default 600) bounds the run, SOAK_SEED (default 1) picks the moments.
+#include "SoakParts.h"
 #include "XWindowProbe.h"
 #include "core/IniProfile.h"
 #include "rig/RigTestSupport.h"
@@ -38,77 +39,6 @@ constexpr qint64 unresponsiveMs = 1000;
 // How long after a click, or after a road came back, a keying may still follow the state before
 // it: the next tick, commands queued at a stopped rigctld, and this watcher's polling.
 constexpr qint64 settleMs = 1500;
-
-// The tool's output, or nothing when it failed.
-std::optional<QString> runTool(const QString& tool, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(tool, arguments);
-    process.waitForFinished(60000);
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return std::nullopt;
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-// The speech, its length in seconds (one phrase and its pause), and its voiced length.
-struct Speech {
-    QString path;
-    double phraseSeconds = 0;
-    double voicedSeconds = 0;
-};
-
-Speech makeSpeech(const QString& dir, int totalSeconds)
-{
-    Speech speech;
-    const QString raw = dir + QStringLiteral("/phrase.wav");
-    const QString one = dir + QStringLiteral("/one.wav");
-    speech.path = dir + QStringLiteral("/speech.wav");
-    if (runTool(QStringLiteral("espeak-ng"),
-            { QStringLiteral("-w"), raw, QStringLiteral("CQ contest, CQ contest, this is VOKEY.") })
-            == std::nullopt
-        || runTool(QStringLiteral("sox"),
-               { QStringLiteral("-D"), QStringLiteral("-V1"), raw, QStringLiteral("-r"),
-                   QStringLiteral("44100"), QStringLiteral("-c"), QStringLiteral("1"),
-                   QStringLiteral("-b"), QStringLiteral("16"), one, QStringLiteral("pad"),
-                   QStringLiteral("0"), QStringLiteral("2.5") })
-            == std::nullopt)
-        return {};
-    speech.voicedSeconds = runTool(QStringLiteral("soxi"), { QStringLiteral("-D"), raw })
-                               .value_or(QString())
-                               .trimmed()
-                               .toDouble();
-    speech.phraseSeconds = speech.voicedSeconds + 2.5;
-    const int repeats = int(totalSeconds / speech.phraseSeconds) + 2;
-    if (runTool(QStringLiteral("sox"),
-            { one, speech.path, QStringLiteral("repeat"), QString::number(repeats) })
-        == std::nullopt)
-        return {};
-    return speech;
-}
-
-struct Resources {
-    int fds = 0;
-    int threads = 0;
-    long rssKiB = 0;
-};
-
-Resources resourcesOf(qint64 pid)
-{
-    Resources r;
-    r.fds = int(QDir(QStringLiteral("/proc/%1/fd").arg(pid))
-                    .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
-                    .size());
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("Threads:"))
-                r.threads = line.mid(8).trimmed().toInt();
-            else if (line.startsWith("VmRSS:"))
-                r.rssKiB = line.mid(6).trimmed().split(' ').value(0).toLong();
-        }
-    }
-    return r;
-}
 
 // A control clicked, and its picture before the click: a click that reached the program shows.
 struct ClickCheck {
