@@ -67,7 +67,7 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
 TForm1::~TForm1()
 {
     // Whatever ends the window, transmit is not left on.
-    if (!m_closed)
+    if (!m_station->IsShutDown())
         FormClose();
 }
 
@@ -149,10 +149,8 @@ QIcon TForm1::ApplicationIcon()
 
 bool TForm1::FormCreate()
 {
-    if (!m_station->AcquireInstance()) {
-        m_closed = true; // nothing to release: nothing was started
-        return false;
-    }
+    if (!m_station->AcquireInstance())
+        return false; // nothing to release: nothing was started
     guarded([this] {
         m_station->Configure();
         // The painter itself was made with the window, sized to PaintFrame: cyan bars five
@@ -249,14 +247,13 @@ void TForm1::FitOnScreen()
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    if (!m_closed)
+    if (!m_station->IsShutDown())
         FormClose();
     event->accept();
 }
 
 void TForm1::FormClose()
 {
-    m_closed = true;
     // Every road released, capture and the port closed; nothing keys again.
     m_station->Shutdown();
     if (m_trayIcon)

@@ -221,6 +221,5 @@ private:
     int m_spectrumOffsetX = 10;
     int m_spectrumOffsetY = 0;
     bool m_lampAlarm = false; // the lamp shows the alarm colours
-    bool m_closed = false;
     bool m_placed = false; // moved onto the screen at the first showing
 };

@@ -174,7 +174,7 @@ void TForm1::CommSettingsButtonClick()
     // Confirmed or cancelled, the settings are written and the engine restarts with them.
     RunSettingsDialog(m_station->ComPort(), this);
     // Closed meanwhile (a signal ended the program): nothing more may be written or opened.
-    if (m_closed)
+    if (m_station->IsShutDown())
         return;
     WriteINI();
     ShowMode();
@@ -213,7 +213,7 @@ void TForm1::SoundcardIN1Click()
         dialog.exec();
         // Closed meanwhile (a signal ended the program): nothing more may be written or
         // opened.
-        if (m_closed)
+        if (m_station->IsShutDown())
             return;
         m_station->ChooseInputDevice(dialog.Device());
     }
