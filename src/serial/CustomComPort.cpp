@@ -228,6 +228,11 @@ void TCustomComPort::CloseDeviceHandle()
     m_device->Close();
 }
 
+int TCustomComPort::NativeHandle() const
+{
+    return m_device->NativeHandle();
+}
+
 // Settings
 
 bool TCustomComPort::CanApply() const

@@ -100,6 +100,8 @@ public:
     void OpenPort();
     // Stops the event thread and closes the device; nothing when closed or closing.
     void ClosePort();
+    // The open device's file descriptor, -1 while closed.
+    int NativeHandle() const;
     // The output lines. Raise on a closed port (callers check Connected first).
     void SetDTRState(bool on);
     void SetRTSState(bool on);

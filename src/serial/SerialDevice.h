@@ -94,6 +94,9 @@ public:
     virtual int Open(const std::string& path, InitialLine dtr, InitialLine rts) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
+    // The open device's file descriptor, -1 while closed: for a crash handler or a guard
+    // process that must still drop the lines when the program cannot.
+    virtual int NativeHandle() const = 0;
 
     virtual int ApplyLineSettings(const SerialLineSettings& settings) = 0;
     virtual int ApplyReadTimeouts(const SerialReadTimeouts& timeouts) = 0;

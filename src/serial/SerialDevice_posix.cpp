@@ -99,6 +99,8 @@ public:
     }
     int Read(void* buffer, std::int32_t count, std::int32_t& received) override;
 
+    int NativeHandle() const override { return m_fd.load(); }
+
     std::unique_ptr<SerialEventSource> CreateEventSource(
         TComEvents events, std::int32_t inputSize) override
     {

@@ -65,6 +65,11 @@ VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
     m_comPort->FlowControl().SetControlRTS(rtsDisable);
     m_comPort->SetEvents(AllComEvents);
     m_comPort->OnError = [this](QObject*, TComErrors) { Guarded([this] { ComPortError(); }); };
+    // A crash, or a guard that outlives the program, must still be able to drop DTR and RTS
+    // of the open port: its descriptor is handed on at each opening and taken back before
+    // each closing, whoever opens or closes it (a new port name closes and reopens).
+    m_comPort->OnAfterOpen = [this](QObject*) { setSerialHandle(m_comPort->NativeHandle()); };
+    m_comPort->OnBeforeClose = [this](QObject*) { setSerialHandle(-1); };
     m_errorReport->setLog([this](const QString& line) { m_log.WriteLine(1, line); });
     // Failures the serial component cannot hand to a caller reach the same report.
     SetApplicationErrorReport([this](const QString& text) { m_errorReport->show(text); });
@@ -103,7 +108,7 @@ void VoxStation::Configure()
     for (int rigNumber : { 1, 2 })
         setRigLamp(rigNumber, RigLamp {}, true);
     setLamp(false);
-    SelectRigs(false, false);
+    SetSelection(false, false);
     Rig1ButtonClick();
     ShowMode();
 
@@ -163,6 +168,12 @@ void VoxStation::Shutdown()
     m_audio->RecordFree();
     m_audio->Free();
     CloseSerialPort();
+}
+
+void VoxStation::setSerialHandle(int fd)
+{
+    ExitSignals::setSerialHandle(fd);
+    emit serialHandleChanged(fd);
 }
 
 QString VoxStation::GetSoundDevice(int device) const

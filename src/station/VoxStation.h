@@ -122,6 +122,9 @@ public slots:
     void PowerCycle();
     void TimerRenderTimer();
     void TimerDelayTimer();
+    // Every road released now, as the release timer does; keying starts again at the next
+    // tick that passes the threshold.
+    void ReleaseNow();
     void MuteButtonClick();
     void TimerLedTimer();
 
@@ -130,7 +133,7 @@ public slots:
     void Rig1ButtonClick();
     void Rig2ButtonClick();
     // The selection flags as a view holds them (a press on a rig button flips its flag before
-    // any click): set as they are, nothing is released.
+    // any click). A rig this program keyed that leaves the selection is released at once.
     void SetSelection(bool rig1, bool rig2);
     void ComPortError();
 
@@ -203,6 +206,11 @@ signals:
     void rigNameChanged(int rigNumber);
     void timeOutChanged(bool timedOut);
     void modeChanged(const QString& text);
+    // Some road may be keyed (true: sent before the first road is keyed), or every road this
+    // program keyed has been released (false).
+    void keyedChanged(bool keyed);
+    // The open serial port's file descriptor at each opening, -1 before each closing.
+    void serialHandleChanged(int fd);
     // SIGINT, SIGTERM or SIGHUP arrived: the program is to end as an operator's close does.
     void exitRequested(int signalNumber);
 
@@ -215,6 +223,8 @@ private:
     void blinkAlarm(bool on);
     void setRunning(bool running);
     void setTransmit(bool on);
+    void setKeyed(bool keyed);
+    void setSerialHandle(int fd);
     // The capture device by its name when its number has moved.
     void FindInputDevice();
     // Serial port open and close with their two messages.
@@ -229,7 +239,6 @@ private:
     // Keying helpers, VoxStationKeying.cpp.
     IRigX* Rig(int rigNumber) const;
     void SendRigTx(int rigNumber, bool on);
-    void SelectRigs(bool rig1, bool rig2);
     bool TransmitsOnItsOwn(int rigNumber) const;
     void WaitForRigRelease(const std::array<bool, 2>& keyed);
     // Rig monitor helpers, VoxStationRigMonitor.cpp.
@@ -281,6 +290,9 @@ private:
     bool m_muted = false;
     quint32 m_recordChannel = 0;
     bool m_txOn = false;
+    // DTR and RTS were last raised, and whether any road may be keyed (keyedChanged).
+    bool m_linesKeyed = false;
+    bool m_keyed = false;
     bool m_shutDown = false;
     // Set by the release that ends the program: SetTX(true) does nothing from then on.
     bool m_keyingEnded = false;

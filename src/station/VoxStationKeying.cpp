@@ -54,20 +54,28 @@ void VoxStation::SetTX(bool on)
 {
     // The radios first, then the serial lines. A road that fails does not keep the others
     // from being driven: above all a failing radio must never leave the lines raised.
+    // Keying goes to the selected radios; a release goes to every radio this program keyed
+    // as well, selected or not, so that no transmitter is left to nobody.
     if (on && m_keyingEnded)
         return;
+    if (on)
+        setKeyed(true); // before anything can go out
     std::exception_ptr failure;
     if (m_omniRig) {
-        if (m_selected[0])
-            drive(failure, [&] { SendRigTx(1, on); });
-        if (m_selected[1])
-            drive(failure, [&] { SendRigTx(2, on); });
+        for (int rigNumber : { 1, 2 }) {
+            const int index = rigNumber - 1;
+            if (m_selected[index] || (!on && m_rigKeyed[index]))
+                drive(failure, [&] { SendRigTx(rigNumber, on); });
+        }
     }
     if (m_comPort->Connected()) {
+        m_linesKeyed = on;
         drive(failure, [&] { m_comPort->SetDTRState(on); });
         drive(failure, [&] { m_comPort->SetRTSState(on); });
     }
     setTransmit(on);
+    if (!on)
+        setKeyed(m_rigKeyed[0] || m_rigKeyed[1] || (m_linesKeyed && m_comPort->Connected()));
     emit TransmitSet(on);
     if (failure)
         std::rethrow_exception(failure);
@@ -81,14 +89,22 @@ void VoxStation::setTransmit(bool on)
     emit transmitChanged(on);
 }
 
+void VoxStation::setKeyed(bool keyed)
+{
+    if (keyed == m_keyed)
+        return;
+    m_keyed = keyed;
+    emit keyedChanged(keyed);
+}
+
 void VoxStation::Rig1ButtonClick()
 {
-    SelectRigs(true, false);
+    SetSelection(true, false);
 }
 
 void VoxStation::Rig2ButtonClick()
 {
-    SelectRigs(false, true);
+    SetSelection(false, true);
 }
 
 void VoxStation::SetSelection(bool rig1, bool rig2)
@@ -97,23 +113,18 @@ void VoxStation::SetSelection(bool rig1, bool rig2)
         return;
     m_selected = { rig1, rig2 };
     emit selectionChanged(rig1, rig2);
-}
-
-void VoxStation::SelectRigs(bool rig1, bool rig2)
-{
-    const bool was1 = m_selected[0];
-    const bool was2 = m_selected[1];
-    SetSelection(rig1, rig2);
-    // The new selection is keyed at the next keying tick. A rig that leaves the selection
-    // while transmit is on is released now: the release at the end would go to the new
-    // selection only, and two transmitters must never stay keyed.
-    if (!m_txOn || !m_omniRig)
+    // The new selection is keyed at the next keying tick. A rig this program keyed that
+    // leaves the selection is released now, however it left (a click, a press held on its
+    // button, the rig monitor): two transmitters must never stay keyed, nor one that no
+    // release would reach.
+    if (!m_omniRig)
         return;
     std::exception_ptr failure;
-    if (was1 && !rig1)
-        drive(failure, [&] { SendRigTx(1, false); });
-    if (was2 && !rig2)
-        drive(failure, [&] { SendRigTx(2, false); });
+    for (int rigNumber : { 1, 2 }) {
+        const int index = rigNumber - 1;
+        if (m_rigKeyed[index] && !m_selected[index])
+            drive(failure, [&] { SendRigTx(rigNumber, false); });
+    }
     if (failure)
         std::rethrow_exception(failure);
 }

@@ -2,9 +2,7 @@
 // release timer, mute, the transmit time-out and the lamp.
 #include "VoxStation.h"
 
-#include "ExitSignals.h"
 #include "MessageBoxes.h"
-#include "OpenDevice.h"
 
 #include "serial/ComPort.h"
 
@@ -219,6 +217,11 @@ void VoxStation::TimerDelayTimer()
     SetTX(false);
 }
 
+void VoxStation::ReleaseNow()
+{
+    TimerDelayTimer();
+}
+
 void VoxStation::MuteButtonClick()
 {
     // Toggling mute also ends a transmit time-out: keying may start again once un-muted.
@@ -262,16 +265,9 @@ void VoxStation::OpenSerialPort()
 {
     if (!m_comPort->Connected())
         serialStep(m_messages, [this] { m_comPort->OpenPort(); });
-    // A crash must still be able to drop DTR and RTS of the open port.
-    if (m_comPort->Connected()) {
-        const QString port = m_comPort->Port();
-        ExitSignals::setSerialHandle(
-            FindOpenDeviceDescriptor(port.startsWith('/') ? port : "/dev/" + port));
-    }
 }
 
 void VoxStation::CloseSerialPort()
 {
-    ExitSignals::setSerialHandle(-1);
     serialStep(m_messages, [this] { m_comPort->ClosePort(); });
 }
