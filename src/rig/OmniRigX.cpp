@@ -46,6 +46,8 @@ void TOmniRigX::attach(int rigNumber)
         [this, rigNumber](const QByteArray& command, const QByteArray& reply) {
             post({ EventKind::CustomReply, rigNumber, 0, command, reply });
         });
+    connect(rig, &IRigX::txRefused, this,
+        [this, rigNumber](const QString& reason) { emit OnTxRefused(rigNumber, reason); });
 }
 
 void TOmniRigX::Connect()

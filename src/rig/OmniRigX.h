@@ -79,6 +79,8 @@ signals:
     void OnParamsChange(TOmniRigX* ASender, int RigNumber, int Params);
     void OnCustomReply(
         TOmniRigX* ASender, int RigNumber, const QByteArray& Command, const QByteArray& Reply);
+    // A radio refused to transmit (delivered at once, not through the event queue).
+    void OnTxRefused(int RigNumber, const QString& reason);
 
 private:
     enum class EventKind { VisibleChange, RigTypeChange, StatusChange, ParamsChange, CustomReply };

@@ -43,4 +43,7 @@ signals:
     void paramsChanged(int params);
     void rigTypeChanged();
     void customReply(const QByteArray& command, const QByteArray& reply);
+    // The server answered a transmit command with a refusal (the radio is there, but will not
+    // transmit); reason is the server's text.
+    void txRefused(const QString& reason);
 };

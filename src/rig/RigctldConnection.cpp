@@ -2,6 +2,8 @@
 
 #include <QDeadlineTimer>
 
+#include <optional>
+
 namespace {
 // rigctld's longest lines (capability lists) are a few hundred bytes; anything near these
 // limits is not rigctld talking.
@@ -113,6 +115,18 @@ bool RigctldConnection::sendAndWait(const QByteArray& name, const QByteArray& ar
     return ok;
 }
 
+bool RigctldConnection::waitUntilAnswered(int timeoutMs)
+{
+    // Whoever asked is going away: the answers are only waited for.
+    for (Request& request : m_pending)
+        request.handler = {};
+    const QDeadlineTimer deadline(timeoutMs);
+    m_socket.flush();
+    while (!m_pending.empty() && isOpen() && !deadline.hasExpired())
+        m_socket.waitForReadyRead(int(deadline.remainingTime()));
+    return m_pending.empty() && isOpen();
+}
+
 bool RigctldConnection::isCommunicationError(int code)
 {
     switch (-code) {
@@ -150,6 +164,21 @@ void RigctldConnection::onReadyRead()
         fail(rsNotResponding, QStringLiteral("line from server too long"));
 }
 
+namespace {
+// rigctld answers a raw command that got no reply from the radio with "Reply: RPRT n" in
+// place of the reply and of the last line.
+std::optional<int> bareReplyCode(const QByteArray& line)
+{
+    static const QByteArray label = "Reply: RPRT ";
+    const qsizetype at = line.indexOf(label);
+    if (at < 0)
+        return std::nullopt;
+    bool isNumber = false;
+    const int code = line.mid(at + label.size()).trimmed().toInt(&isNumber);
+    return isNumber ? std::optional<int>(code) : std::nullopt;
+}
+}
+
 bool RigctldConnection::takeLine(const QByteArray& line)
 {
     if (m_pending.empty()) {
@@ -164,15 +193,10 @@ bool RigctldConnection::takeLine(const QByteArray& line)
             fail(rsNotResponding, QStringLiteral("malformed answer from server"));
             return false;
         }
-        Reply reply = std::move(request.reply);
-        reply.code = code;
-        Handler handler = std::move(request.handler);
-        m_pending.pop_front();
-        armTimer();
-        if (handler)
-            handler(reply);
-        return isOpen();
+        return complete(code, std::move(request.reply.lines));
     }
+    if (const std::optional<int> code = bareReplyCode(line))
+        return complete(*code, {});
     if (!request.headerSeen) {
         if (!line.startsWith(request.name + ':')) {
             fail(rsNotResponding, QStringLiteral("unexpected answer from server"));
@@ -187,6 +211,17 @@ bool RigctldConnection::takeLine(const QByteArray& line)
     }
     request.reply.lines.append(line);
     return true;
+}
+
+bool RigctldConnection::complete(int code, QList<QByteArray> lines)
+{
+    Reply reply { code, std::move(lines) };
+    Handler handler = std::move(m_pending.front().handler);
+    m_pending.pop_front();
+    armTimer();
+    if (handler)
+        handler(reply);
+    return isOpen();
 }
 
 void RigctldConnection::fail(TRigStatus status, const QString& reason)

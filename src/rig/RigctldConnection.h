@@ -47,6 +47,10 @@ public:
     // Answers still owed for earlier requests are read and discarded on the way.
     bool sendAndWait(const QByteArray& name, const QByteArray& args, int timeoutMs);
 
+    // Waits, blocking, until every request sent has been answered or timeoutMs has passed;
+    // their handlers no longer run. For shutdown only.
+    bool waitUntilAnswered(int timeoutMs);
+
     // Hamlib error codes that mean the radio or its port failed, not that it refused.
     static bool isCommunicationError(int code);
 
@@ -64,6 +68,8 @@ private:
 
     void onReadyRead();
     bool takeLine(const QByteArray& line);
+    // Ends the oldest request with this answer; false when its handler closed the connection.
+    bool complete(int code, QList<QByteArray> lines);
     void fail(TRigStatus status, const QString& reason);
     void armTimer();
 

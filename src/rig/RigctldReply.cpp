@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <iterator>
+
 namespace RigctldReply {
 
 namespace {
@@ -63,6 +65,24 @@ QByteArray rawReply(const QList<QByteArray>& lines)
     for (qsizetype i = 0; i + 5 <= hex.size(); i += 5)
         bytes += char(hex.mid(i + 3, 2).toUInt(nullptr, 16));
     return bytes;
+}
+
+QString errorText(int code)
+{
+    // Hamlib's own texts for its error numbers; rigctld sends only the number.
+    static const char* const texts[] = { "Command completed successfully", "Invalid parameter",
+        "Invalid configuration", "Memory shortage", "Feature not implemented",
+        "Communication timed out", "IO error", "Internal Hamlib error", "Protocol error",
+        "Command rejected by the rig", "Command performed, but arg truncated",
+        "Feature not available", "Target VFO unaccessible", "Communication bus error",
+        "Communication bus collision", "NULL RIG handle or invalid pointer parameter",
+        "Invalid VFO", "Argument out of domain of func", "Function deprecated", "Security error",
+        "Rig is not powered on" };
+    const int number = -code;
+    const QString text = number >= 0 && number < int(std::size(texts))
+        ? QString::fromLatin1(texts[number])
+        : QStringLiteral("Unknown error");
+    return QStringLiteral("%1 (RPRT %2)").arg(text).arg(code);
 }
 
 }

@@ -18,6 +18,9 @@ QString rigType(const QList<QByteArray>& lines);
 // Bytes as "\0xNN\0xNN..." for \send_cmd_rx.
 QByteArray encodeRaw(const QByteArray& bytes);
 
+// Hamlib's text for an "RPRT n" code, e.g. "Invalid parameter (RPRT -1)".
+QString errorText(int code);
+
 // The radio's answer to \send_cmd_rx: binary answers come as "\0xNN..." followed by their
 // count, text answers as the text itself; either may carry a "Reply:" label.
 QByteArray rawReply(const QList<QByteArray>& lines);

@@ -73,9 +73,15 @@ void TRigctldRig::hangUp()
     // A keying still on its way to the server may be followed only by a release that is
     // queued here; the server works through this connection in order, so one more release
     // sent now lands after it.
+    // A release already on its way is only waited for: another one behind it would wait for
+    // the radio once more (real backends pause after each release) and could time out.
+    const bool releaseUnderWay = m_pttWriteInFlight && m_pttInFlight == PM_RX && m_nextPtt == 0;
     const bool mayBeKeyed = m_programKeyed || m_pttWriteInFlight || m_nextPtt != 0;
     if (mayBeKeyed && m_control.isOpen()) {
-        if (!m_control.sendAndWait("set_ptt", "0", m_timings.releaseWait))
+        const bool confirmed = releaseUnderWay && !m_programKeyed
+            ? m_control.waitUntilAnswered(m_timings.releaseWait)
+            : m_control.sendAndWait("set_ptt", "0", m_timings.releaseWait);
+        if (!confirmed)
             qWarning().noquote() << describe() << "did not confirm the release of PTT";
     }
     m_programKeyed = false;
@@ -174,8 +180,9 @@ void TRigctldRig::SetTx(int param)
     }
     m_programKeyed = param == PM_TX;
     if (m_pttWriteInFlight) {
-        // At most one write waits, and it is the latest one.
-        m_nextPtt = param;
+        // At most one write waits, and it is the latest one; a release behind a release
+        // already on its way is not sent twice.
+        m_nextPtt = param == PM_RX && m_pttInFlight == PM_RX ? 0 : param;
         return;
     }
     writePtt(param);
@@ -186,6 +193,7 @@ void TRigctldRig::writePtt(int param)
     if (!m_control.isOpen())
         return;
     m_pttWriteInFlight = true;
+    m_pttInFlight = param;
     m_control.send("set_ptt", param == PM_TX ? "1" : "0",
         [this, param](const RigctldConnection::Reply& reply) { onPttWritten(param, reply); });
 }
@@ -202,6 +210,8 @@ void TRigctldRig::onPttWritten(int param, const RigctldConnection::Reply& reply)
         setStatus(rsNotResponding);
     } else {
         qWarning().noquote() << describe() << "refused the transmit state: RPRT" << reply.code;
+        if (param == PM_TX)
+            emit txRefused(RigctldReply::errorText(reply.code));
     }
     const int next = std::exchange(m_nextPtt, 0);
     if (next == PM_RX || (next == PM_TX && m_status == rsOnline))

@@ -73,6 +73,7 @@ private:
     bool m_pttReadable = false;
     bool m_programKeyed = false; // the last transmit-state write from this program was TX
     bool m_pttWriteInFlight = false;
+    int m_pttInFlight = 0; // the write in flight
     int m_nextPtt = 0; // latest write that arrived while one was in flight
     int m_reconnectDelay = 0;
     bool m_dropLogged = false;

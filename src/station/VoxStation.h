@@ -241,6 +241,7 @@ private:
     void SendRigTx(int rigNumber, bool on);
     bool TransmitsOnItsOwn(int rigNumber) const;
     void WaitForRigRelease(const std::array<bool, 2>& keyed);
+    void ReportTxRefused(int rigNumber, const QString& reason);
     // Rig monitor helpers, VoxStationRigMonitor.cpp.
     void UpdateRigLamp(int rigNumber);
     void setRigLamp(int rigNumber, const RigLamp& lamp, bool always = false);
@@ -268,6 +269,8 @@ private:
     // on its way (a receive report seen meanwhile may be older than the keying).
     std::array<bool, 2> m_rigKeyed { false, false };
     std::array<qint64, 2> m_rigReleasedAt { -1, -1 };
+    // Per rig: its refusal to transmit has been reported in this over.
+    std::array<bool, 2> m_refusalShown { false, false };
     // Per rig: how it answers the CAT poll.
     struct CatPollState {
         bool answered = false; // a reply came since the radio last changed

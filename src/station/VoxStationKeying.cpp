@@ -3,6 +3,8 @@
 // and connecting the rig link at start-up.
 #include "VoxStation.h"
 
+#include "MessageBoxes.h"
+
 #include "rig/OmniRigX.h"
 #include "serial/ComPort.h"
 
@@ -12,6 +14,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -22,6 +25,9 @@ constexpr int MaxInterfaceVersion = 409;
 // How long a transmit report of a rig this program has just released is taken for that
 // keying rather than for the radio transmitting on its own.
 constexpr qint64 ReleaseSettleMs = 1000;
+
+// How long the way out waits for a radio's link that is down while the radio is keyed.
+constexpr int LinkReturnWaitMs = 1000;
 
 // Runs one road of a keying. Every road is tried; the first failure is kept for the caller
 // to raise once all of them are done.
@@ -86,6 +92,8 @@ void VoxStation::setTransmit(bool on)
     if (on == m_txOn)
         return;
     m_txOn = on;
+    if (!on)
+        m_refusalShown = { false, false };
     emit transmitChanged(on);
 }
 
@@ -127,6 +135,18 @@ void VoxStation::SetSelection(bool rig1, bool rig2)
     }
     if (failure)
         std::rethrow_exception(failure);
+}
+
+void VoxStation::ReportTxRefused(int rigNumber, const QString& reason)
+{
+    // Once per over: the operator needs to know that the radio does not transmit, not a box
+    // per attempt (and the error report keeps a repeated text quiet for a while).
+    if (std::exchange(m_refusalShown[rigNumber - 1], true))
+        return;
+    const QString text
+        = QStringLiteral("Rig %1 refused transmit: %2").arg(rigNumber == 1 ? 'A' : 'B').arg(reason);
+    m_log.WriteLine(1, text);
+    m_errorReport->show(text);
 }
 
 bool VoxStation::TransmitsOnItsOwn(int rigNumber) const
@@ -177,6 +197,7 @@ void VoxStation::ConnectRigs()
         connect(m_omniRig, &TOmniRigX::OnCustomReply, this, handle(&VoxStation::CustomReplyEvent));
         connect(
             m_omniRig, &TOmniRigX::OnVisibleChange, this, handle(&VoxStation::VisibleChangeEvent));
+        connect(m_omniRig, &TOmniRigX::OnTxRefused, this, &VoxStation::ReportTxRefused);
         const int version = m_omniRig->InterfaceVersion();
         if (version < MinInterfaceVersion || version > MaxInterfaceVersion)
             return;
@@ -189,27 +210,40 @@ void VoxStation::WaitForRigRelease(const std::array<bool, 2>& keyed)
 {
     // A release may wait in the link behind a keying still in flight, and the link gives up
     // what waits when it is destroyed. So the way out waits, briefly, until each radio this
-    // program had keyed has reported the release.
+    // program had keyed has reported the release. A radio whose link is down cannot be
+    // released: its link is tried once more at once (it releases the radio as it comes
+    // back), and the operator is told when it does not come back in time.
     if (!m_omniRig)
         return;
     std::array<bool, 2> pending {};
+    std::array<bool, 2> linkDown {};
     QList<QMetaObject::Connection> connections;
     for (int rigNumber : { 1, 2 }) {
+        const int index = rigNumber - 1;
         IRigX* rig = Rig(rigNumber);
-        if (!keyed[rigNumber - 1] || rig->Status() != rsOnline || !rig->IsParamReadable(PM_TX))
+        if (!keyed[index] || !m_omniRig->Settings().rigs[index].isConfigured())
             continue;
-        bool& waiting = pending[rigNumber - 1];
+        if (rig->Status() != rsOnline) {
+            linkDown[index] = pending[index] = true;
+            rig->Start(m_omniRig->Settings().rigs[index], m_omniRig->Timings());
+        } else if (!rig->IsParamReadable(PM_TX)) {
+            continue;
+        }
+        bool& waiting = pending[index];
         waiting = true;
         connections << connect(rig, &IRigX::paramsChanged, this, [&waiting](int params) {
             if (params == PM_RX)
                 waiting = false;
         });
-        connections << connect(rig, &IRigX::statusChanged, this, [&waiting, rig] {
-            if (rig->Status() != rsOnline)
-                waiting = false;
+        connections << connect(rig, &IRigX::statusChanged, this, [&, rig, index] {
+            // Online again means its release was answered; gone means it cannot be.
+            if (linkDown[index] ? rig->Status() == rsOnline : rig->Status() != rsOnline)
+                waiting = linkDown[index] = false;
         });
     }
-    const QDeadlineTimer deadline(m_omniRig->Timings().releaseWait);
+    const bool anyLinkDown = linkDown[0] || linkDown[1];
+    const QDeadlineTimer deadline(
+        anyLinkDown ? LinkReturnWaitMs : m_omniRig->Timings().releaseWait);
     QEventLoop loop;
     QTimer check;
     connect(&check, &QTimer::timeout, &loop, [&] {
@@ -222,6 +256,16 @@ void VoxStation::WaitForRigRelease(const std::array<bool, 2>& keyed)
     }
     for (const QMetaObject::Connection& connection : connections)
         disconnect(connection);
+    for (int rigNumber : { 1, 2 }) {
+        if (!linkDown[rigNumber - 1])
+            continue;
+        const QString text = QStringLiteral(
+            "Rig %1 may still be transmitting: its rigctld did not answer the release")
+                                 .arg(rigNumber == 1 ? 'A' : 'B');
+        // Said where the operator is sure to see it before the program is gone.
+        m_log.WriteLine(1, text);
+        m_messages.fatal(ApplicationTitle(), text);
+    }
 }
 
 void VoxStation::OmniRigSettings()

@@ -27,7 +27,10 @@ private slots:
     void failingRigReportedOnceWhileKeyingGoesOn();
     void selectionChangeReleasesTheOldRig_data();
     void selectionChangeReleasesTheOldRig();
+    void pressOnTheKeyedRigsButton_data();
+    void pressOnTheKeyedRigsButton();
     void lineErrorDropsLinesUntilNextTick();
+    void refusedTransmitReportedOncePerOver();
     void rigServerLostWhileKeyed_data();
     void rigServerLostWhileKeyed();
     void everyWayOutReleasesBothRoads_data();
@@ -224,6 +227,48 @@ void TestKeying::selectionChangeReleasesTheOldRig()
     QCOMPARE(reports(), 0);
 }
 
+void TestKeying::pressOnTheKeyedRigsButton_data()
+{
+    // A press flips the button's flag before any click: a right or middle press on the
+    // active [A] leaves no rig selected, and so does a left press held while the voice stops.
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<int>("delay");
+    QTest::newRow("right click") << Qt::RightButton << 2;
+    QTest::newRow("middle click") << Qt::MiddleButton << 2;
+    QTest::newRow("left press held across the release, Delay 0") << Qt::LeftButton << 0;
+}
+
+void TestKeying::pressOnTheKeyedRigsButton()
+{
+    QFETCH(Qt::MouseButton, button);
+    QFETCH(int, delay);
+    QVERIFY(startKeyed(0, delay));
+    m_form->show();
+    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 1, 5000);
+    QTest::mousePress(rigButton(1), button);
+    QVERIFY(selected(false, false));
+    // The rig that left the selection is released at once; the lines go on with the voice.
+    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
+    QVERIFY(waitForTicks(10));
+    QCOMPARE(lines(), BothLines);
+    stopKeying();
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), 0, 5000);
+    QTest::mouseRelease(rigButton(1), button);
+    if (button == Qt::LeftButton)
+        QTRY_VERIFY_WITH_TIMEOUT(selected(true, false), 5000);
+    QCOMPARE(m_server1->ptt(), 0);
+    QCOMPARE(m_server2->ptt(), 0);
+    // Keyed again by the voice, released again by the release timer or Mute.
+    startKeying();
+    if (button != Qt::LeftButton)
+        QTest::mouseClick(rigButton(1), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 1, 5000);
+    QTest::mouseClick(child<QPushButton>("MuteButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), 0, 5000);
+    QCOMPARE(reports(), 0);
+}
+
 void TestKeying::lineErrorDropsLinesUntilNextTick()
 {
     QVERIFY(startKeyed(0, 2));
@@ -248,6 +293,23 @@ void TestKeying::lineErrorDropsLinesUntilNextTick()
     QCOMPARE(m_server1->ptt(), 1);
     QVERIFY(m_form->TxOn());
     QCOMPARE(reports(), 0);
+}
+
+void TestKeying::refusedTransmitReportedOncePerOver()
+{
+    // A radio that will not transmit answers its server's transmit command with an error.
+    RigctldServer refusing(freeLoopbackPort(), false);
+    QVERIFY(refusing.start());
+    configureRigs(refusing.endpoint(), m_server2->endpoint());
+    QVERIFY(startKeyed(0, 2));
+    QTRY_COMPARE_WITH_TIMEOUT(reports(), 1, 5000);
+    QCOMPARE(m_boxes.boxes.last().text,
+        QStringLiteral("Rig A refused transmit: Invalid parameter (RPRT -1)"));
+    // The lines are keyed all the same, and the over goes on without another report.
+    m_boxes.dismissAll();
+    QVERIFY(waitForTicks(30));
+    QCOMPARE(lines(), BothLines);
+    QCOMPARE(reports(), 1);
 }
 
 void TestKeying::rigServerLostWhileKeyed_data()
@@ -296,18 +358,26 @@ void TestKeying::rigServerLostWhileKeyed()
 void TestKeying::everyWayOutReleasesBothRoads_data()
 {
     QTest::addColumn<QString>("way");
-    QTest::newRow("Exit") << "Exit";
-    QTest::newRow("window close") << "window close";
-    QTest::newRow("SIGTERM") << "SIGTERM";
+    QTest::addColumn<bool>("serverGone");
+    QTest::newRow("Exit") << "Exit" << false;
+    QTest::newRow("window close") << "window close" << false;
+    QTest::newRow("SIGTERM") << "SIGTERM" << false;
+    QTest::newRow("Exit with rig A's rigctld gone") << "Exit" << true;
 }
 
 void TestKeying::everyWayOutReleasesBothRoads()
 {
     QFETCH(QString, way);
+    QFETCH(bool, serverGone);
     QVERIFY(startKeyed(0, 100));
     m_form->show();
     QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 1, 5000);
     QCOMPARE(lines(), BothLines);
+    const quint16 port = m_server1->port();
+    if (serverGone) {
+        m_server1->kill();
+        QTRY_VERIFY_WITH_TIMEOUT(!rigOnline(1), 5000);
+    }
     // The level stays up all the way out: nothing may key behind the release.
     QList<bool> transmit;
     QObject scope; // the connection ends with this function
@@ -324,6 +394,13 @@ void TestKeying::everyWayOutReleasesBothRoads()
     // The process would end here.
     m_form.reset();
     QCOMPARE(lines(), 0);
+    const QString stillKeyed
+        = QStringLiteral("Rig A may still be transmitting: its rigctld did not answer the release");
+    QCOMPARE(m_boxes.texts().contains(stillKeyed), serverGone);
+    if (serverGone) {
+        m_server1 = std::make_unique<RigctldServer>(port);
+        QVERIFY(m_server1->start());
+    }
     QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
     QCOMPARE(m_server2->ptt(), 0);
     // Writing the settings on Exit keeps the rig settings beside them.

@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 RigTimings fastTimings()
 {
@@ -38,8 +39,9 @@ bool RigctldServer::available()
     return !QStandardPaths::findExecutable(QStringLiteral("rigctld")).isEmpty();
 }
 
-RigctldServer::RigctldServer(quint16 port)
+RigctldServer::RigctldServer(quint16 port, bool pttSettable)
     : m_port(port)
+    , m_pttSettable(pttSettable)
 {
 }
 
@@ -56,10 +58,11 @@ RigEndpoint RigctldServer::endpoint() const
 bool RigctldServer::start()
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral("rigctld"),
-        { QStringLiteral("-m"), QStringLiteral("1"), QStringLiteral("-P"), QStringLiteral("RIG"),
-            QStringLiteral("-T"), QStringLiteral("127.0.0.1"), QStringLiteral("-t"),
-            QString::number(m_port) });
+    QStringList arguments { QStringLiteral("-m"), QStringLiteral("1"), QStringLiteral("-T"),
+        QStringLiteral("127.0.0.1"), QStringLiteral("-t"), QString::number(m_port) };
+    if (m_pttSettable)
+        arguments << QStringLiteral("-P") << QStringLiteral("RIG");
+    m_process.start(QStringLiteral("rigctld"), arguments);
     if (!m_process.waitForStarted(5000))
         return false;
     const QDeadlineTimer deadline(10000);
@@ -116,15 +119,13 @@ bool RigctldServer::setPtt(bool on)
 FakeRigctld::FakeRigctld(Mode mode, QObject* parent)
     : QObject(parent)
     , m_mode(mode)
+    , m_server(this)
 {
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
             socket->setParent(this);
             ++connections;
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-                while (socket->canReadLine())
-                    onLine(socket, socket->readLine().trimmed());
-            });
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
     });
@@ -145,6 +146,12 @@ void FakeRigctld::close()
 RigEndpoint FakeRigctld::endpoint() const
 {
     return RigEndpoint { QStringLiteral("127.0.0.1"), port() };
+}
+
+void FakeRigctld::serve(QTcpSocket* socket)
+{
+    while (socket->canReadLine() && !socket->property("held").toBool())
+        onLine(socket, socket->readLine().trimmed());
 }
 
 void FakeRigctld::onLine(QTcpSocket* socket, const QByteArray& line)
@@ -171,12 +178,28 @@ void FakeRigctld::onLine(QTcpSocket* socket, const QByteArray& line)
         socket->write("get_ptt:\nRPRT " + QByteArray::number(pttError) + "\n");
     } else if (name == "get_ptt") {
         socket->write("get_ptt:\nPTT: " + QByteArray::number(ptt) + "\nRPRT 0\n");
+    } else if (name == "set_ptt" && setPttError != 0 && args == "1") {
+        pttWrites.append(args);
+        socket->write("set_ptt: " + args + "\nRPRT " + QByteArray::number(setPttError) + "\n");
     } else if (name == "set_ptt") {
+        pttWrites.append(args);
         ptt = args.toInt();
-        socket->write("set_ptt: " + args + "\nRPRT 0\n");
+        const QByteArray answer = "set_ptt: " + args + "\nRPRT 0\n";
+        if (args == "0" && releaseDelayMs > 0) {
+            // Like rigctld, nothing else is answered on this connection meanwhile.
+            socket->setProperty("held", true);
+            QTimer::singleShot(releaseDelayMs, socket, [this, socket, answer] {
+                socket->write(answer);
+                socket->setProperty("held", false);
+                serve(socket);
+            });
+        } else
+            socket->write(answer);
     } else if (name == "send_cmd_rx") {
         customReceived.append(args);
-        if (answerCustom)
+        if (!customAnswer.isEmpty())
+            socket->write(customAnswer + '\n');
+        else if (answerCustom)
             socket->write("send_cmd_rx: " + args + "\nReply: " + customReply + "\nRPRT 0\n");
     } else {
         socket->write("RPRT -11\n");

@@ -27,7 +27,8 @@ class RigctldServer {
 public:
     static bool available();
 
-    explicit RigctldServer(quint16 port = freeLoopbackPort());
+    // pttSettable false: the radio refuses every transmit-state write ("RPRT -1").
+    explicit RigctldServer(quint16 port = freeLoopbackPort(), bool pttSettable = true);
     ~RigctldServer();
 
     bool start(); // returns once it accepts connections
@@ -44,6 +45,7 @@ private:
 
     QProcess m_process;
     quint16 m_port;
+    bool m_pttSettable;
     QTcpSocket m_client;
 };
 
@@ -61,12 +63,18 @@ public:
 
     bool answerCustom = true; // false: raw commands are never answered, like the dummy
     QByteArray customReply = "\\0xAA\\0x01\\0x00 3"; // what follows "Reply:"
+    // Non-empty: each raw command is answered by this instead of a reply and "RPRT 0".
+    QByteArray customAnswer;
+    int setPttError = 0; // non-zero: \set_ptt 1 answers "RPRT <setPttError>"
+    int releaseDelayMs = 0; // \set_ptt 0 is answered this much later, as real backends do
+    QList<QByteArray> pttWrites; // arguments of each \set_ptt, in arrival order
     int ptt = 0;
     int pttError = 0; // non-zero: \get_ptt answers "RPRT <pttError>"
     QList<QByteArray> customReceived; // arguments of each raw command, in arrival order
     int connections = 0;
 
 private:
+    void serve(QTcpSocket* socket);
     void onLine(QTcpSocket* socket, const QByteArray& line);
 
     Mode m_mode;

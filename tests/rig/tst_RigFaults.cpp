@@ -1,7 +1,10 @@
 // The rig link against servers that misbehave, and raw commands, with a stand-in rigctld.
 #include "RigTestSupport.h"
 
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <memory>
 
 class tst_RigFaults : public QObject {
@@ -12,6 +15,10 @@ private slots:
     void ioErrorMeansNotResponding();
     void customReplyCarriesCommand();
     void customBacklogIsBounded();
+    void unansweredRawCommandIsAnEmptyReply_data();
+    void unansweredRawCommandIsAnEmptyReply();
+    void refusedTransmitIsReported();
+    void releaseUnderWayIsNotSentAgain();
     void cleanup();
 
 private:
@@ -137,6 +144,82 @@ void tst_RigFaults::customBacklogIsBounded()
     QCOMPARE(m_recorder->statuses(1), QList<int> { rsOnline });
     m_omniRig->Rig1()->SetTx(PM_RX);
     QTRY_COMPARE(m_fake->ptt, 0);
+}
+
+void tst_RigFaults::unansweredRawCommandIsAnEmptyReply_data()
+{
+    // rigctld's answer when the radio did not reply to a raw command.
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("after the header") << QByteArray("send_cmd_rx: \\0xFA 0\nReply: RPRT 0");
+    QTest::newRow("on its own") << QByteArray("Reply: RPRT 0");
+}
+
+void tst_RigFaults::unansweredRawCommandIsAnEmptyReply()
+{
+    QFETCH(QByteArray, answer);
+    connectToGoodFake();
+    if (QTest::currentTestFailed())
+        return;
+    m_fake->customAnswer = answer;
+    const int connections = m_fake->connections;
+    m_omniRig->Rig1()->SendCustomCommand("\xFA", 0, {});
+    QTRY_COMPARE(m_recorder->count(QStringLiteral("CustomReply"), 1), 1);
+    QCOMPARE(m_recorder->events.last().reply, QByteArray());
+    // Answered, not given up: the next command goes out on the same connection.
+    m_omniRig->Rig1()->SendCustomCommand("\xFA", 0, {});
+    QTRY_COMPARE(m_recorder->count(QStringLiteral("CustomReply"), 1), 2);
+    QCOMPARE(m_fake->connections, connections + 1);
+}
+
+void tst_RigFaults::refusedTransmitIsReported()
+{
+    connectToGoodFake();
+    if (QTest::currentTestFailed())
+        return;
+    m_fake->setPttError = -9;
+    QSignalSpy refused(m_omniRig.get(), &TOmniRigX::OnTxRefused);
+    m_omniRig->Rig1()->SetTx(PM_TX);
+    QVERIFY(refused.wait());
+    QCOMPARE(refused.first().at(0).toInt(), 1);
+    QCOMPARE(
+        refused.first().at(1).toString(), QStringLiteral("Command rejected by the rig (RPRT -9)"));
+    // A release is not refused, and not reported.
+    m_omniRig->Rig1()->SetTx(PM_RX);
+    QTRY_COMPARE(m_fake->pttWrites, (QList<QByteArray> { "0", "1", "0" }));
+    QCOMPARE(refused.size(), 1);
+}
+
+void tst_RigFaults::releaseUnderWayIsNotSentAgain()
+{
+    // A real backend answers a release only after a pause; a second release behind it, at
+    // the next release or on the way out, would wait for the radio once more. The way out
+    // waits for answers blocking, so the server runs on a thread of its own.
+    QThread thread;
+    auto* fake = new FakeRigctld(FakeRigctld::Mode::Good);
+    fake->releaseDelayMs = 150;
+    fake->moveToThread(&thread);
+    connect(&thread, &QThread::finished, fake, &QObject::deleteLater);
+    thread.start();
+    const auto onServer = [fake](auto work) {
+        QMetaObject::invokeMethod(fake, work, Qt::BlockingQueuedConnection);
+    };
+    bool listening = false;
+    onServer([&] { listening = fake->listen(); });
+    QVERIFY(listening);
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("did not confirm")));
+    auto omniRig = makeLink(fake->endpoint());
+    omniRig->Connect();
+    QTRY_COMPARE(omniRig->Rig1()->Status(), int(rsOnline));
+    omniRig->Rig1()->SetTx(PM_TX);
+    QTRY_COMPARE(omniRig->Rig1()->Tx(), PM_TX);
+    omniRig->Rig1()->SetTx(PM_RX);
+    omniRig->Rig1()->SetTx(PM_RX);
+    omniRig.reset(); // the way out, with the release still on its way
+    QList<QByteArray> writes;
+    onServer([&] { writes = fake->pttWrites; });
+    thread.quit();
+    thread.wait();
+    QCOMPARE(writes, (QList<QByteArray> { "0", "1", "0" }));
 }
 
 QTEST_MAIN(tst_RigFaults)
