@@ -4,7 +4,9 @@
 #include "KeyingParts.h"
 
 #include "rig/OmniRigX.h"
+#include "serial/ComPort.h"
 #include "serial/modemlines.h"
+#include "station/ExitSignals.h"
 #include "station/VoxStation.h"
 
 #include <QCoreApplication>
@@ -16,6 +18,7 @@
 
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestVoxStation : public QObject {
@@ -29,6 +32,7 @@ private slots:
     void speechKeysRigAAndTheLines();
     void operations_data();
     void operations();
+    void crashHandlerFollowsThePort();
 
 private:
     // Starts a station on these settings and waits for both radios online.
@@ -198,6 +202,30 @@ void TestVoxStation::operations()
         QCOMPARE(lines(), TIOCM_DTR | TIOCM_RTS);
     }
     QCOMPARE(m_boxes.texts(), messages);
+}
+
+void TestVoxStation::crashHandlerFollowsThePort()
+{
+    // The crash handler drops the lines of the descriptor it is given: it must always be
+    // the open port's, never a closed one that another file may have taken meanwhile.
+    QVERIFY(startStation(m_parts.silence, 100, 10));
+    const auto isThePty = [this](int fd) {
+        struct stat port {
+        }, device {};
+        return fd >= 0 && ::fstat(fd, &port) == 0
+            && ::stat(m_parts.pty.toLocal8Bit().constData(), &device) == 0
+            && port.st_rdev == device.st_rdev;
+    };
+    QVERIFY(isThePty(ExitSignals::serialHandle()));
+    // A new port name that cannot be opened (as from the Comm Port dialog).
+    QVERIFY_THROWS_EXCEPTION(
+        EComPort, m_station->ComPort().SetPort(QStringLiteral("/dev/vokey-no-such-port")));
+    QCOMPARE(ExitSignals::serialHandle(), -1);
+    m_station->ComPort().SetPort(m_parts.pty);
+    m_station->ComPort().OpenPort();
+    QVERIFY(isThePty(ExitSignals::serialHandle()));
+    m_station.reset();
+    QCOMPARE(ExitSignals::serialHandle(), -1);
 }
 
 QTEST_GUILESS_MAIN(TestVoxStation)
