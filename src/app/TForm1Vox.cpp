@@ -40,10 +40,13 @@ void TForm1::connectStation()
     connect(station, &VoxStation::rigLampChanged, this, &TForm1::ShowRigLamp);
     connect(station, &VoxStation::rigNameChanged, this, &TForm1::ShowRigName);
     connect(station, &VoxStation::selectionChanged, this, &TForm1::ShowSelection);
-    connect(m_rig1Button, &TLedButton::activeChanged, station,
-        [station](bool on) { station->SetSelection(on, station->Rig2Selected()); });
-    connect(m_rig2Button, &TLedButton::activeChanged, station,
-        [station](bool on) { station->SetSelection(station->Rig1Selected(), on); });
+    // A rig that leaves the selection is released, which may fail like any release.
+    connect(m_rig1Button, &TLedButton::activeChanged, station, [station](bool on) {
+        station->Guarded([&] { station->SetSelection(on, station->Rig2Selected()); });
+    });
+    connect(m_rig2Button, &TLedButton::activeChanged, station, [station](bool on) {
+        station->Guarded([&] { station->SetSelection(station->Rig1Selected(), on); });
+    });
     connect(station, &VoxStation::mutedChanged, this, [this](bool muted) {
         m_muteButton->setText(muted ? QStringLiteral("Muted") : QStringLiteral("Mute"));
     });
