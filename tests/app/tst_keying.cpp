@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 
 class TestKeying : public QObject, KeyingFixture {
@@ -190,40 +191,51 @@ void TestKeying::failingRigReportedOnceWhileKeyingGoesOn()
 void TestKeying::selectionChangeReleasesTheOldRig_data()
 {
     QTest::addColumn<QString>("change");
-    QTest::newRow("hand selection of B") << "hand";
-    QTest::newRow("rig B transmits on its own") << "follow";
+    QTest::addColumn<int>("rig"); // the rig selected in the end
+    QTest::newRow("hand selection of B") << "hand" << 2;
+    QTest::newRow("rig B transmits on its own") << "follow" << 2;
+    QTest::newRow("B, then back to A") << "back" << 1;
 }
 
 void TestKeying::selectionChangeReleasesTheOldRig()
 {
     QFETCH(QString, change);
+    QFETCH(int, rig);
+    RigctldServer* const servers[] = { m_server1.get(), m_server2.get() };
+    RigctldServer* const kept = servers[rig - 1];
+    RigctldServer* const left = servers[2 - rig];
     QVERIFY(startKeyed(0, 2));
     QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 1, 5000);
     QCOMPARE(lines(), BothLines);
     QCOMPARE(m_server2->ptt(), 0);
 
-    if (change == "hand")
-        QTest::mouseClick(rigButton(2), Qt::LeftButton);
-    else
+    if (change == "follow")
         QVERIFY(m_server2->setPtt(true));
+    else
+        QTest::mouseClick(rigButton(2), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(selected(false, true), 5000);
-    // Rig 1 is released at once, rig 2 keyed from the next tick on.
-    QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(rigOf(2)->Tx(), PM_TX, 5000);
-    // And so it stays: the monitor does not take rig 1's last report for a transmission of
-    // its own.
+    if (change == "back") {
+        QTRY_COMPARE_WITH_TIMEOUT(m_server2->ptt(), 1, 5000);
+        QTest::mouseClick(rigButton(1), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(selected(true, false), 5000);
+    }
+    // The rig left is released at once, the one kept keyed from the next tick on.
+    QTRY_COMPARE_WITH_TIMEOUT(left->ptt(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(rigOf(rig)->Tx(), PM_TX, 5000);
+    // And so it stays: the monitor does not take the left rig's last report for a
+    // transmission of its own.
     QVERIFY(waitForTicks(40));
-    QVERIFY(selected(false, true));
-    QCOMPARE(m_server1->ptt(), 0);
-    QCOMPARE(m_server2->ptt(), 1);
+    QVERIFY(selected(rig == 1, rig == 2));
+    QCOMPARE(left->ptt(), 0);
+    QCOMPARE(kept->ptt(), 1);
     QCOMPARE(lines(), BothLines);
 
-    // The release goes to rig 2.
+    // The release goes to the rig kept.
     stopKeying();
-    QTRY_COMPARE_WITH_TIMEOUT(m_server2->ptt(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(kept->ptt(), 0, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(lines(), 0, 5000);
-    QCOMPARE(m_server1->ptt(), 0);
-    QVERIFY(selected(false, true));
+    QCOMPARE(left->ptt(), 0);
+    QVERIFY(selected(rig == 1, rig == 2));
     QCOMPARE(reports(), 0);
 }
 
@@ -382,6 +394,7 @@ void TestKeying::everyWayOutReleasesBothRoads()
     QList<bool> transmit;
     QObject scope; // the connection ends with this function
     connect(m_form.get(), &TForm1::TransmitSet, &scope, [&transmit](bool on) { transmit << on; });
+    modemlines_log_clear();
     if (way == "Exit")
         m_form->ExitClick();
     else if (way == "window close")
@@ -394,6 +407,15 @@ void TestKeying::everyWayOutReleasesBothRoads()
     // The process would end here.
     m_form.reset();
     QCOMPARE(lines(), 0);
+    // Dropped by the program itself, not only by the port's closing (HUPCL).
+    const QList<modemlines_event> events = lineEvents();
+    const auto drop = std::find_if(events.begin(), events.end(),
+        [](const modemlines_event& event) { return event.value == 0; });
+    QVERIFY(drop != events.end() && drop + 1 != events.end());
+    QCOMPARE(drop[0].line, TIOCM_DTR);
+    QCOMPARE(drop[1].line, TIOCM_RTS);
+    QCOMPARE(QByteArray(drop[0].cause), QByteArray("TIOCMBIC"));
+    QCOMPARE(QByteArray(drop[1].cause), QByteArray("TIOCMBIC"));
     const QString stillKeyed
         = QStringLiteral("Rig A may still be transmitting: its rigctld did not answer the release");
     QCOMPARE(m_boxes.texts().contains(stillKeyed), serverGone);

@@ -1,6 +1,7 @@
 // The rig link against real rigctld servers running the dummy radio.
 #include "RigTestSupport.h"
 
+#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 
@@ -51,6 +52,14 @@ void tst_RigLink::keysTheRadio()
     rig->SetTx(PM_RX);
     QTRY_COMPARE(server.ptt(), 0);
     QTRY_COMPARE(rig->Tx(), PM_RX);
+
+    // A release right behind a keying still on its way waits for it, and goes out after it.
+    QSignalSpy params(rig, &IRigX::paramsChanged);
+    rig->SetTx(PM_TX);
+    rig->SetTx(PM_RX);
+    QTRY_VERIFY(params.size() >= 2 && params.last().at(0).toInt() == PM_RX);
+    QCOMPARE(params.first().at(0).toInt(), PM_TX);
+    QCOMPARE(server.ptt(), 0);
 
     QVERIFY_THROWS_EXCEPTION(ERigError, rig->SetTx(PM_TX | PM_RX));
     QVERIFY_THROWS_EXCEPTION(ERigError, rig->SetTx(0));

@@ -177,6 +177,10 @@ void TestVoxStation::operations()
     // Gain 0 keys on every tick, silence included.
     QVERIFY(startStation(m_parts.silence, 0, 100, settings));
     QTRY_VERIFY_WITH_TIMEOUT(m_station->TxOn() || m_station->TimedOut(), 10000);
+    // Switched only once rig A's server has the keying: the release of the rig that leaves
+    // must be what releases it, not a keying that had not arrived yet.
+    if (operation == "b")
+        QTRY_VERIFY_WITH_TIMEOUT(keyed(1), 10000);
     QSignalSpy selection(m_station.get(), &VoxStation::selectionChanged);
     if (operation == "b")
         m_station->Rig2ButtonClick();
