@@ -68,6 +68,7 @@ int main(int argc, char* argv[])
     TForm1Options options;
     options.arguments = QCoreApplication::arguments();
     options.audioFile = TakeAudioFile(options.arguments);
+    options.audioLoop = TakeAudioLoop(options.arguments);
     options.messages = messages.get();
 
     // The translation engine comes before any window and goes after the last one.

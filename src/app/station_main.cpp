@@ -24,6 +24,7 @@ int main(int argc, char* argv[])
     options.arguments = QCoreApplication::arguments();
     options.arguments.removeAll(QStringLiteral("--headless"));
     options.audioFile = TakeAudioFile(options.arguments);
+    options.audioLoop = TakeAudioLoop(options.arguments);
     options.messages = &messages;
 
     // The translation engine comes before the station and goes after it.

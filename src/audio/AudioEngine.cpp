@@ -76,7 +76,7 @@ quint32 AudioEngine::RecordStart(quint32 freq, quint32 chans, quint32, RecordPro
     if (m_sourcePath.isEmpty())
         backend = std::make_unique<PortAudioBackend>(m_hostIndex);
     else
-        backend = std::make_unique<FileCaptureBackend>(m_sourcePath);
+        backend = std::make_unique<FileCaptureBackend>(m_sourcePath, m_fileLoop);
 
     m_ring.reset();
     m_nextHandle = m_nextHandle + 1 < FirstHandle ? FirstHandle : m_nextHandle + 1;
@@ -189,7 +189,8 @@ bool AudioEngine::GetDeviceInfo(int device, AudioDeviceInfo* info)
     return pa && pa->deviceInfo(Direction::Output, device, info);
 }
 
-void AudioEngine::SetFileSource(const QString& wavPath)
+void AudioEngine::SetFileSource(const QString& wavPath, bool loop)
 {
     m_filePath = wavPath;
+    m_fileLoop = loop;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "audio/CaptureBackend.h"
-#include "audio/FrameRing.h"
 #include "audio/FftAnalyzer.h"
+#include "audio/FrameRing.h"
 
 #include <QString>
 #include <chrono>
@@ -78,8 +78,9 @@ public:
     bool GetDeviceInfo(int device, AudioDeviceInfo* info);
 
     // Takes capture from this WAV file instead of a sound card (played at real-time pace,
-    // then silence) from the next RecordInit on. An empty path returns to the sound card.
-    void SetFileSource(const QString& wavPath);
+    // then silence, or looping: the file again and again) from the next RecordInit on. An
+    // empty path returns to the sound card.
+    void SetFileSource(const QString& wavPath, bool loop = false);
     // Why the last RecordInit or RecordStart failed; empty after a success.
     QString LastError() const { return m_error; }
 
@@ -104,6 +105,7 @@ private:
     std::unique_ptr<std::int16_t[]> m_window;
 
     QString m_filePath;
+    bool m_fileLoop = false;
     QString m_sourcePath; // the source RecordInit chose: a WAV file, or empty for PortAudio
     QString m_error;
     bool m_recordInit = false;

@@ -2,8 +2,9 @@
 
 #include <chrono>
 
-FileCaptureBackend::FileCaptureBackend(QString path)
+FileCaptureBackend::FileCaptureBackend(QString path, bool loop)
     : m_path(std::move(path))
+    , m_loop(loop)
 {
 }
 
@@ -57,7 +58,9 @@ void FileCaptureBackend::run(CaptureTarget target)
     while (!m_stopRequested) {
         lock.unlock();
         // A file that cannot be read any more ends like one that ends: silence follows.
-        const qint64 frames = audioLeft ? m_reader.read(block, BlockFrames) : 0;
+        qint64 frames = audioLeft ? m_reader.read(block, BlockFrames) : 0;
+        if (frames <= 0 && audioLeft && m_loop && m_reader.rewind())
+            frames = m_reader.read(block, BlockFrames);
         audioLeft = frames > 0;
         const bool more = audioLeft ? target.deliver(block, std::uint32_t(frames))
                                     : target.deliver(silence, BlockFrames);

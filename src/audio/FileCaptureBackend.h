@@ -9,13 +9,14 @@
 
 // Plays a WAV file (16-bit PCM, 44100 Hz, mono or stereo) into the ring as if it came
 // from a sound card: in blocks of 10 ms at real-time pace, then silence for as long as
-// the capture runs. The thread sleeps between blocks, and reads each block from the file
-// when it is due, so memory stays the same whatever the length of the recording.
+// the capture runs, or, looping, the file again from its start. The thread sleeps between blocks,
+// and reads each block from the file when it is due, so memory stays the same whatever the length
+// of the recording.
 class FileCaptureBackend final : public CaptureBackend {
 public:
     static constexpr std::uint32_t BlockFrames = 441;
 
-    explicit FileCaptureBackend(QString path);
+    explicit FileCaptureBackend(QString path, bool loop = false);
     ~FileCaptureBackend() override;
 
     bool start(const CaptureTarget& target) override;
@@ -27,6 +28,7 @@ private:
     void run(CaptureTarget target);
 
     QString m_path;
+    bool m_loop;
     QString m_error;
     WavReader m_reader; // used by the thread while it runs
     std::thread m_thread;

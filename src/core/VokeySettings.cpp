@@ -85,6 +85,11 @@ QString TakeAudioFile(QStringList& arguments)
     return path;
 }
 
+bool TakeAudioLoop(QStringList& arguments)
+{
+    return arguments.removeAll(QStringLiteral("--audio-loop")) > 0;
+}
+
 VokeySettings ReadINI(const QString& configPath, const QString& workDir)
 {
     const auto read = [&](const QString& key, const QString& fallback) {

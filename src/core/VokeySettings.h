@@ -45,6 +45,9 @@ QString ConfigPathFromArguments(const QStringList& arguments, const QString& wor
 // Takes "--audio-file PATH" (or "--audio-file=PATH") out of the arguments and returns the
 // path; empty when there is none.
 QString TakeAudioFile(QStringList& arguments);
+// Takes "--audio-loop" from the command line: the WAV file plays over and over. True when
+// it was there.
+bool TakeAudioLoop(QStringList& arguments);
 
 // Reads DEVICE, DEVICENAME, COMPORT, BAUDRATE, LOGFILE, TRACE, GAIN, DELAY and TXTIMEOUT.
 // Values that are not usable fall back as the key table says (TXTIMEOUT: anything but a

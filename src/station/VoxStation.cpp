@@ -35,7 +35,7 @@ VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
     setObjectName(QStringLiteral("Station"));
     m_clock.start();
     if (!m_options.audioFile.isEmpty())
-        m_audio->SetFileSource(m_options.audioFile);
+        m_audio->SetFileSource(m_options.audioFile, m_options.audioLoop);
 
     m_timerRender = makeTimer(this, "TimerRender", 33);
     m_timerDelay = makeTimer(this, "TimerDelay", 0);

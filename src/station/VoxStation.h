@@ -30,8 +30,9 @@ struct VoxStationOptions {
     // The command line as QCoreApplication::arguments() gives it (program first), without
     // --audio-file and its value. "-f FILE" names the configuration file.
     QStringList arguments;
-    // Capture from this WAV file instead of the sound card.
+    // Capture from this WAV file instead of the sound card, played once or over and over.
     QString audioFile;
+    bool audioLoop = false;
     // The message boxes; required, owned by the caller.
     IMessageBoxes* messages = nullptr;
     // Turn SIGINT, SIGTERM and SIGHUP into exitRequested() (and guard the serial lines on a
