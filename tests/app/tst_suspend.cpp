@@ -12,10 +12,13 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTest>
 
+#include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -41,6 +44,13 @@ public:
     {
         if (m_readEnd >= 0)
             ::close(m_readEnd);
+    }
+
+    // Every copy of the latest lock is still open, as seen now.
+    bool held() const
+    {
+        pollfd readEnd { m_readEnd, POLLIN, 0 };
+        return m_readEnd >= 0 && ::poll(&readEnd, 1, 0) == 0;
     }
 
 public slots:
@@ -258,8 +268,18 @@ void TestSuspend::releasedBeforeTheSleepAndQuietAtTheWake()
     QTRY_VERIFY_WITH_TIMEOUT(linesUp(), 5000);
     QVERIFY(!login.dropped);
 
-    // The suspend is announced while the voice goes on.
+    // The suspend is announced while the voice goes on, with rig A's rigctld stopped: the
+    // lines drop at once, the lock stays until the radio has answered the release.
+    const auto server1 = pid_t(m_parts.server1->processId());
+    ::kill(server1, SIGSTOP);
+    auto resume = qScopeGuard([server1] { ::kill(server1, SIGCONT); });
     sayPrepareForSleep(true);
+    QTRY_VERIFY_WITH_TIMEOUT(callsAfterLastRaise().contains(DtrDown), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(callsAfterLastRaise().contains(RtsDown), 5000);
+    const bool heldUntilAnswered = login.held();
+    resume.dismiss();
+    ::kill(server1, SIGCONT);
+    QVERIFY(heldUntilAnswered);
     QTRY_VERIFY_WITH_TIMEOUT(login.dropped, 5000);
     QCOMPARE(pttAtDrop, 0);
     QVERIFY2(linesAtDrop.contains(DtrDown) && linesAtDrop.contains(RtsDown),
