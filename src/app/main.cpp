@@ -70,6 +70,7 @@ int main(int argc, char* argv[])
     options.audioFile = TakeAudioFile(options.arguments);
     options.audioLoop = TakeAudioLoop(options.arguments);
     options.messages = messages.get();
+    options.watchSleep = true;
 
     // The translation engine comes before any window and goes after the last one.
     TGnuGettextInstance gettext;

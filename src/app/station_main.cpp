@@ -26,6 +26,7 @@ int main(int argc, char* argv[])
     options.audioFile = TakeAudioFile(options.arguments);
     options.audioLoop = TakeAudioLoop(options.arguments);
     options.messages = &messages;
+    options.watchSleep = true;
 
     // The translation engine comes before the station and goes after it.
     TGnuGettextInstance gettext;

@@ -124,6 +124,8 @@ void VoxStation::Run()
     m_catTimer->setInterval(500);
     m_catTimer->start();
     PowerOn();
+    if (m_options.watchSleep)
+        StartSleepWatch();
 }
 
 bool VoxStation::Guarded(const std::function<void()>& handler)

@@ -22,6 +22,7 @@ class IMessageBoxes;
 class IRigX;
 class QTimer;
 class SingleInstance;
+class SleepWatch;
 class TComPort;
 class TOmniRigX;
 
@@ -44,6 +45,11 @@ struct VoxStationOptions {
     std::function<std::unique_ptr<TOmniRigX>()> makeOmniRig;
     // The rig link's settings window; none without a display.
     RigSettingsViewFactory rigSettingsView;
+
+    // Hold a logind sleep inhibitor: before a system suspend every road is released, and
+    // after it nothing keys until a tick that does not pass. Off for stations that share a
+    // process with other stations.
+    bool watchSleep = false;
 };
 
 // The station: everything VOKEY does except drawing. It owns the capture engine and its
@@ -304,4 +310,16 @@ private:
     // Settings and log.
     VokeySettings m_settings;
     TLog m_log;
+
+    // System suspend (VoxStationSleep.cpp): every road is released before the sleep, and
+    // the lock that holds the sleep up is dropped once the radios confirmed; after the wake
+    // nothing keys until a tick that does not pass.
+    enum class SleepHold { None, Asleep, Woken };
+    void StartSleepWatch();
+    void PrepareForSleep();
+    void WakeFromSleep();
+    // Whether this tick may not key; a tick that does not pass after the wake ends the hold.
+    bool SleepHoldsKeying(bool passed);
+    SleepWatch* m_sleepWatch = nullptr;
+    SleepHold m_sleepHold = SleepHold::None;
 };

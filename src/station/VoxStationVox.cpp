@@ -128,6 +128,12 @@ void VoxStation::TimerRenderTimer()
 
 void VoxStation::ApplyKeying(const VoxDetector::TickResult& result)
 {
+    // Around a system suspend nothing keys: a level left over from before the sleep must not
+    // key at the wake.
+    if (SleepHoldsKeying(result.passed) && result.action == VoxDetector::TxAction::Key) {
+        m_detector.release();
+        return;
+    }
     if (result.timeOutEnded)
         ShowTimeOut(false);
     switch (result.action) {
