@@ -69,6 +69,7 @@ int main(int argc, char* argv[])
     options.arguments = QCoreApplication::arguments();
     options.audioFile = TakeAudioFile(options.arguments);
     options.messages = messages.get();
+    options.guardProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/vokey-guard");
 
     // The translation engine comes before any window and goes after the last one.
     TGnuGettextInstance gettext;

@@ -25,6 +25,7 @@ int main(int argc, char* argv[])
     options.arguments.removeAll(QStringLiteral("--headless"));
     options.audioFile = TakeAudioFile(options.arguments);
     options.messages = &messages;
+    options.guardProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/vokey-guard");
 
     // The translation engine comes before the station and goes after it.
     TGnuGettextInstance gettext;

@@ -79,6 +79,8 @@ signals:
     void OnParamsChange(TOmniRigX* ASender, int RigNumber, int Params);
     void OnCustomReply(
         TOmniRigX* ASender, int RigNumber, const QByteArray& Command, const QByteArray& Reply);
+    // Settings() changed: read at Connect, or applied.
+    void settingsChanged();
 
 private:
     enum class EventKind { VisibleChange, RigTypeChange, StatusChange, ParamsChange, CustomReply };

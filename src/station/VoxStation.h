@@ -24,6 +24,7 @@ class QTimer;
 class SingleInstance;
 class TComPort;
 class TOmniRigX;
+class TxGuard;
 
 // What the station is started with.
 struct VoxStationOptions {
@@ -43,6 +44,10 @@ struct VoxStationOptions {
     std::function<std::unique_ptr<TOmniRigX>()> makeOmniRig;
     // The rig link's settings window; none without a display.
     RigSettingsViewFactory rigSettingsView;
+
+    // vokey-guard, started once the instance is held: it releases the radios and the serial
+    // lines when the program ends without doing so itself (SIGKILL, a crash). Empty: none.
+    QString guardProgram;
 };
 
 // The station: everything VOKEY does except drawing. It owns the capture engine and its
@@ -300,4 +305,12 @@ private:
     // Settings and log.
     VokeySettings m_settings;
     TLog m_log;
+
+    // The guard process (VoxStationGuard.cpp): started by AcquireInstance, told the rig
+    // servers once they are read. Null without one.
+    void StartGuard();
+    void ConnectGuard();
+    void ReportGuardTrouble(const QString& text);
+    TxGuard* m_guard = nullptr;
+    QString m_guardTrouble; // said before the log was open: written to it once it is
 };
