@@ -19,6 +19,18 @@
 
 namespace {
 
+// Whether DTR and RTS were both cleared after they were last raised: the crash handler clears
+// both in one call, the program and the guard one line at a time.
+bool linesDropped(const QStringList& calls)
+{
+    int cleared = 0;
+    for (const QString& call : calls) {
+        if (call.startsWith(QLatin1String("TIOCMBIC ")))
+            cleared |= call.mid(9).toInt();
+    }
+    return (cleared & (TIOCM_DTR | TIOCM_RTS)) == (TIOCM_DTR | TIOCM_RTS);
+}
+
 const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
 const QString GuardReport = QStringLiteral("vokey-guard: the program ended while keyed; released "
                                            "rig A, rig B and the serial lines");
@@ -173,8 +185,8 @@ void TestGuard::everyEndReleasesBothRoads()
         ::kill(pid_t(m_process->processId()), signalNumber);
     QVERIFY(m_process->waitForFinished(10000));
     const auto released = [this] {
-        const QStringList after = KeyingParts::callsAfterLastRaise(path("lines.log"));
-        return m_parts.server1->ptt() == 0 && after.contains(DtrDown) && after.contains(RtsDown);
+        return m_parts.server1->ptt() == 0
+            && linesDropped(KeyingParts::callsAfterLastRaise(path("lines.log")));
     };
     // Within a second of the program's end.
     QElapsedTimer sinceEnd;
