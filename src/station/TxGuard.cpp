@@ -1,5 +1,7 @@
 #include "TxGuard.h"
 
+#include <QSocketNotifier>
+
 TxGuard::TxGuard(QObject* parent)
     : QObject(parent)
 {
@@ -8,15 +10,26 @@ TxGuard::TxGuard(QObject* parent)
 
 TxGuard::~TxGuard()
 {
+    m_writable.reset();
     // Without "bye" the guard reads end of file here and releases whatever is still keyed.
+    // It is not waited for: the program is ending, and the release takes its time.
     TxGuardPosix::close(m_socket);
-    TxGuardPosix::reap(m_pid);
 }
 
 bool TxGuard::start(const QString& program, QString* error)
 {
     m_socket = TxGuardPosix::spawn(program.toLocal8Bit(), &m_pid, error);
-    return m_socket >= 0;
+    if (m_socket < 0)
+        return false;
+    // Watched only while something is waiting to be sent again.
+    m_writable = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Write);
+    m_writable->setEnabled(false);
+    connect(m_writable.get(), &QSocketNotifier::activated, this, [this] {
+        catchUp();
+        if (m_writable)
+            m_writable->setEnabled(m_behind);
+    });
+    return true;
 }
 
 void TxGuard::setRigs(const RigSettings& settings)
@@ -103,6 +116,7 @@ void TxGuard::send(const QByteArray& message, int fd)
         return;
     case TxGuardPosix::SendResult::Full:
         m_behind = true;
+        m_writable->setEnabled(true);
         if (!m_troubleSaid) {
             m_troubleSaid = true;
             emit trouble(QStringLiteral("The transmit guard is not reading; its messages are "
@@ -110,6 +124,10 @@ void TxGuard::send(const QByteArray& message, int fd)
         }
         return;
     case TxGuardPosix::SendResult::Gone:
+        // This may run in the notifier's own signal.
+        m_writable->setEnabled(false);
+        m_writable.release()->deleteLater();
+        m_behind = false;
         TxGuardPosix::close(m_socket);
         m_socket = -1;
         TxGuardPosix::reap(m_pid);

@@ -6,6 +6,10 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+class QSocketNotifier;
+
 // The station's side of vokey-guard, a small process that outlives the program: whatever
 // ends the program (SIGKILL, a crash, Qt's exit(1) when the display goes), the guard sees
 // its end of the socket pair close and, if a road may still be keyed, drops DTR and RTS and
@@ -14,9 +18,9 @@
 // at each opening and its release before each closing, and "bye" after its final release.
 //
 // Writes never block the event loop: each message is one packet sent without waiting. A
-// packet the socket cannot take now (a guard that stopped reading) is dropped, and the next
-// message is preceded by the whole current state, so the guard catches up as soon as it
-// reads again.
+// packet the socket cannot take now (a guard that stopped reading) is dropped; as soon as
+// the socket can take packets again, the whole current state is sent, so the guard catches
+// up without waiting for the program's next message.
 class TxGuard : public QObject {
     Q_OBJECT
 
@@ -27,6 +31,9 @@ public:
     // Starts the guard program; false with the reason when it cannot be started.
     bool start(const QString& program, QString* error);
     bool isRunning() const { return m_socket >= 0; }
+    qint64 processId() const { return m_pid; }
+    // Some of the state has not reached the guard yet: it is sent when the socket takes it.
+    bool isBehind() const { return m_behind; }
 
     void setRigs(const RigSettings& settings);
     void setKeyed(bool keyed);
@@ -54,6 +61,7 @@ private:
     int m_serial = -1;
     // A packet was dropped: the whole state goes out before the next message.
     bool m_behind = false;
+    std::unique_ptr<QSocketNotifier> m_writable;
     bool m_troubleSaid = false;
 };
 
