@@ -73,14 +73,14 @@ public:
     const RigTimings& Timings() const { return m_timings; }
 
 signals:
+    // Settings() changed: read at Connect, or applied.
+    void settingsChanged();
     void OnVisibleChange(TOmniRigX* ASender);
     void OnRigTypeChange(TOmniRigX* ASender, int RigNumber);
     void OnStatusChange(TOmniRigX* ASender, int RigNumber);
     void OnParamsChange(TOmniRigX* ASender, int RigNumber, int Params);
     void OnCustomReply(
         TOmniRigX* ASender, int RigNumber, const QByteArray& Command, const QByteArray& Reply);
-    // Settings() changed: read at Connect, or applied.
-    void settingsChanged();
 
 private:
     enum class EventKind { VisibleChange, RigTypeChange, StatusChange, ParamsChange, CustomReply };
