@@ -71,6 +71,7 @@ int main(int argc, char* argv[])
     options.audioLoop = TakeAudioLoop(options.arguments);
     options.messages = messages.get();
     options.watchSleep = true;
+    options.guardProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/vokey-guard");
 
     // The translation engine comes before any window and goes after the last one.
     TGnuGettextInstance gettext;

@@ -27,6 +27,7 @@ int main(int argc, char* argv[])
     options.audioLoop = TakeAudioLoop(options.arguments);
     options.messages = &messages;
     options.watchSleep = true;
+    options.guardProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/vokey-guard");
 
     // The translation engine comes before the station and goes after it.
     TGnuGettextInstance gettext;

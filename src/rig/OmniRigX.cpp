@@ -56,6 +56,7 @@ void TOmniRigX::Connect()
         return;
     if (!m_configFile.isEmpty())
         m_settings = ReadRigSettings(m_configFile, m_defaults);
+    emit settingsChanged();
     m_connected = true;
     for (int i = 0; i < 2; ++i)
         m_rigs[i]->Start(m_settings.rigs[i], m_timings);
@@ -131,6 +132,7 @@ void TOmniRigX::onDialogFinished(bool accepted)
 void TOmniRigX::ApplySettings(const RigSettings& settings)
 {
     const RigSettings old = std::exchange(m_settings, settings);
+    emit settingsChanged();
     if (m_connected) {
         for (int i = 0; i < 2; ++i) {
             if (settings.rigs[i] != old.rigs[i])

@@ -73,6 +73,8 @@ public:
     const RigTimings& Timings() const { return m_timings; }
 
 signals:
+    // Settings() changed: read at Connect, or applied.
+    void settingsChanged();
     void OnVisibleChange(TOmniRigX* ASender);
     void OnRigTypeChange(TOmniRigX* ASender, int RigNumber);
     void OnStatusChange(TOmniRigX* ASender, int RigNumber);

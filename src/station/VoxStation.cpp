@@ -4,6 +4,7 @@
 #include "ExitSignals.h"
 #include "MessageBoxes.h"
 #include "SingleInstance.h"
+#include "TxGuard.h"
 
 #include "rig/OmniRigX.h"
 #include "serial/ComPort.h"
@@ -98,6 +99,7 @@ bool VoxStation::AcquireInstance()
         m_exitSignals = new ExitSignals(this);
         connect(m_exitSignals, &ExitSignals::exitRequested, this, &VoxStation::exitRequested);
     }
+    StartGuard();
     return true;
 }
 
@@ -117,6 +119,7 @@ void VoxStation::Configure()
 
     ReadConfiguration();
     ApplySerialSettings();
+    ConnectGuard();
 }
 
 void VoxStation::Run()
@@ -170,6 +173,9 @@ void VoxStation::Shutdown()
     m_audio->RecordFree();
     m_audio->Free();
     CloseSerialPort();
+    // After the final release: the guard ends without touching anything.
+    if (m_guard)
+        m_guard->bye();
 }
 
 void VoxStation::setSerialHandle(int fd)

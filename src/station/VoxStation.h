@@ -25,6 +25,7 @@ class SingleInstance;
 class SleepWatch;
 class TComPort;
 class TOmniRigX;
+class TxGuard;
 
 // What the station is started with.
 struct VoxStationOptions {
@@ -50,6 +51,9 @@ struct VoxStationOptions {
     // after it nothing keys until a tick that does not pass. Off for stations that share a
     // process with other stations.
     bool watchSleep = false;
+    // vokey-guard, started once the instance is held: it releases the radios and the serial
+    // lines when the program ends without doing so itself (SIGKILL, a crash). Empty: none.
+    QString guardProgram;
 };
 
 // The station: everything VOKEY does except drawing. It owns the capture engine and its
@@ -322,4 +326,11 @@ private:
     bool SleepHoldsKeying(bool passed);
     SleepWatch* m_sleepWatch = nullptr;
     SleepHold m_sleepHold = SleepHold::None;
+    // The guard process (VoxStationGuard.cpp): started by AcquireInstance, told the rig
+    // servers once they are read. Null without one.
+    void StartGuard();
+    void ConnectGuard();
+    void ReportGuardTrouble(const QString& text);
+    TxGuard* m_guard = nullptr;
+    QString m_guardTrouble; // said before the log was open: written to it once it is
 };

@@ -1,0 +1,55 @@
+// vokey-guard: started by the VOKEY station before anything can key, tied to it by a socket
+// pair on descriptor 3. The station tells it the rig servers, whether a road may be keyed and
+// the serial port's descriptor. When the station ends without releasing (SIGKILL, a crash,
+// an exit(1) from a lost display), the socket reaches end of file while the last state was
+// keyed: the guard drops DTR and RTS and sends each rigctld a release on a fresh connection,
+// since rigctld keeps the PTT of a client that died.
+#include "GuardState.h"
+#include "GuardSystem.h"
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char* argv[])
+{
+    if (argc > 1 || !IsProgramSocket(GuardSocketFd)) {
+        std::fprintf(stderr,
+            "%s: started by vokey and vokey-station, which hand it their socket on "
+            "descriptor %d; it is not run by hand\n",
+            argc > 0 ? argv[0] : "vokey-guard", GuardSocketFd);
+        return argc > 1 && (std::strcmp(argv[1], "--help") == 0) ? 0 : 64;
+    }
+    DetachGuard();
+
+    GuardState state;
+    int serial = -1;
+    for (;;) {
+        ReceivedMessage received = ReceiveMessage(GuardSocketFd);
+        if (received.ended)
+            break;
+        const GuardMessage message = ParseGuardMessage(received.text);
+        if (message.kind == GuardMessage::Kind::Port && received.fd >= 0) {
+            CloseDescriptor(serial);
+            serial = received.fd;
+            received.fd = -1;
+        } else if (message.kind == GuardMessage::Kind::NoPort) {
+            // The program closes its own right after: the device must really close.
+            CloseDescriptor(serial);
+            serial = -1;
+        }
+        CloseDescriptor(received.fd);
+        state.apply(message);
+        if (state.bye)
+            break;
+    }
+
+    if (!state.mustRelease())
+        return 0;
+    ReleaseOutcome outcome;
+    if (serial >= 0)
+        outcome.serial = DropSerialLines(serial, &outcome.serialError);
+    ReleaseRigs(state.rigs, &outcome);
+    CloseDescriptor(serial);
+    std::fprintf(stderr, "%s\n", ReleaseReport(outcome).c_str());
+    return ReleaseExitStatus(outcome);
+}

@@ -1,0 +1,139 @@
+#include "TxGuard.h"
+
+#include <QSocketNotifier>
+
+TxGuard::TxGuard(QObject* parent)
+    : QObject(parent)
+{
+    setObjectName(QStringLiteral("TxGuard"));
+}
+
+TxGuard::~TxGuard()
+{
+    m_writable.reset();
+    // Without "bye" the guard reads end of file here and releases whatever is still keyed.
+    // It is not waited for: the program is ending, and the release takes its time.
+    TxGuardPosix::close(m_socket);
+}
+
+bool TxGuard::start(const QString& program, QString* error)
+{
+    m_socket = TxGuardPosix::spawn(program.toLocal8Bit(), &m_pid, error);
+    if (m_socket < 0)
+        return false;
+    // Watched only while something is waiting to be sent again.
+    m_writable = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Write);
+    m_writable->setEnabled(false);
+    connect(m_writable.get(), &QSocketNotifier::activated, this, [this] {
+        catchUp();
+        if (m_writable)
+            m_writable->setEnabled(m_behind);
+    });
+    return true;
+}
+
+void TxGuard::setRigs(const RigSettings& settings)
+{
+    if (m_rigsSent && settings == m_rigs)
+        return;
+    for (int index = 0; index < 2; ++index) {
+        const bool changed = !m_rigsSent || settings.rigs[index] != m_rigs.rigs[index];
+        m_rigs.rigs[index] = settings.rigs[index];
+        if (changed)
+            sendRig(index);
+    }
+    m_rigsSent = true;
+}
+
+void TxGuard::setKeyed(bool keyed)
+{
+    m_keyed = keyed;
+    sendKeyed();
+}
+
+void TxGuard::setSerialHandle(int fd)
+{
+    m_serial = fd;
+    sendPort();
+}
+
+void TxGuard::bye()
+{
+    send("bye");
+}
+
+void TxGuard::sendRig(int index)
+{
+    const RigEndpoint& rig = m_rigs.rigs[index];
+    QByteArray message = "rig " + QByteArray::number(index + 1);
+    // Host names are sent as they are written; one with a space in it is no host at all.
+    if (rig.isConfigured() && !rig.host.contains(QLatin1Char(' ')))
+        message += ' ' + rig.host.toUtf8() + ' ' + QByteArray::number(rig.port);
+    send(message);
+}
+
+void TxGuard::sendKeyed()
+{
+    send(m_keyed ? "keyed 1" : "keyed 0");
+}
+
+void TxGuard::sendPort()
+{
+    if (m_serial >= 0)
+        send("port", m_serial);
+    else
+        send("noport");
+}
+
+void TxGuard::catchUp()
+{
+    m_behind = false;
+    if (m_rigsSent) {
+        for (int index = 0; index < 2 && !m_behind; ++index)
+            sendRig(index);
+    }
+    if (!m_behind)
+        sendPort();
+    if (!m_behind)
+        sendKeyed();
+}
+
+void TxGuard::send(const QByteArray& message, int fd)
+{
+    if (m_socket < 0)
+        return;
+    if (m_behind) {
+        catchUp();
+        if (m_behind)
+            return;
+        // The state just sent includes what this message says, except for "bye".
+        if (message != "bye")
+            return;
+    }
+    QString error;
+    switch (TxGuardPosix::send(m_socket, message, fd, &error)) {
+    case TxGuardPosix::SendResult::Sent:
+        return;
+    case TxGuardPosix::SendResult::Full:
+        m_behind = true;
+        m_writable->setEnabled(true);
+        if (!m_troubleSaid) {
+            m_troubleSaid = true;
+            emit trouble(QStringLiteral("The transmit guard is not reading; its messages are "
+                                        "sent again when it reads"));
+        }
+        return;
+    case TxGuardPosix::SendResult::Gone:
+        // This may run in the notifier's own signal.
+        m_writable->setEnabled(false);
+        m_writable.release()->deleteLater();
+        m_behind = false;
+        TxGuardPosix::close(m_socket);
+        m_socket = -1;
+        TxGuardPosix::reap(m_pid);
+        emit trouble(QStringLiteral("The transmit guard ended (%1): a crash of the program "
+                                    "from now on may leave the radio transmitting")
+                         .arg(error));
+        return;
+    }
+}

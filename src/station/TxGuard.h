@@ -1,0 +1,79 @@
+#pragma once
+
+#include "rig/RigSettings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QSocketNotifier;
+
+// The station's side of vokey-guard, a small process that outlives the program: whatever
+// ends the program (SIGKILL, a crash, Qt's exit(1) when the display goes), the guard sees
+// its end of the socket pair close and, if a road may still be keyed, drops DTR and RTS and
+// sends each rigctld a release on a fresh connection. The station tells it the rig servers,
+// whether anything is keyed (before the first road is keyed), the serial port's descriptor
+// at each opening and its release before each closing, and "bye" after its final release.
+//
+// Writes never block the event loop: each message is one packet sent without waiting. A
+// packet the socket cannot take now (a guard that stopped reading) is dropped; as soon as
+// the socket can take packets again, the whole current state is sent, so the guard catches
+// up without waiting for the program's next message.
+class TxGuard : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TxGuard(QObject* parent = nullptr);
+    ~TxGuard() override;
+
+    // Starts the guard program; false with the reason when it cannot be started.
+    bool start(const QString& program, QString* error);
+    bool isRunning() const { return m_socket >= 0; }
+    qint64 processId() const { return m_pid; }
+    // Some of the state has not reached the guard yet: it is sent when the socket takes it.
+    bool isBehind() const { return m_behind; }
+
+    void setRigs(const RigSettings& settings);
+    void setKeyed(bool keyed);
+    // The open port's descriptor, or -1 just before it is closed.
+    void setSerialHandle(int fd);
+    // The program's final release is done: the guard ends without touching anything.
+    void bye();
+
+signals:
+    // The guard went away or could not be told something; said once.
+    void trouble(const QString& text);
+
+private:
+    void sendRig(int index);
+    void sendKeyed();
+    void sendPort();
+    void send(const QByteArray& message, int fd = -1);
+    void catchUp();
+
+    int m_socket = -1;
+    qint64 m_pid = -1;
+    RigSettings m_rigs;
+    bool m_rigsSent = false;
+    bool m_keyed = false;
+    int m_serial = -1;
+    // A packet was dropped: the whole state goes out before the next message.
+    bool m_behind = false;
+    std::unique_ptr<QSocketNotifier> m_writable;
+    bool m_troubleSaid = false;
+};
+
+// The system calls behind TxGuard (TxGuard_posix.cpp).
+namespace TxGuardPosix {
+enum class SendResult { Sent, Full, Gone };
+// Starts `program` with the other end of a new socket pair on its descriptor 3, standard
+// input and output on /dev/null, standard error shared, and no other descriptor. Returns
+// this program's end (close-on-exec, non-blocking) or -1 with `error` set.
+int spawn(const QByteArray& program, qint64* pid, QString* error);
+SendResult send(int socket, const QByteArray& message, int fd, QString* error);
+void close(int socket);
+// Collects the guard's exit status if it has ended; never waits.
+void reap(qint64 pid);
+} // namespace TxGuardPosix

@@ -1,0 +1,209 @@
+// Whatever ends the program while keyed, both roads are released within a second: the
+// window and the headless station keyed on Gain 0 (every tick keys, silence included), then
+// killed by a signal or, for the window, by the loss of its X server. What the program
+// cannot release itself (SIGKILL, a crash, Qt's exit(1) when the display goes) vokey-guard,
+// which it started first, releases: a fresh connection to each rigctld and DTR and RTS
+// dropped on its copy of the port's descriptor. The preloaded logger is inherited by the
+// guard, so its modem-line calls are in the same file.
+#include "station/KeyingParts.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// Whether DTR and RTS were both cleared after they were last raised: the crash handler clears
+// both in one call, the program and the guard one line at a time.
+bool linesDropped(const QStringList& calls)
+{
+    int cleared = 0;
+    for (const QString& call : calls) {
+        if (call.startsWith(QLatin1String("TIOCMBIC ")))
+            cleared |= call.mid(9).toInt();
+    }
+    return (cleared & (TIOCM_DTR | TIOCM_RTS)) == (TIOCM_DTR | TIOCM_RTS);
+}
+
+const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
+const QString GuardReport = QStringLiteral("vokey-guard: the program ended while keyed; released "
+                                           "rig A, rig B and the serial lines");
+// Ends the program in place of a signal: the X server it runs on is killed.
+constexpr int LoseDisplay = 0;
+
+} // namespace
+
+class TestGuard : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void everyEndReleasesBothRoads_data();
+    void everyEndReleasesBothRoads();
+
+private:
+    QString path(const QString& name) const { return m_work->filePath(name); }
+    QString standardError() const;
+    bool startXvfb(QString* display);
+    bool start(bool headless, const QString& display);
+
+    KeyingParts m_parts;
+    std::unique_ptr<QTemporaryDir> m_work;
+    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<QProcess> m_xvfb;
+};
+
+void TestGuard::initTestCase()
+{
+    QVERIFY(QFileInfo::exists(Vokey));
+    QVERIFY(QFileInfo::exists(QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey-guard")));
+    if (!RigctldServer::available())
+        QSKIP("rigctld is needed");
+    QVERIFY(m_parts.start());
+}
+
+void TestGuard::init()
+{
+    m_work = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_work->isValid());
+    QVERIFY(m_parts.newPort());
+}
+
+void TestGuard::cleanup()
+{
+    for (auto* process : { m_process.get(), m_xvfb.get() }) {
+        if (process && process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(10000);
+        }
+    }
+    m_process.reset();
+    m_xvfb.reset();
+    m_parts.closePort();
+    m_work.reset();
+}
+
+QString TestGuard::standardError() const
+{
+    QFile file(path("stderr.log"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool TestGuard::startXvfb(QString* display)
+{
+    // A private server on a display number of its own choosing, written to its output.
+    m_xvfb = std::make_unique<QProcess>();
+    m_xvfb->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_xvfb->start(QStringLiteral("Xvfb"), { "-displayfd", "1", "-nolisten", "tcp" });
+    if (!m_xvfb->waitForStarted(10000))
+        return false;
+    while (!m_xvfb->canReadLine()) {
+        if (!m_xvfb->waitForReadyRead(20000))
+            return false;
+    }
+    *display = ':' + QString::fromUtf8(m_xvfb->readLine()).trimmed();
+    return true;
+}
+
+bool TestGuard::start(bool headless, const QString& display)
+{
+    if (!m_parts.writeConfig(path("VOKEY.INI"), 0, 100))
+        return false;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        env.remove(name);
+    if (!headless && display.isEmpty())
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+    if (!display.isEmpty()) {
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("DISPLAY", display);
+    }
+    env.insert("XDG_RUNTIME_DIR", m_parts.runtime.path());
+    env.insert("VOKEY_LINES_LOG", path("lines.log"));
+    env.insert("LD_PRELOAD", VOKEY_LINESLOG_PRELOAD " " VOKEY_MODEMLINES_PRELOAD);
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessEnvironment(env);
+    m_process->setWorkingDirectory(m_work->path());
+    m_process->setStandardOutputFile(QProcess::nullDevice());
+    // The guard writes its report to the program's standard error, after the program is gone.
+    m_process->setStandardErrorFile(path("stderr.log"));
+    // The crashes leave no core file behind.
+    m_process->setChildProcessModifier([] {
+        const rlimit none {};
+        ::setrlimit(RLIMIT_CORE, &none);
+    });
+    QStringList arguments { "--audio-file", m_parts.silence };
+    if (headless)
+        arguments.prepend("--headless");
+    m_process->start(Vokey, arguments);
+    return m_process->waitForStarted(10000);
+}
+
+void TestGuard::everyEndReleasesBothRoads_data()
+{
+    QTest::addColumn<bool>("headless");
+    QTest::addColumn<int>("signalNumber");
+    // "guard": the program cannot release; "program": it releases and says goodbye, the
+    // guard stays silent; "either": the program may handle the signal or die of it.
+    QTest::addColumn<QString>("releasedBy");
+    for (bool headless : { false, true }) {
+        const QString program = headless ? "headless, " : "window, ";
+        QTest::newRow(qPrintable(program + "SIGKILL")) << headless << SIGKILL << "guard";
+        QTest::newRow(qPrintable(program + "SIGSEGV")) << headless << SIGSEGV << "guard";
+        QTest::newRow(qPrintable(program + "SIGABRT")) << headless << SIGABRT << "guard";
+        QTest::newRow(qPrintable(program + "SIGQUIT")) << headless << SIGQUIT << "either";
+        QTest::newRow(qPrintable(program + "SIGTERM")) << headless << SIGTERM << "program";
+    }
+    QTest::newRow("window, X server killed") << false << LoseDisplay << "guard";
+}
+
+void TestGuard::everyEndReleasesBothRoads()
+{
+    QFETCH(bool, headless);
+    QFETCH(int, signalNumber);
+    QFETCH(QString, releasedBy);
+    QString display;
+    if (signalNumber == LoseDisplay)
+        QVERIFY(startXvfb(&display));
+    QVERIFY(start(headless, display));
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(KeyingParts::lineCalls(path("lines.log")).contains(DtrUp)
+            && KeyingParts::lineCalls(path("lines.log")).contains(RtsUp),
+        5000);
+
+    if (signalNumber == LoseDisplay)
+        m_xvfb->kill();
+    else
+        ::kill(pid_t(m_process->processId()), signalNumber);
+    QVERIFY(m_process->waitForFinished(10000));
+    const auto released = [this] {
+        return m_parts.server1->ptt() == 0
+            && linesDropped(KeyingParts::callsAfterLastRaise(path("lines.log")));
+    };
+    // Within a second of the program's end.
+    QElapsedTimer sinceEnd;
+    sinceEnd.start();
+    QTRY_VERIFY_WITH_TIMEOUT(released(), 1000);
+    QVERIFY2(sinceEnd.elapsed() <= 1000, qPrintable(QString::number(sinceEnd.elapsed())));
+    QCOMPARE(m_parts.server2->ptt(), 0);
+
+    if (releasedBy == "guard")
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            standardError().contains(GuardReport), qPrintable(standardError()), 5000);
+    if (releasedBy == "program") {
+        QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_process->exitCode(), 0);
+        QVERIFY2(!standardError().contains("vokey-guard"), qPrintable(standardError()));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestGuard)
+#include "tst_guard.moc"
