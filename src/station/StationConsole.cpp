@@ -1,16 +1,14 @@
 #include "StationConsole.h"
 
+#include "ConsoleWriter.h"
+#include "JobControl.h"
 #include "TerminalKeys.h"
 #include "VoxStation.h"
 
-#include <cstdio>
-
 ConsoleLines StandardOutputLines()
 {
-    return [](const QString& line) {
-        std::fputs((line + '\n').toLocal8Bit().constData(), stdout);
-        std::fflush(stdout);
-    };
+    return
+        [](const QString& line) { ConsoleWriter::standardOutput().writeLine(line.toLocal8Bit()); };
 }
 
 ConsoleMessageBoxes::ConsoleMessageBoxes(ConsoleLines lines)
@@ -129,13 +127,48 @@ void StationConsole::finish(const QString& line)
     if (m_finished)
         return;
     m_finished = true;
-    delete m_keys; // the terminal as it was
-    m_keys = nullptr;
+    // Release first: the terminal comes after, and only in the foreground (a terminal call
+    // from the background would stop the program).
     m_station.Shutdown();
+    delete m_keys;
+    m_keys = nullptr;
     m_lines(line);
     // The exit line is the last: what the rig link still reports on the way out is not shown.
     disconnect(&m_station, nullptr, this, nullptr);
     emit finished();
+}
+
+void StationConsole::handleJobControl()
+{
+    if (m_jobControl)
+        return;
+    m_jobControl = new JobControl(this);
+    connect(m_jobControl, &JobControl::stopRequested, this, &StationConsole::stop);
+    connect(m_jobControl, &JobControl::continued, this, &StationConsole::resume);
+}
+
+void StationConsole::stop()
+{
+    if (m_finished || m_stopping)
+        return;
+    m_stopping = true;
+    m_station.Guarded([this] { m_station.ReleaseBeforeStop(); });
+    m_stopping = false;
+    if (m_finished)
+        return; // an exit signal came while the radios answered: the program ends instead
+    if (m_keys)
+        m_keys->suspend();
+    m_jobControl->stopProcess();
+    resume();
+}
+
+void StationConsole::resume()
+{
+    if (m_finished || m_stopping)
+        return;
+    if (m_keys)
+        m_keys->resume();
+    m_station.ResumeKeying();
 }
 
 void StationConsole::showSelection()
