@@ -60,11 +60,11 @@ VOKEY keys the selected radios (rigctld) and DTR and RTS of the serial port whil
 
 int main(int argc, char* argv[])
 {
+    if (headlessRequested(argc, argv))
+        return runHeadless(argv); // which answers --help and --version itself
     if (const InformationRequest request = RequestedInformation(argc, argv);
         request != InformationRequest::None)
         return AnswerInformation(request, "vokey", Usage);
-    if (headlessRequested(argc, argv))
-        return runHeadless(argv);
     // Qt's messages never hold the window: a stopped terminal only costs lines.
     InstallConsoleOutput();
     if (!displayAvailable()) {
