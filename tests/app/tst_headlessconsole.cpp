@@ -154,7 +154,11 @@ bool TestHeadlessConsole::startProcess(Hold hold)
             return false;
         ::fcntl(m_pipe[1], F_SETFL, O_NONBLOCK);
         while (hold == Hold::FullPipe && ::write(m_pipe[1], "full pipe\n", 10) > 0) { }
-        m_process->setStandardOutputFile(QStringLiteral("/proc/self/fd/%1").arg(m_pipe[1]));
+        ::fcntl(m_pipe[1], F_SETFL, 0);
+        // `| head -1` that has already ended: the pipe has no reader from the start.
+        if (hold == Hold::ClosedPipe)
+            ::close(std::exchange(m_pipe[0], -1));
+        m_process->setChildProcessModifier([fd = m_pipe[1]] { ::dup2(fd, STDOUT_FILENO); });
     }
     m_process->start(Station, { "--audio-file", m_parts.silence });
     return m_process->waitForStarted(10000);
@@ -199,7 +203,7 @@ void TestHeadlessConsole::releasedWhateverHoldsTheConsole_data()
     QTest::addColumn<Hold>("hold");
     QTest::newRow("Ctrl-S across the time-out") << Hold::CtrlS;
     QTest::newRow("a full pipe across the time-out") << Hold::FullPipe;
-    QTest::newRow("the pipe's reader gone before the time-out") << Hold::ClosedPipe;
+    QTest::newRow("a pipe without a reader") << Hold::ClosedPipe;
     QTest::newRow("Ctrl-Z while keyed, then fg") << Hold::CtrlZ;
     QTest::newRow("Ctrl-Z, bg, a key at the shell") << Hold::BgKey;
     QTest::newRow("Ctrl-Z, bg, SIGTERM") << Hold::BgTerm;
@@ -218,11 +222,6 @@ void TestHeadlessConsole::releasedWhateverHoldsTheConsole()
     if (hold == Hold::CtrlS) {
         QTRY_VERIFY_WITH_TIMEOUT(terminal().contains("tx on"), 5000);
         QVERIFY(type("\x13"));
-    } else if (hold == Hold::ClosedPipe) {
-        ::close(std::exchange(m_pipe[1], -1));
-        char first = 0;
-        QTRY_VERIFY_WITH_TIMEOUT(::read(m_pipe[0], &first, 1) == 1, 5000);
-        ::close(std::exchange(m_pipe[0], -1));
     }
     if (!shell) {
         // The transmit time-out falls due while the console holds (or is gone): released.
@@ -258,7 +257,8 @@ void TestHeadlessConsole::releasedWhateverHoldsTheConsole()
     QVERIFY2(clock.elapsed() <= ExitMs, qPrintable(QString::number(clock.elapsed())));
     QTRY_VERIFY_WITH_TIMEOUT(released(), 5000);
     if (m_process) {
-        QVERIFY(m_process->waitForFinished(5000));
+        // Seen ended while the test waited above, or about to be.
+        QVERIFY(m_process->state() == QProcess::NotRunning || m_process->waitForFinished(5000));
         QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_process->exitCode(), 0);
     }
