@@ -4,6 +4,7 @@
 #include "i18n/TGnuGettextInstance.h"
 #include "station/CommandLine.h"
 #include "station/ConsoleWriter.h"
+#include "station/JobControl.h"
 
 #include <QApplication>
 #include <QScopeGuard>
@@ -103,6 +104,9 @@ int main(int argc, char* argv[])
     TForm1 form(options);
     if (!form.FormCreate())
         return 1;
+    // Started from a terminal, Ctrl+Z releases every road before the window stops.
+    JobControl jobControl;
+    jobControl.keepReleased(form.Station());
     form.show();
     return app.exec();
 }

@@ -2,9 +2,11 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
+class VoxStation;
 
 // Job control of a shell, made safe for a program that keys a transmitter. SIGTSTP (Ctrl+Z)
 // no longer stops the process at once: it becomes stopRequested() on the main thread, and
@@ -22,6 +24,12 @@ public:
 
     // Stops the process as SIGTSTP would have; returns once it is continued.
     void stopProcess();
+    // What a station does with it: on SIGTSTP every road released and the radios' answers
+    // awaited, then `beforeStop` (the terminal given back), then the stop; on SIGCONT
+    // `continued` (the terminal taken again) and keying resumed. A station that is shutting
+    // down is not stopped: it ends.
+    void keepReleased(VoxStation& station, std::function<void()> beforeStop = {},
+        std::function<void()> continued = {});
 
 signals:
     void stopRequested();
@@ -32,4 +40,5 @@ private:
 
     int m_fds[2] = { -1, -1 };
     std::unique_ptr<QSocketNotifier> m_notifier;
+    bool m_stopping = false;
 };

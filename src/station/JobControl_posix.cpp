@@ -1,5 +1,7 @@
 #include "JobControl.h"
 
+#include "VoxStation.h"
+
 #include <QSocketNotifier>
 
 #include <atomic>
@@ -70,6 +72,32 @@ void JobControl::stopProcess()
     ::raise(SIGTSTP);
     if (g_writeFd.load() >= 0)
         install(SIGTSTP, onJobSignal);
+}
+
+void JobControl::keepReleased(
+    VoxStation& station, std::function<void()> beforeStop, std::function<void()> continued)
+{
+    const auto resume = [this, &station, continued] {
+        if (m_stopping || station.IsShutDown())
+            return;
+        if (continued)
+            continued();
+        station.ResumeKeying();
+    };
+    connect(this, &JobControl::stopRequested, this, [this, &station, beforeStop, resume] {
+        if (m_stopping || station.IsShutDown())
+            return;
+        m_stopping = true;
+        station.Guarded([&station] { station.ReleaseBeforeStop(); });
+        m_stopping = false;
+        if (station.IsShutDown())
+            return; // an exit signal came while the radios answered: the program ends instead
+        if (beforeStop)
+            beforeStop();
+        stopProcess();
+        resume();
+    });
+    connect(this, &JobControl::continued, this, resume);
 }
 
 void JobControl::readSignal()

@@ -143,32 +143,16 @@ void StationConsole::handleJobControl()
     if (m_jobControl)
         return;
     m_jobControl = new JobControl(this);
-    connect(m_jobControl, &JobControl::stopRequested, this, &StationConsole::stop);
-    connect(m_jobControl, &JobControl::continued, this, &StationConsole::resume);
-}
-
-void StationConsole::stop()
-{
-    if (m_finished || m_stopping)
-        return;
-    m_stopping = true;
-    m_station.Guarded([this] { m_station.ReleaseBeforeStop(); });
-    m_stopping = false;
-    if (m_finished)
-        return; // an exit signal came while the radios answered: the program ends instead
-    if (m_keys)
-        m_keys->suspend();
-    m_jobControl->stopProcess();
-    resume();
-}
-
-void StationConsole::resume()
-{
-    if (m_finished || m_stopping)
-        return;
-    if (m_keys)
-        m_keys->resume();
-    m_station.ResumeKeying();
+    m_jobControl->keepReleased(
+        m_station,
+        [this] {
+            if (m_keys)
+                m_keys->suspend();
+        },
+        [this] {
+            if (m_keys)
+                m_keys->resume();
+        });
 }
 
 void StationConsole::showSelection()

@@ -70,8 +70,6 @@ private:
     void showRigName(int rigNumber);
     void showSelection();
     void finish(const QString& line);
-    void stop();
-    void resume();
 
     VoxStation& m_station;
     ConsoleLines m_lines;
@@ -86,5 +84,4 @@ private:
     QString m_mode;
     bool m_finished = false;
     JobControl* m_jobControl = nullptr;
-    bool m_stopping = false;
 };
