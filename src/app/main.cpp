@@ -2,6 +2,9 @@
 #include "TForm1.h"
 #include "TranslationSetup.h"
 #include "i18n/TGnuGettextInstance.h"
+#include "station/CommandLine.h"
+#include "station/ConsoleWriter.h"
+#include "station/JobControl.h"
 
 #include <QApplication>
 #include <QScopeGuard>
@@ -44,12 +47,27 @@ int runHeadless(char* argv[])
     return 1;
 }
 
+const char Usage[] = R"(Usage: vokey [-f FILE] [--audio-file WAV] [--headless]
+VOKEY keys the selected radios (rigctld) and DTR and RTS of the serial port while you speak.
+
+  -f FILE            the configuration file (default: VOKEY.INI in the current directory)
+  --audio-file WAV   capture from a 16-bit 44100 Hz WAV file instead of a sound card
+  --headless         the station without a window (runs vokey-station)
+  --help             show this text and exit
+  --version          show the version and exit
+)";
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     if (headlessRequested(argc, argv))
-        return runHeadless(argv);
+        return runHeadless(argv); // which answers --help and --version itself
+    if (const InformationRequest request = RequestedInformation(argc, argv);
+        request != InformationRequest::None)
+        return AnswerInformation(request, "vokey", Usage);
+    // Qt's messages never hold the window: a stopped terminal only costs lines.
+    InstallConsoleOutput();
     if (!displayAvailable()) {
         std::fputs("vokey: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
                    "start it under a virtual one: xvfb-run -a vokey, or without a window: "
@@ -59,7 +77,7 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vokey"));
-    QApplication::setApplicationVersion(QStringLiteral("2.0"));
+    QApplication::setApplicationVersion(QString::fromLatin1(VokeyVersion));
     QGuiApplication::setDesktopFileName(QStringLiteral("vokey"));
     SetApplicationTitle(QStringLiteral("VOX Operated PTT Switch"));
     QApplication::setWindowIcon(TForm1::ApplicationIcon());
@@ -86,6 +104,9 @@ int main(int argc, char* argv[])
     TForm1 form(options);
     if (!form.FormCreate())
         return 1;
+    // Started from a terminal, Ctrl+Z releases every road before the window stops.
+    JobControl jobControl;
+    jobControl.keepReleased(form.Station());
     form.show();
     return app.exec();
 }

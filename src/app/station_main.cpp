@@ -3,6 +3,8 @@
 // loads no widget or GUI library.
 #include "core/VokeySettings.h"
 #include "i18n/TGnuGettextInstance.h"
+#include "station/CommandLine.h"
+#include "station/ConsoleWriter.h"
 #include "station/MessageTranslation.h"
 #include "station/StationConsole.h"
 #include "station/VoxStation.h"
@@ -11,11 +13,32 @@
 
 #include <unistd.h>
 
+namespace {
+
+const char Usage[] = R"(Usage: vokey-station [-f FILE] [--audio-file WAV]
+       vokey --headless [-f FILE] [--audio-file WAV]
+VOKEY without a window: keys the selected radios (rigctld) and DTR and RTS of the serial
+port while you speak, writes a line to standard output for each change, and takes the keys
+a, b (select rig A or B), m (mute) and q (exit) from a terminal on standard input.
+
+  -f FILE            the configuration file (default: VOKEY.INI in the current directory)
+  --audio-file WAV   capture from a 16-bit 44100 Hz WAV file instead of a sound card
+  --help             show this text and exit
+  --version          show the version and exit
+)";
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    if (const InformationRequest request = RequestedInformation(argc, argv);
+        request != InformationRequest::None)
+        return AnswerInformation(request, "vokey-station", Usage);
+    // The console never holds the station: a stopped terminal or a full pipe only costs lines.
+    InstallConsoleOutput();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vokey"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("2.0"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(VokeyVersion));
     SetApplicationTitle(QStringLiteral("VOX Operated PTT Switch"));
 
     const ConsoleLines lines = StandardOutputLines();
@@ -44,6 +67,7 @@ int main(int argc, char* argv[])
         &console, &StationConsole::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     if (!station.AcquireInstance())
         return 1;
+    console.handleJobControl();
     station.Guarded([&station] {
         station.Configure();
         SetApplicationTitle(QStringLiteral("VOKEY"));

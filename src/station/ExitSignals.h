@@ -7,9 +7,10 @@
 class QSocketNotifier;
 
 // The process's signals, turned into something the window can act on.
-// SIGINT, SIGTERM and SIGHUP become exitRequested() on the main thread (a socket pair
-// written by the handler, read through a socket notifier), so they end the program the way
-// closing the window does. SIGSEGV, SIGABRT and SIGBUS drop DTR and RTS of the serial port
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT become exitRequested() on the main thread (a socket
+// pair written by the handler, read through a socket notifier), so they end the program the
+// way closing the window does. SIGSEGV, SIGABRT, SIGBUS, SIGILL and SIGFPE drop DTR and RTS
+// of the serial port
 // named by setSerialHandle() with async-signal-safe calls, then die as they would have.
 // One instance per process; the destructor puts the default handlers back.
 class ExitSignals : public QObject {

@@ -18,8 +18,9 @@ std::atomic<int> g_writeFd { -1 };
 std::atomic<int> g_serialFd { -1 };
 static_assert(std::atomic<int>::is_always_lock_free);
 
-constexpr int ExitSignalList[] = { SIGINT, SIGTERM, SIGHUP };
-constexpr int FatalSignalList[] = { SIGSEGV, SIGABRT, SIGBUS };
+// SIGQUIT (Ctrl+\) would otherwise end the program with no release at all.
+constexpr int ExitSignalList[] = { SIGINT, SIGTERM, SIGHUP, SIGQUIT };
+constexpr int FatalSignalList[] = { SIGSEGV, SIGABRT, SIGBUS, SIGILL, SIGFPE };
 
 extern "C" void onExitSignal(int signalNumber)
 {

@@ -1,16 +1,14 @@
 #include "StationConsole.h"
 
+#include "ConsoleWriter.h"
+#include "JobControl.h"
 #include "TerminalKeys.h"
 #include "VoxStation.h"
 
-#include <cstdio>
-
 ConsoleLines StandardOutputLines()
 {
-    return [](const QString& line) {
-        std::fputs((line + '\n').toLocal8Bit().constData(), stdout);
-        std::fflush(stdout);
-    };
+    return
+        [](const QString& line) { ConsoleWriter::standardOutput().writeLine(line.toLocal8Bit()); };
 }
 
 ConsoleMessageBoxes::ConsoleMessageBoxes(ConsoleLines lines)
@@ -129,13 +127,32 @@ void StationConsole::finish(const QString& line)
     if (m_finished)
         return;
     m_finished = true;
-    delete m_keys; // the terminal as it was
-    m_keys = nullptr;
+    // Release first: the terminal comes after, and only in the foreground (a terminal call
+    // from the background would stop the program).
     m_station.Shutdown();
+    delete m_keys;
+    m_keys = nullptr;
     m_lines(line);
     // The exit line is the last: what the rig link still reports on the way out is not shown.
     disconnect(&m_station, nullptr, this, nullptr);
     emit finished();
+}
+
+void StationConsole::handleJobControl()
+{
+    if (m_jobControl)
+        return;
+    m_jobControl = new JobControl(this);
+    m_jobControl->keepReleased(
+        m_station,
+        [this] {
+            if (m_keys)
+                m_keys->suspend();
+        },
+        [this] {
+            if (m_keys)
+                m_keys->resume();
+        });
 }
 
 void StationConsole::showSelection()

@@ -7,12 +7,14 @@
 #include <array>
 #include <functional>
 
+class JobControl;
 class TerminalKeys;
 class VoxStation;
 
 // Where the station's text goes without a window: one line each.
 using ConsoleLines = std::function<void(const QString& line)>;
-// Standard output, flushed line by line (a pipe would otherwise hold the lines back).
+// Standard output, line by line, through a writer that never blocks the station (see
+// ConsoleWriter).
 ConsoleLines StandardOutputLines();
 
 // The message boxes without a window: each is a line "error <text>" and never blocks; a
@@ -41,8 +43,10 @@ private:
 //   timeout on | timeout off
 //   exit
 // and takes keys from a terminal on standard input: a and b select rig A or B, m toggles
-// mute, q exits after writing the settings (as the window's Exit does). SIGINT, SIGTERM and
-// SIGHUP release every road and end the event loop, as closing the window does.
+// mute, q exits after writing the settings (as the window's Exit does). SIGINT, SIGTERM,
+// SIGHUP and SIGQUIT release every road and end the event loop, as closing the window does;
+// the terminal is put back after the release. With job control, Ctrl+Z releases every road
+// before the program stops, and the key mode comes back when it continues in the foreground.
 class StationConsole : public QObject {
     Q_OBJECT
 
@@ -54,6 +58,8 @@ public:
     bool readKeys(int fd);
     // One key, as if typed.
     void key(char key);
+    // SIGTSTP releases every road and then stops the program; SIGCONT resumes it.
+    void handleJobControl();
 
 signals:
     // The station has been shut down; the program ends.
@@ -77,4 +83,5 @@ private:
     QString m_selection;
     QString m_mode;
     bool m_finished = false;
+    JobControl* m_jobControl = nullptr;
 };

@@ -114,6 +114,10 @@ public:
     void ReleaseBeforeExit();
     // Runs a handler; an error it raises goes to the error report. False when it raised one.
     bool Guarded(const std::function<void()>& handler);
+    // Job control: every road released, as ReleaseNow() does, and the radios' answers awaited
+    // briefly, before the program is stopped; nothing keys until ResumeKeying().
+    void ReleaseBeforeStop();
+    void ResumeKeying();
 
     QString ModeText() const;
     QString GetSoundDevice(int device) const;
@@ -222,7 +226,8 @@ signals:
     void keyedChanged(bool keyed);
     // The open serial port's file descriptor at each opening, -1 before each closing.
     void serialHandleChanged(int fd);
-    // SIGINT, SIGTERM or SIGHUP arrived: the program is to end as an operator's close does.
+    // SIGINT, SIGTERM, SIGHUP or SIGQUIT arrived: the program is to end as an operator's close
+    // does.
     void exitRequested(int signalNumber);
 
 private:
@@ -310,6 +315,8 @@ private:
     bool m_shutDown = false;
     // Set by the release that ends the program: SetTX(true) does nothing from then on.
     bool m_keyingEnded = false;
+    // Set from ReleaseBeforeStop() to ResumeKeying(): SetTX(true) does nothing meanwhile.
+    bool m_keyingHeld = false;
 
     // Settings and log.
     VokeySettings m_settings;

@@ -62,7 +62,7 @@ void VoxStation::SetTX(bool on)
     // from being driven: above all a failing radio must never leave the lines raised.
     // Keying goes to the selected radios; a release goes to every radio this program keyed
     // as well, selected or not, so that no transmitter is left to nobody.
-    if (on && m_keyingEnded)
+    if (on && (m_keyingEnded || m_keyingHeld))
         return;
     if (on)
         setKeyed(true); // before anything can go out

@@ -228,6 +228,21 @@ void VoxStation::ReleaseNow()
     TimerDelayTimer();
 }
 
+void VoxStation::ReleaseBeforeStop()
+{
+    // A release may wait in the rig link behind a keying still in flight: stopped before it
+    // goes out, the radio would transmit for as long as the program stays stopped.
+    m_keyingHeld = true;
+    const std::array<bool, 2> keyed = m_rigKeyed;
+    ReleaseNow();
+    WaitForRigRelease(keyed);
+}
+
+void VoxStation::ResumeKeying()
+{
+    m_keyingHeld = false;
+}
+
 void VoxStation::MuteButtonClick()
 {
     // Toggling mute also ends a transmit time-out: keying may start again once un-muted.

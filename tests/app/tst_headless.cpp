@@ -1,7 +1,7 @@
 // The vokey program without a display (--headless), as it runs on a station computer: speech
 // from a WAV file keys the dummy radio and the serial lines, each change is a line on
-// standard output, keys typed on a terminal select, mute and exit, and SIGTERM, SIGINT or
-// SIGHUP while keyed releases both roads and ends with status 0.
+// standard output, keys typed on a terminal select, mute and exit, and SIGTERM, SIGINT, SIGHUP
+// or SIGQUIT while keyed releases both roads and ends with status 0.
 #include "station/KeyingParts.h"
 
 #include <QFileInfo>
@@ -25,7 +25,7 @@ const QRegularExpression Documented(
     QStringLiteral("^(engine (on|off)|mode Soundcard:-?\\d+ .* Serial:.*|selected (A|B|A\\+B|none)"
                    "|rig [AB] (online|offline|name .+|reports (transmit|receive))"
                    "|tx on level \\d+ gain \\d+|tx off|muted|unmuted|timeout (on|off)|error .+"
-                   "|exit|exit signal \\d+)$"));
+                   "|exit|exit signal \\d+|lost \\d+ lines?)$"));
 
 } // namespace
 
@@ -193,6 +193,7 @@ void TestHeadless::endWhileKeyedReleasesBothRoads_data()
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGINT") << SIGINT;
     QTest::newRow("SIGHUP") << SIGHUP;
+    QTest::newRow("SIGQUIT") << SIGQUIT;
 }
 
 void TestHeadless::endWhileKeyedReleasesBothRoads()

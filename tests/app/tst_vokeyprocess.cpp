@@ -216,6 +216,8 @@ void TestVokeyProcess::crashDropsTheSerialLines_data()
     QTest::newRow("SIGABRT") << SIGABRT << false;
     QTest::newRow("SIGBUS") << SIGBUS << false;
     QTest::newRow("SIGSEGV, headless") << SIGSEGV << true;
+    QTest::newRow("SIGILL") << SIGILL << false;
+    QTest::newRow("SIGFPE, headless") << SIGFPE << true;
 }
 
 void TestVokeyProcess::crashDropsTheSerialLines()
@@ -269,6 +271,7 @@ void TestVokeyProcess::exitSignalsEndWithStatusZero_data()
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGINT") << SIGINT;
     QTest::newRow("SIGHUP") << SIGHUP;
+    QTest::newRow("SIGQUIT") << SIGQUIT;
 }
 
 void TestVokeyProcess::exitSignalsEndWithStatusZero()

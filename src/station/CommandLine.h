@@ -1,0 +1,14 @@
+#pragma once
+
+// The version both programs report.
+inline constexpr char VokeyVersion[] = "2.0";
+
+// What --help and --version ask for. They are answered before anything else happens: no
+// settings read, no lock taken, no device opened. Other arguments the programs do not know
+// are ignored; the value after -f or --audio-file is a name, not an option.
+enum class InformationRequest { None, Help, Version };
+InformationRequest RequestedInformation(int argc, char* argv[]);
+
+// Prints the usage (its text given) or "<program> <version>" on standard output; the exit
+// status for main().
+int AnswerInformation(InformationRequest request, const char* program, const char* usage);
