@@ -47,11 +47,12 @@ int runHeadless(char* argv[])
     return 1;
 }
 
-const char Usage[] = R"(Usage: vokey [-f FILE] [--audio-file WAV] [--headless]
+const char Usage[] = R"(Usage: vokey [-f FILE] [--audio-file WAV [--audio-loop]] [--headless]
 VOKEY keys the selected radios (rigctld) and DTR and RTS of the serial port while you speak.
 
   -f FILE            the configuration file (default: VOKEY.INI in the current directory)
   --audio-file WAV   capture from a 16-bit 44100 Hz WAV file instead of a sound card
+  --audio-loop       play that file over and over
   --headless         the station without a window (runs vokey-station)
   --help             show this text and exit
   --version          show the version and exit

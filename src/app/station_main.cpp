@@ -15,14 +15,15 @@
 
 namespace {
 
-const char Usage[] = R"(Usage: vokey-station [-f FILE] [--audio-file WAV]
-       vokey --headless [-f FILE] [--audio-file WAV]
+const char Usage[] = R"(Usage: vokey-station [-f FILE] [--audio-file WAV [--audio-loop]]
+       vokey --headless [-f FILE] [--audio-file WAV [--audio-loop]]
 VOKEY without a window: keys the selected radios (rigctld) and DTR and RTS of the serial
 port while you speak, writes a line to standard output for each change, and takes the keys
 a, b (select rig A or B), m (mute) and q (exit) from a terminal on standard input.
 
   -f FILE            the configuration file (default: VOKEY.INI in the current directory)
   --audio-file WAV   capture from a 16-bit 44100 Hz WAV file instead of a sound card
+  --audio-loop       play that file over and over
   --help             show this text and exit
   --version          show the version and exit
 )";
