@@ -155,7 +155,7 @@ void VoxStation::ReleaseBeforeExit()
     // The release must not be stopped by a failing road: each is tried on its own.
     const std::array<bool, 2> keyed = m_rigKeyed;
     Guarded([this] { SetTX(false); });
-    WaitForRigRelease(keyed);
+    WaitForRigRelease(keyed, true);
     m_detector.release();
     m_timerDelay->stop();
     setLamp(false);

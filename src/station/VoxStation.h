@@ -256,7 +256,9 @@ private:
     IRigX* Rig(int rigNumber) const;
     void SendRigTx(int rigNumber, bool on);
     bool TransmitsOnItsOwn(int rigNumber) const;
-    void WaitForRigRelease(const std::array<bool, 2>& keyed);
+    // Waits briefly for each keyed radio's release; says which ones may still be keyed, in a
+    // box that waits for the operator when `untilSeen` (the program is about to end).
+    void WaitForRigRelease(const std::array<bool, 2>& keyed, bool untilSeen);
     void ReportTxRefused(int rigNumber, const QString& reason);
     // Rig monitor helpers, VoxStationRigMonitor.cpp.
     void UpdateRigLamp(int rigNumber);

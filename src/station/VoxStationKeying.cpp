@@ -206,7 +206,7 @@ void VoxStation::ConnectRigs()
     }
 }
 
-void VoxStation::WaitForRigRelease(const std::array<bool, 2>& keyed)
+void VoxStation::WaitForRigRelease(const std::array<bool, 2>& keyed, bool untilSeen)
 {
     // A release may wait in the link behind a keying still in flight, and the link gives up
     // what waits when it is destroyed. So the way out waits, briefly, until each radio this
@@ -262,9 +262,13 @@ void VoxStation::WaitForRigRelease(const std::array<bool, 2>& keyed)
         const QString text = QStringLiteral(
             "Rig %1 may still be transmitting: its rigctld did not answer the release")
                                  .arg(rigNumber == 1 ? 'A' : 'B');
-        // Said where the operator is sure to see it before the program is gone.
         m_log.WriteLine(1, text);
-        m_messages.fatal(ApplicationTitle(), text);
+        // On the way out, said where the operator is sure to see it before the program is
+        // gone; otherwise as any other error, without holding anything up.
+        if (untilSeen)
+            m_messages.fatal(ApplicationTitle(), text);
+        else
+            m_errorReport->show(text);
     }
 }
 

@@ -235,7 +235,7 @@ void VoxStation::ReleaseBeforeStop()
     m_keyingHeld = true;
     const std::array<bool, 2> keyed = m_rigKeyed;
     ReleaseNow();
-    WaitForRigRelease(keyed);
+    WaitForRigRelease(keyed, false);
 }
 
 void VoxStation::ResumeKeying()
