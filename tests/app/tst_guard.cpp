@@ -79,11 +79,17 @@ void TestGuard::init()
 
 void TestGuard::cleanup()
 {
-    for (auto* process : { m_process.get(), m_xvfb.get() }) {
-        if (process && process->state() != QProcess::NotRunning) {
-            process->kill();
-            process->waitForFinished(10000);
-        }
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(10000);
+    }
+    // Ended, not killed: an X server killed leaves its display's lock and socket behind, and
+    // the servers of suites running beside this one race for that display.
+    if (m_xvfb && m_xvfb->state() != QProcess::NotRunning) {
+        m_xvfb->terminate();
+        if (!m_xvfb->waitForFinished(10000))
+            m_xvfb->kill();
+        m_xvfb->waitForFinished(10000);
     }
     m_process.reset();
     m_xvfb.reset();
@@ -180,7 +186,7 @@ void TestGuard::everyEndReleasesBothRoads()
         5000);
 
     if (signalNumber == LoseDisplay)
-        m_xvfb->kill();
+        m_xvfb->terminate(); // its clients lose their connection as when it dies
     else
         ::kill(pid_t(m_process->processId()), signalNumber);
     QVERIFY(m_process->waitForFinished(10000));
