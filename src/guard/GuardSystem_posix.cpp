@@ -80,7 +80,9 @@ int connectTo(const addrinfo* address)
 }
 
 // Sends the release on a connected socket and reads up to rigctld's "RPRT n" line.
-RoadOutcome sendRelease(int fd, std::string* error)
+// Sends the release on a fresh connection. `again` is set when the server let go of the
+// connection without answering (reset, or closed at once), which is worth another try.
+RoadOutcome sendRelease(int fd, std::string* error, bool* again)
 {
     static const char command[] = "+\\set_ptt 0\n";
     const Clock::time_point deadline = Clock::now() + AnswerLimit;
@@ -95,6 +97,7 @@ RoadOutcome sendRelease(int fd, std::string* error)
                 return RoadOutcome::Failed;
             }
         } else if (n < 0 && errno != EINTR) {
+            *again = errno == ECONNRESET || errno == EPIPE;
             *error = errorText(errno);
             return RoadOutcome::Failed;
         }
@@ -118,9 +121,11 @@ RoadOutcome sendRelease(int fd, std::string* error)
         if (n > 0) {
             answer.append(buffer, std::size_t(n));
         } else if (n == 0) {
+            *again = true;
             *error = "its rigctld closed the connection without an answer";
             return RoadOutcome::Failed;
         } else if (errno != EAGAIN && errno != EINTR) {
+            *again = errno == ECONNRESET;
             *error = errorText(errno);
             return RoadOutcome::Failed;
         }
@@ -148,12 +153,20 @@ RoadOutcome releaseRig(const GuardEndpoint& rig, std::string* error)
             }
             ::freeaddrinfo(addresses);
         }
+        bool again = false;
         if (fd >= 0) {
-            const RoadOutcome outcome = sendRelease(fd, error);
+            const RoadOutcome outcome = sendRelease(fd, error, &again);
             ::close(fd);
-            if (outcome == RoadOutcome::Failed)
-                *error = where + ": " + *error;
-            return outcome;
+            // rigctld sometimes closes a connection taken while it is still clearing up after
+            // the client that died: tried again on a new one, as a refused connection is.
+            if (outcome != RoadOutcome::Failed || !again
+                || Clock::now() + RetryPause >= retryUntil) {
+                if (outcome == RoadOutcome::Failed)
+                    *error = where + ": " + *error;
+                return outcome;
+            }
+            std::this_thread::sleep_for(RetryPause);
+            continue;
         }
         if (Clock::now() + RetryPause >= retryUntil) {
             *error = where + ": "

@@ -168,6 +168,11 @@ void FakeRigctld::onLine(QTcpSocket* socket, const QByteArray& line)
     case Mode::Good:
         break;
     }
+    if (hangUpFirst > 0) {
+        --hangUpFirst;
+        socket->disconnectFromHost();
+        return;
+    }
     const qsizetype space = line.indexOf(' ');
     const QByteArray name = line.mid(2, space < 0 ? -1 : space - 2);
     const QByteArray args = space < 0 ? QByteArray() : line.mid(space + 1);

@@ -66,6 +66,7 @@ public:
     // Non-empty: each raw command is answered by this instead of a reply and "RPRT 0".
     QByteArray customAnswer;
     int setPttError = 0; // non-zero: \set_ptt 1 answers "RPRT <setPttError>"
+    int hangUpFirst = 0; // this many connections are closed at their first line, unanswered
     int releaseDelayMs = 0; // \set_ptt 0 is answered this much later, as real backends do
     QList<QByteArray> pttWrites; // arguments of each \set_ptt, in arrival order
     int ptt = 0;

@@ -26,6 +26,7 @@ private slots:
     void initTestCase();
     void endFollowsTheLastState_data();
     void endFollowsTheLastState();
+    void releaseTriedAgainWhenTheServerLetsGo();
 
 private:
     RigSettings rigs(int rigAServer) const
@@ -116,6 +117,32 @@ void TestTxGuard::endFollowsTheLastState()
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), exitStatus);
     QCOMPARE(keyedServer.ptt(), ptt);
+}
+
+void TestTxGuard::releaseTriedAgainWhenTheServerLetsGo()
+{
+    // A server that closes the guard's connection without answering, as rigctld now and then
+    // does right after the program died, is given the release on a new one.
+    FakeRigctld fake(FakeRigctld::Mode::Good);
+    fake.ptt = 1;
+    fake.hangUpFirst = 1;
+    QVERIFY(fake.listen());
+    auto guard = std::make_unique<TxGuard>();
+    QString error;
+    QVERIFY2(guard->start(Guard, &error), qPrintable(error));
+    const pid_t pid = pid_t(guard->processId());
+    RigSettings settings;
+    settings.rigs[0] = fake.endpoint();
+    guard->setRigs(settings);
+    guard->setKeyed(true);
+    guard.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(fake.ptt, 0, 5000);
+    QCOMPARE(fake.connections, 2);
+    int status = -1;
+    bool ended = false; // QTRY checks once more after it passed: reaped only once
+    QTRY_VERIFY_WITH_TIMEOUT(ended = ended || ::waitpid(pid, &status, WNOHANG) == pid, 10000);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 1);
 }
 
 QTEST_GUILESS_MAIN(TestTxGuard)
