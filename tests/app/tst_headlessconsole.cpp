@@ -31,8 +31,12 @@ QString state(pid_t pid)
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
         return {};
+    // A process that has just ended may leave its file open but empty: gone as well.
     const QByteArray s = stat.readAll();
-    const char c = s.mid(s.lastIndexOf(')') + 2, 1).at(0);
+    const qsizetype at = s.lastIndexOf(')') + 2;
+    if (at < 2 || at >= s.size())
+        return {};
+    const char c = s.at(at);
     return c == 'Z' ? QString() : c == 'T' ? QStringLiteral("T") : QStringLiteral("R");
 }
 
