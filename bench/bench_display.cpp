@@ -174,7 +174,7 @@ void BM_RenderTickWithDrawing(benchmark::State& state)
         for (auto _ : state) {
             for (int i = 0; i < Ticks; ++i) {
                 const auto begin = Clock::now();
-                form.TimerRenderTimer();
+                form.Station().TimerRenderTimer();
                 box->repaint();
                 us[std::size_t(i)] = micros(begin, Clock::now());
             }
@@ -186,7 +186,7 @@ void BM_RenderTickWithDrawing(benchmark::State& state)
         for (int x = 0; x < surface.width(); ++x)
             lit += surface.pixel(x, surface.height() - 1) != 0xFF000000;
         state.counters["bottom_row_lit_pixels"] = lit;
-        state.counters["keyed"] = form.TxOn();
+        state.counters["keyed"] = form.Station().TxOn();
         state.counters["message_boxes"] = double(boxes.boxes.size());
     }
     QDir::setCurrent(startDir);

@@ -115,8 +115,8 @@ void BM_SetTxToBothRoads(benchmark::State& state)
     {
         TForm1 form(options);
         form.FormCreate();
-        IRigX* r1 = form.OmniRig()->Rig1();
-        IRigX* r2 = form.OmniRig()->Rig2();
+        IRigX* r1 = form.Station().OmniRig()->Rig1();
+        IRigX* r2 = form.Station().OmniRig()->Rig2();
         if (!waitFor([&] { return r1->Status() == rsOnline && r2->Status() == rsOnline; }, 10000)) {
             state.SkipWithError("rigs not online");
             return;
@@ -131,7 +131,7 @@ void BM_SetTxToBothRoads(benchmark::State& state)
             for (int i = 0; i < Keyings; ++i) {
                 modemlines_log_clear();
                 const long long start = nowNs();
-                form.SetTX(true);
+                form.Station().SetTX(true);
                 call.push_back(nowNs() - start);
                 long long seen1 = -1, seen2 = -1;
                 const QDeadlineTimer deadline(5000);
@@ -150,7 +150,7 @@ void BM_SetTxToBothRoads(benchmark::State& state)
                 atRig2.push_back(seen2 < 0 ? 5000000000LL : seen2 - start);
                 dtr.push_back(lineRaisedAt(st.st_rdev, TIOCM_DTR, start) - start);
                 rts.push_back(lineRaisedAt(st.st_rdev, TIOCM_RTS, start) - start);
-                form.SetTX(false);
+                form.Station().SetTX(false);
                 // Released on both servers, then the link has taken the answers of both writes
                 // (none in flight, so the next keying goes out at once).
                 waitFor([&] { return rig1.ptt() == 0 && rig2.ptt() == 0; }, 5000);

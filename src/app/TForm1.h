@@ -31,10 +31,10 @@ class TOmniRigX;
 using TForm1Options = VoxStationOptions;
 
 // The main window: a view of its VoxStation, which does the work (capture, detector,
-// keying, rig link, serial port, settings, log). The window keeps the operations' names as
-// they are in the program's documentation (FormCreate, PowerOn, SetTX, ...) and hands them
-// to the station; what is its own is the layout, the drawing, the menus, the tray icon and
-// the dialogs. Its files:
+// keying, rig link, serial port, settings, log). The window's handlers keep the names they
+// have in the program's documentation (FormCreate, PowerOn, Rig1ButtonClick, ...) and call
+// the station's verbs; what is its own is the layout, the drawing, the menus, the tray
+// icon and the dialogs. Its files:
 //   TForm1.cpp        layout, start-up, status bar, closing
 //   TForm1Vox.cpp     the station's state shown: lamps, sliders, rig names, spectrum
 //   TForm1Menus.cpp   window command menu, tray icon and popup menu, settings actions, Exit
@@ -69,59 +69,16 @@ public:
     // The station the window shows and drives.
     VoxStation& Station() { return *m_station; }
 
-    // Status bar and settings.
-    void ShowMode() { m_station->ShowMode(); }
-    QString GetSoundDevice(int device) { return m_station->GetSoundDevice(device); }
+    // Status bar.
     QString StatusText() const;
-    void WriteINI() { m_station->WriteINI(); }
 
-    // VOX engine.
-    void PowerOn() { m_station->PowerOn(); }
-    void PowerCycle() { m_station->PowerCycle(); }
-    void TimerRenderTimer() { m_station->TimerRenderTimer(); }
-    void TimerDelayTimer() { m_station->TimerDelayTimer(); }
-    void MuteButtonClick() { m_station->MuteButtonClick(); }
-    void TimerLedTimer() { m_station->TimerLedTimer(); }
-    void TrackDelayChange();
-    void RenderFrame(const float* snapshot);
-    // Released by the transmit time-out and not yet allowed to key again.
-    bool TimedOut() const { return m_station->TimedOut(); }
-
-    // Keying.
-    void SetTX(bool on) { m_station->SetTX(on); }
+    // The operator's commands, as the window's controls and menus give them.
+    void PowerOn();
+    void MuteButtonClick();
     void Rig1ButtonClick();
     void Rig2ButtonClick();
-    void ComPortError() { m_station->ComPortError(); }
-
-    // Rig monitor and CAT poll.
-    void RigUpdateStatus() { m_station->RigUpdateStatus(); }
-    void RigTypeChangeEvent(TOmniRigX* ASender, int RigNumber)
-    {
-        m_station->RigTypeChangeEvent(ASender, RigNumber);
-    }
-    void StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
-    {
-        m_station->StatusChangeEvent(ASender, RigNumber);
-    }
-    void ParamsChangeEvent(TOmniRigX* ASender, int RigNumber, int Params)
-    {
-        m_station->ParamsChangeEvent(ASender, RigNumber, Params);
-    }
-    void CustomReplyEvent(
-        TOmniRigX* ASender, int RigNumber, const QByteArray& Command, const QByteArray& Reply)
-    {
-        m_station->CustomReplyEvent(ASender, RigNumber, Command, Reply);
-    }
-    void VisibleChangeEvent(TOmniRigX* ASender) { m_station->VisibleChangeEvent(ASender); }
-    void SendFA() { m_station->SendFA(); }
-    void CATTimerTimer() { m_station->CATTimerTimer(); }
-    void ReceiveCAT(
-        int RigNumber, const quint8* command, int commandCount, const quint8* reply, int replyCount)
-    {
-        m_station->ReceiveCAT(RigNumber, command, commandCount, reply, replyCount);
-    }
-    // The rig of the latest parameter or status event; null before the first.
-    IRigX* ReportedRig() const { return m_station->ReportedRig(); }
+    void TrackDelayChange();
+    void RenderFrame(const float* snapshot);
 
     // Menus, tray and settings actions.
     void SystemCommand(int command);
@@ -133,14 +90,7 @@ public:
     void AboutClick();
     void ExitClick();
 
-    // State, for the status bar, the tests and the tools.
-    bool Running() const { return m_station->Running(); }
-    bool Muted() const { return m_station->Muted(); }
-    int InputDevice() const { return m_station->InputDevice(); }
-    quint32 RecordChannel() const { return m_station->RecordChannel(); }
-    bool TxOn() const { return m_station->TxOn(); }
-    const VokeySettings& Settings() const { return m_station->Settings(); }
-    const VoxDetector& Detector() const { return m_station->Detector(); }
+    // The window's own parts, for the tests and the tools.
     QMenu* SystemMenu() const { return m_systemMenu; }
     QMenu* PopupMenu1() const { return m_popupMenu1; }
     // Shown only where the desktop has a system tray.
@@ -149,10 +99,6 @@ public:
     TAboutDlg* AboutDlg() const { return m_aboutDlg; }
     // Null until first opened.
     TLevelHistoryForm* LevelHistory() const { return m_levelHistory; }
-    TComPort& ComPort() { return m_station->ComPort(); }
-    // The rig-control client; null before start-up created it.
-    TOmniRigX* OmniRig() const { return m_station->OmniRig(); }
-    ErrorReport& Errors() { return m_station->Errors(); }
 
     // The application's icon (window, tray and About box).
     static QIcon ApplicationIcon();
@@ -179,8 +125,8 @@ private:
     void closeOnSignal();
     // The station's state shown (TForm1Vox.cpp).
     void ShowLamp(bool on, bool alarm);
-    void ShowRigLamp(int rigNumber);
-    void ShowRigName(int rigNumber);
+    void ShowRigLamp(RigId rig);
+    void ShowRigName(RigId rig);
     void ShowSelection();
 
     // Menus, TForm1Menus.cpp.

@@ -171,14 +171,8 @@ void TForm1::TrayActivated(int reason)
 
 void TForm1::CommSettingsButtonClick()
 {
-    // Confirmed or cancelled, the settings are written and the engine restarts with them.
     RunSettingsDialog(m_station->ComPort(), this);
-    // Closed meanwhile (a signal ended the program): nothing more may be written or opened.
-    if (m_station->IsShutDown())
-        return;
-    WriteINI();
-    ShowMode();
-    PowerCycle();
+    m_station->applySettingsChange();
 }
 
 void TForm1::LevelHistoryClick()
@@ -217,9 +211,7 @@ void TForm1::SoundcardIN1Click()
             return;
         m_station->ChooseInputDevice(dialog.Device());
     }
-    WriteINI();
-    ShowMode();
-    PowerCycle();
+    m_station->applySettingsChange();
 }
 
 void TForm1::OmniRigSettings()
@@ -239,11 +231,8 @@ void TForm1::ExitClick()
             QStringLiteral("Warning!"), QStringLiteral("Do you really want to exit?")))
         return;
     // A failing write is shown and the program runs on as before, tray icon and all.
-    WriteINI();
+    if (!m_station->exitSavingSettings())
+        return;
     RemoveTrayIcon();
-    // Transmit off on every road while the port is still open, then stop the engine.
-    m_station->ReleaseBeforeExit();
-    if (m_station->Running())
-        PowerOn();
     close();
 }

@@ -41,20 +41,18 @@ void TForm1::connectStation()
     connect(station, &VoxStation::rigNameChanged, this, &TForm1::ShowRigName);
     connect(station, &VoxStation::selectionChanged, this, &TForm1::ShowSelection);
     // A rig that leaves the selection is released, which may fail like any release.
-    connect(m_rig1Button, &TLedButton::activeChanged, station, [station](bool on) {
-        station->Guarded([&] { station->SetSelection(on, station->Rig2Selected()); });
-    });
-    connect(m_rig2Button, &TLedButton::activeChanged, station, [station](bool on) {
-        station->Guarded([&] { station->SetSelection(station->Rig1Selected(), on); });
-    });
+    connect(m_rig1Button, &TLedButton::activeChanged, station,
+        [station](bool on) { station->Guarded([&] { station->setRigSelected(RigId::A, on); }); });
+    connect(m_rig2Button, &TLedButton::activeChanged, station,
+        [station](bool on) { station->Guarded([&] { station->setRigSelected(RigId::B, on); }); });
     connect(station, &VoxStation::mutedChanged, this, [this](bool muted) {
         m_muteButton->setText(muted ? QStringLiteral("Muted") : QStringLiteral("Mute"));
     });
     connect(station, &VoxStation::modeChanged, m_statusPanel, &QLabel::setText);
     connect(station, &VoxStation::exitRequested, this, [this] { closeOnSignal(); });
-    for (int rigNumber : { 1, 2 }) {
-        ShowRigLamp(rigNumber);
-        ShowRigName(rigNumber);
+    for (RigId rig : AllRigs) {
+        ShowRigLamp(rig);
+        ShowRigName(rig);
     }
 }
 
@@ -71,24 +69,34 @@ void TForm1::ShowLamp(bool on, bool alarm)
     m_ledOn->setOn(on);
 }
 
-void TForm1::ShowRigLamp(int rigNumber)
+void TForm1::ShowRigLamp(RigId rig)
 {
-    const VoxStation::RigLamp& lamp = m_station->RigLampState(rigNumber);
-    TLed* led = rigNumber == 1 ? m_rig1Led : m_rig2Led;
+    const RigLamp& lamp = m_station->RigLampState(rig);
+    TLed* led = rig == RigId::A ? m_rig1Led : m_rig2Led;
     led->setColor1(lamp.transmitting ? TransmitColor1 : ReceiveColor1);
     led->setColor2(lamp.transmitting ? TransmitColor2 : ReceiveColor2);
     led->setOn(lamp.online);
 }
 
-void TForm1::ShowRigName(int rigNumber)
+void TForm1::ShowRigName(RigId rig)
 {
-    (rigNumber == 1 ? m_rig1Name : m_rig2Name)->setText(m_station->RigLampState(rigNumber).name);
+    (rig == RigId::A ? m_rig1Name : m_rig2Name)->setText(m_station->RigLampState(rig).name);
 }
 
 void TForm1::ShowSelection()
 {
-    m_rig1Button->setIsActive(m_station->Rig1Selected());
-    m_rig2Button->setIsActive(m_station->Rig2Selected());
+    m_rig1Button->setIsActive(m_station->RigSelected(RigId::A));
+    m_rig2Button->setIsActive(m_station->RigSelected(RigId::B));
+}
+
+void TForm1::PowerOn()
+{
+    m_station->setPowered(!m_station->Running());
+}
+
+void TForm1::MuteButtonClick()
+{
+    m_station->setMuted(!m_station->Muted());
 }
 
 void TForm1::Rig1ButtonClick()
@@ -96,13 +104,13 @@ void TForm1::Rig1ButtonClick()
     // A click on an LED button has already flipped its own flag; the station's selection is
     // shown again whatever the click did.
     const auto show = qScopeGuard([this] { ShowSelection(); });
-    m_station->Rig1ButtonClick();
+    m_station->selectRig(RigId::A, true);
 }
 
 void TForm1::Rig2ButtonClick()
 {
     const auto show = qScopeGuard([this] { ShowSelection(); });
-    m_station->Rig2ButtonClick();
+    m_station->selectRig(RigId::B, true);
 }
 
 void TForm1::TrackDelayChange()

@@ -18,14 +18,6 @@ AudioEngine::~AudioEngine()
     Free();
 }
 
-bool AudioEngine::SetConfig(quint32 option, quint32 value)
-{
-    if (option != ConfigFloatDsp)
-        return false;
-    m_floatDsp = value;
-    return true;
-}
-
 bool AudioEngine::fail(const QString& reason)
 {
     m_error = reason;
@@ -142,11 +134,6 @@ bool AudioEngine::ChannelStop(quint32 handle)
     m_backend->stop();
     m_backend.reset();
     m_channel = 0;
-    return true;
-}
-
-bool AudioEngine::Stop()
-{
     return true;
 }
 

@@ -16,7 +16,7 @@ class PortAudioSession;
 // ring; everything else is called from one thread (the user-interface thread).
 //
 // Order of use: RecordInit(device), RecordStart(...) -> channel handle; per tick
-// ChannelIsActive and ChannelGetData; ChannelStop, Stop, RecordFree to power off; Free at
+// ChannelIsActive and ChannelGetData; ChannelStop, RecordFree to power off; Free at
 // the end. No call throws; failures return false, 0 or -1.
 //
 // Device numbers: recording devices and output devices are numbered separately from 0 in
@@ -24,10 +24,6 @@ class PortAudioSession;
 // -1 is PortAudio's default device and is accepted by RecordInit only.
 class AudioEngine {
 public:
-    static constexpr quint32 Version = 0x02040000;
-    // SetConfig option accepted for compatibility: floating-point sample processing.
-    // Capture here is 16-bit integer whatever its value.
-    static constexpr quint32 ConfigFloatDsp = 9;
     // ChannelGetData length flag: 512 spectrum magnitudes of the latest 1024 frames.
     static constexpr quint32 DataFft1024 = 0x80000002;
     static constexpr quint32 SampleRate = 44100;
@@ -40,9 +36,6 @@ public:
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
 
-    quint32 GetVersion() const { return Version; }
-    // true for ConfigFloatDsp (the value is stored), false for any other option.
-    bool SetConfig(quint32 option, quint32 value);
     // Selects the recording device (-1: default). false if the number names no recording
     // device or one is already selected (free it first with RecordFree).
     bool RecordInit(int device);
@@ -66,8 +59,6 @@ public:
     int ChannelGetData(quint32 handle, void* buffer, quint32 length);
     // Stops and frees the channel. false for an unknown handle.
     bool ChannelStop(quint32 handle);
-    // Stops output; this engine plays nothing, so there is nothing to stop.
-    bool Stop();
     // Stops any channel and releases the recording device. false if none was selected.
     bool RecordFree();
     // Releases everything, PortAudio included; the engine may be used again afterwards.
@@ -112,7 +103,6 @@ private:
     int m_hostIndex = -1;
     quint32 m_channel = 0;
     quint32 m_nextHandle = 0;
-    quint32 m_floatDsp = 0;
 
     // Watchdog state, advanced by ChannelIsActive.
     mutable std::uint64_t m_seenFrames = 0;

@@ -74,12 +74,6 @@ void TOmniRigX::Disconnect()
         rig->Stop();
 }
 
-int TOmniRigX::InterfaceVersion()
-{
-    Connect();
-    return ServerInterfaceVersion;
-}
-
 IRigX* TOmniRigX::Rig1()
 {
     Connect();

@@ -22,9 +22,6 @@
 class TOmniRigX : public QObject {
     Q_OBJECT
 public:
-    // The version of the server interface this client speaks (within 0x101..0x199).
-    static constexpr int ServerInterfaceVersion = 0x101;
-
     explicit TOmniRigX(QObject* parent = nullptr);
     // A substitute server: these rigs take the place of the rigctld links (and become
     // children of this object).
@@ -43,7 +40,6 @@ public:
     void SetConnectKind(TConnectKind kind) { m_connectKind = kind; }
 
     // Each of these connects first when not connected.
-    int InterfaceVersion();
     IRigX* Rig1();
     IRigX* Rig2();
 

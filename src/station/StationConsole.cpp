@@ -39,13 +39,6 @@ bool ConsoleMessageBoxes::confirm(const QString&, const QString& text)
     return true;
 }
 
-namespace {
-QChar rigLetter(int rigNumber)
-{
-    return rigNumber == 1 ? 'A' : 'B';
-}
-} // namespace
-
 StationConsole::StationConsole(VoxStation& station, ConsoleLines lines, QObject* parent)
     : QObject(parent)
     , m_station(station)
@@ -101,20 +94,20 @@ void StationConsole::key(char key)
     switch (key) {
     case 'a':
     case 'A':
-        m_station.Guarded([this] { m_station.Rig1ButtonClick(); });
+        m_station.Guarded([this] { m_station.selectRig(RigId::A, true); });
         break;
     case 'b':
     case 'B':
-        m_station.Guarded([this] { m_station.Rig2ButtonClick(); });
+        m_station.Guarded([this] { m_station.selectRig(RigId::B, true); });
         break;
     case 'm':
     case 'M':
-        m_station.Guarded([this] { m_station.MuteButtonClick(); });
+        m_station.Guarded([this] { m_station.setMuted(!m_station.Muted()); });
         break;
     case 'q':
     case 'Q':
         // As the window's Exit: a failing write is shown and the program runs on.
-        if (m_station.Guarded([this] { m_station.WriteINI(); }))
+        if (m_station.exitSavingSettings())
             finish(QStringLiteral("exit"));
         break;
     default:
@@ -129,7 +122,8 @@ void StationConsole::finish(const QString& line)
     m_finished = true;
     // Release first: the terminal comes after, and only in the foreground (a terminal call
     // from the background would stop the program).
-    m_station.Shutdown();
+    if (!m_station.IsShutDown())
+        m_station.Shutdown();
     delete m_keys;
     m_keys = nullptr;
     m_lines(line);
@@ -157,8 +151,8 @@ void StationConsole::handleJobControl()
 
 void StationConsole::showSelection()
 {
-    const bool a = m_station.Rig1Selected();
-    const bool b = m_station.Rig2Selected();
+    const bool a = m_station.RigSelected(RigId::A);
+    const bool b = m_station.RigSelected(RigId::B);
     const QString selection = a && b ? QStringLiteral("A+B")
         : a                          ? QStringLiteral("A")
         : b                          ? QStringLiteral("B")
@@ -169,11 +163,11 @@ void StationConsole::showSelection()
     m_lines(QStringLiteral("selected ") + selection);
 }
 
-void StationConsole::showRigLamp(int rigNumber)
+void StationConsole::showRigLamp(RigId id)
 {
-    const VoxStation::RigLamp& lamp = m_station.RigLampState(rigNumber);
-    Shown& shown = m_shown[rigNumber - 1];
-    const QString rig = QStringLiteral("rig ") + rigLetter(rigNumber);
+    const RigLamp& lamp = m_station.RigLampState(id);
+    Shown& shown = m_shown[id];
+    const QString rig = QStringLiteral("rig ") + rigLetter(id);
     if (lamp.online != shown.online)
         m_lines(rig + (lamp.online ? QStringLiteral(" online") : QStringLiteral(" offline")));
     if (lamp.transmitting != shown.transmitting)
@@ -184,12 +178,12 @@ void StationConsole::showRigLamp(int rigNumber)
     shown.transmitting = lamp.transmitting;
 }
 
-void StationConsole::showRigName(int rigNumber)
+void StationConsole::showRigName(RigId rig)
 {
-    const QString& name = m_station.RigLampState(rigNumber).name;
-    Shown& shown = m_shown[rigNumber - 1];
+    const QString& name = m_station.RigLampState(rig).name;
+    Shown& shown = m_shown[rig];
     if (name == shown.name)
         return;
     shown.name = name;
-    m_lines(QStringLiteral("rig ") + rigLetter(rigNumber) + QStringLiteral(" name ") + name);
+    m_lines(QStringLiteral("rig ") + rigLetter(rig) + QStringLiteral(" name ") + name);
 }

@@ -1,11 +1,12 @@
 #pragma once
 
 #include "MessageBoxes.h"
+#include "RigSlot.h"
 
 #include <QObject>
 
-#include <array>
 #include <functional>
+#include <map>
 
 class JobControl;
 class TerminalKeys;
@@ -66,8 +67,8 @@ signals:
     void finished();
 
 private:
-    void showRigLamp(int rigNumber);
-    void showRigName(int rigNumber);
+    void showRigLamp(RigId rig);
+    void showRigName(RigId rig);
     void showSelection();
     void finish(const QString& line);
 
@@ -79,7 +80,7 @@ private:
         bool transmitting = false;
         QString name;
     };
-    std::array<Shown, 2> m_shown {};
+    std::map<RigId, Shown> m_shown;
     QString m_selection;
     QString m_mode;
     bool m_finished = false;

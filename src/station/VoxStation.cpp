@@ -3,6 +3,7 @@
 
 #include "ExitSignals.h"
 #include "MessageBoxes.h"
+#include "SerialPttRoad.h"
 #include "SingleInstance.h"
 #include "TxGuard.h"
 
@@ -32,6 +33,8 @@ VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
     , m_messages(*options.messages)
     , m_errorReport(std::make_unique<ErrorReport>(*options.messages))
     , m_audio(std::make_unique<AudioEngine>())
+    , m_rigs { RigSlot(RigId::A, [this] { return Rig(RigId::A); }),
+        RigSlot(RigId::B, [this] { return Rig(RigId::B); }) }
 {
     setObjectName(QStringLiteral("Station"));
     m_clock.start();
@@ -66,11 +69,8 @@ VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
     m_comPort->FlowControl().SetControlRTS(rtsDisable);
     m_comPort->SetEvents(AllComEvents);
     m_comPort->OnError = [this](QObject*, TComErrors) { Guarded([this] { ComPortError(); }); };
-    // A crash, or a guard that outlives the program, must still be able to drop DTR and RTS
-    // of the open port: its descriptor is handed on at each opening and taken back before
-    // each closing, whoever opens or closes it (a new port name closes and reopens).
-    m_comPort->OnAfterOpen = [this](QObject*) { setSerialHandle(m_comPort->NativeHandle()); };
-    m_comPort->OnBeforeClose = [this](QObject*) { setSerialHandle(-1); };
+    m_serialRoad = new SerialPttRoad(*m_comPort, this);
+    connect(m_serialRoad, &SerialPttRoad::handleChanged, this, &VoxStation::serialHandleChanged);
     m_errorReport->setLog([this](const QString& line) { m_log.WriteLine(1, line); });
     // Failures the serial component cannot hand to a caller reach the same report.
     SetApplicationErrorReport([this](const QString& text) { m_errorReport->show(text); });
@@ -107,11 +107,11 @@ void VoxStation::Configure()
 {
     m_settings.InputDevice = -1;
     setRunning(false);
-    for (int rigNumber : { 1, 2 })
-        setRigLamp(rigNumber, RigLamp {}, true);
+    for (RigSlot& rig : m_rigs)
+        setRigLamp(rig, RigLamp {}, true);
     setLamp(false);
     SetSelection(false, false);
-    Rig1ButtonClick();
+    selectRig(RigId::A, true);
     ShowMode();
 
     ConnectRigs();
@@ -126,7 +126,7 @@ void VoxStation::Run()
 {
     m_catTimer->setInterval(500);
     m_catTimer->start();
-    PowerOn();
+    setPowered(true);
     if (m_options.watchSleep)
         StartSleepWatch();
 }
@@ -153,7 +153,7 @@ void VoxStation::ReleaseBeforeExit()
     m_timerDelay->stop();
     m_timerLed->stop();
     // The release must not be stopped by a failing road: each is tried on its own.
-    const std::array<bool, 2> keyed = m_rigKeyed;
+    const QList<RigId> keyed = KeyedRigs();
     Guarded([this] { SetTX(false); });
     WaitForRigRelease(keyed, true);
     m_detector.release();
@@ -169,19 +169,35 @@ void VoxStation::Shutdown()
     m_timerLed->stop();
     m_catTimer->stop();
     ReleaseBeforeExit();
-    m_audio->Stop();
     m_audio->RecordFree();
     m_audio->Free();
     CloseSerialPort();
+    // The engine is off for good. Not announced: what a view would show of it is going
+    // with the program, and the console's last lines are the release and "exit".
+    m_running = false;
     // After the final release: the guard ends without touching anything.
     if (m_guard)
         m_guard->bye();
 }
 
-void VoxStation::setSerialHandle(int fd)
+void VoxStation::applySettingsChange()
 {
-    ExitSignals::setSerialHandle(fd);
-    emit serialHandleChanged(fd);
+    // Confirmed or cancelled, the settings are written and the engine restarts with them.
+    // Closed meanwhile (a signal ended the program): nothing more may be written or opened.
+    if (m_shutDown)
+        return;
+    WriteINI();
+    ShowMode();
+    PowerCycle();
+}
+
+bool VoxStation::exitSavingSettings()
+{
+    // A failing write is shown and the program runs on as before.
+    if (!Guarded([this] { WriteINI(); }))
+        return false;
+    Shutdown();
+    return true;
 }
 
 QString VoxStation::GetSoundDevice(int device) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RigSlot.h"
 #include "audio/AudioEngine.h"
 #include "core/TLog.h"
 #include "core/VokeySettings.h"
@@ -21,6 +22,7 @@ class ExitSignals;
 class IMessageBoxes;
 class IRigX;
 class QTimer;
+class SerialPttRoad;
 class SingleInstance;
 class SleepWatch;
 class TComPort;
@@ -57,12 +59,12 @@ struct VoxStationOptions {
 };
 
 // The station: everything VOKEY does except drawing. It owns the capture engine and its
-// 33 ms render clock, the level detector, the release and lamp timers, the two keying roads
-// (the selected radios through the rig link, DTR and RTS of the serial port), the rig
-// monitor with its CAT poll, the settings and the log. The window shows and drives it;
-// without a display it runs on its own.
+// 33 ms render clock, the level detector, the release and lamp timers, the keying roads
+// (each radio through the rig link, DTR and RTS of the serial port), one slot per radio
+// (RigId::A, RigId::B), the rig monitor with its CAT poll, the settings and the log. The
+// window shows and drives it through the verbs below; without a display the console does.
 //
-// The operations keep the names they have in the program's documentation (PowerOn, SetTX,
+// Its own operations keep the names they have in the program's documentation (SetTX,
 // TimerRenderTimer, ...). They are spread over files along their seams:
 //   VoxStation.cpp             start-up, configuration file, closing
 //   VoxStationVox.cpp          VOX engine: power, render tick, release, mute, time-out
@@ -75,8 +77,6 @@ class VoxStation : public QObject {
     Q_PROPERTY(bool running READ Running NOTIFY runningChanged)
     Q_PROPERTY(bool transmitting READ TxOn NOTIFY transmitChanged)
     Q_PROPERTY(bool muted READ Muted NOTIFY mutedChanged)
-    Q_PROPERTY(bool rig1Selected READ Rig1Selected NOTIFY selectionChanged)
-    Q_PROPERTY(bool rig2Selected READ Rig2Selected NOTIFY selectionChanged)
     Q_PROPERTY(int gain READ Gain WRITE SetGain NOTIFY gainChanged)
     Q_PROPERTY(int delay READ Delay WRITE SetDelay NOTIFY delayChanged)
     Q_PROPERTY(int voxLevel READ VoxLevel NOTIFY meterChanged)
@@ -87,14 +87,6 @@ class VoxStation : public QObject {
     Q_PROPERTY(QString modeText READ ModeText NOTIFY modeChanged)
 
 public:
-    // A rig's lamp and name: lit while its server is online, in the transmit colour while
-    // the radio last reported transmit.
-    struct RigLamp {
-        bool online = false;
-        bool transmitting = false;
-        QString name = QStringLiteral("N/A");
-    };
-
     explicit VoxStation(const VoxStationOptions& options, QObject* parent = nullptr);
     ~VoxStation() override;
 
@@ -122,6 +114,23 @@ public:
     QString ModeText() const;
     QString GetSoundDevice(int device) const;
 
+    // What the operator does, from the window or the console.
+    // The engine on or off: capture, the render tick and the serial port.
+    void setPowered(bool on);
+    // Selects a rig: alone (exclusive), or beside the other one. setRigSelected() is a rig
+    // button's own flag. A rig this program keyed that leaves the selection is released at
+    // once, however it left.
+    void selectRig(RigId rig, bool exclusive);
+    void setRigSelected(RigId rig, bool selected);
+    // Muting (or un-muting) releases every road and ends a transmit time-out.
+    void setMuted(bool muted);
+    // After a settings dialog, confirmed or cancelled: the settings written, the status
+    // shown, the engine restarted with them. Nothing once the station is shut down.
+    void applySettingsChange();
+    // The operator's Exit: the settings written, then the station shut down. False when the
+    // settings could not be written: that has been shown, and the program runs on.
+    bool exitSavingSettings();
+
 public slots:
     // The operations. Status and settings.
     void ShowMode();
@@ -133,23 +142,16 @@ public slots:
     void SetDelay(int delay);
 
     // VOX engine.
-    void PowerOn();
     void PowerCycle();
     void TimerRenderTimer();
     void TimerDelayTimer();
     // Every road released now, as the release timer does; keying starts again at the next
     // tick that passes the threshold.
     void ReleaseNow();
-    void MuteButtonClick();
     void TimerLedTimer();
 
     // Keying.
     void SetTX(bool on);
-    void Rig1ButtonClick();
-    void Rig2ButtonClick();
-    // The selection flags as a view holds them (a press on a rig button flips its flag before
-    // any click). A rig this program keyed that leaves the selection is released at once.
-    void SetSelection(bool rig1, bool rig2);
     void ComPortError();
 
     // Rig monitor and CAT poll.
@@ -175,8 +177,7 @@ public:
     bool Running() const { return m_running; }
     bool TxOn() const { return m_txOn; }
     bool Muted() const { return m_muted; }
-    bool Rig1Selected() const { return m_selected[0]; }
-    bool Rig2Selected() const { return m_selected[1]; }
+    bool RigSelected(RigId rig) const { return slot(rig).selected; }
     int Gain() const { return m_gain; }
     int Delay() const { return m_delay; }
     // The latest tick's VOX level and meter level (what the Gain band shows).
@@ -187,7 +188,10 @@ public:
     bool LampAlarm() const { return m_lampAlarm; }
     // Released by the transmit time-out and not yet allowed to key again.
     bool TimedOut() const { return m_detector.timedOut(); }
-    const RigLamp& RigLampState(int rigNumber) const { return m_rigLamps[rigNumber - 1]; }
+    const RigLamp& RigLampState(RigId rig) const { return slot(rig).lamp; }
+    // The keying roads: each radio's, then the serial lines.
+    const PttRoad& Road(RigId rig) const { return slot(rig).road; }
+    const PttRoad& SerialRoad() const;
     int InputDevice() const { return m_settings.InputDevice; }
     quint32 RecordChannel() const { return m_recordChannel; }
     const VokeySettings& Settings() const { return m_settings; }
@@ -212,13 +216,14 @@ signals:
     void frameReady(const float* snapshot);
     void meterChanged(int meterLevel);
     void mutedChanged(bool muted);
-    void selectionChanged(bool rig1, bool rig2);
+    // The selection changed: RigSelected() tells.
+    void selectionChanged();
     void gainChanged(int gain);
     void delayChanged(int delay);
     void lampChanged(bool on, bool alarm);
     // A rig's lamp (online, transmit colour) and its name.
-    void rigLampChanged(int rigNumber);
-    void rigNameChanged(int rigNumber);
+    void rigLampChanged(RigId rig);
+    void rigNameChanged(RigId rig);
     void timeOutChanged(bool timedOut);
     void modeChanged(const QString& text);
     // Some road may be keyed (true: sent before the first road is keyed), or every road this
@@ -240,7 +245,6 @@ private:
     void setRunning(bool running);
     void setTransmit(bool on);
     void setKeyed(bool keyed);
-    void setSerialHandle(int fd);
     // The capture device by its name when its number has moved.
     void FindInputDevice();
     // Serial port open and close with their two messages.
@@ -253,17 +257,25 @@ private:
     void ApplySerialSettings();
     QString SerialPortName() const;
     // Keying helpers, VoxStationKeying.cpp.
-    IRigX* Rig(int rigNumber) const;
-    void SendRigTx(int rigNumber, bool on);
-    bool TransmitsOnItsOwn(int rigNumber) const;
+    RigSlot& slot(RigId rig) { return m_rigs[rig == RigId::A ? 0 : 1]; }
+    const RigSlot& slot(RigId rig) const { return m_rigs[rig == RigId::A ? 0 : 1]; }
+    // The slot of a rig the rig link numbers; null for a number that names neither.
+    RigSlot* slotOf(int rigNumber);
+    IRigX* Rig(RigId rig) const;
+    // The selection flags; a rig this program keyed that leaves the selection is released.
+    void SetSelection(bool rigA, bool rigB);
+    // The radios this program keyed and has not released.
+    QList<RigId> KeyedRigs() const;
+    bool AnyRoadKeyed() const;
+    bool TransmitsOnItsOwn(const RigSlot& rig) const;
     // Waits briefly for each keyed radio's release; says which ones may still be keyed, in a
     // box that waits for the operator when `untilSeen` (the program is about to end).
-    void WaitForRigRelease(const std::array<bool, 2>& keyed, bool untilSeen);
-    void ReportTxRefused(int rigNumber, const QString& reason);
+    void WaitForRigRelease(const QList<RigId>& keyed, bool untilSeen);
+    void ReportTxRefused(RigId rig, const QString& reason);
     // Rig monitor helpers, VoxStationRigMonitor.cpp.
-    void UpdateRigLamp(int rigNumber);
-    void setRigLamp(int rigNumber, const RigLamp& lamp, bool always = false);
-    bool ShouldPoll(int rigNumber);
+    void UpdateRigLamp(RigSlot& rig);
+    void setRigLamp(RigSlot& rig, const RigLamp& lamp, bool always = false);
+    bool ShouldPoll(RigSlot& rig);
 
     VoxStationOptions m_options;
     IMessageBoxes& m_messages;
@@ -281,25 +293,14 @@ private:
     TComPort* m_comPort = nullptr;
     TOmniRigX* m_omniRig = nullptr; // child of the station
     IRigX* m_reportedRig = nullptr;
-    // Per rig: whether the last transmit state this program sent it was TX, and when it last
-    // sent RX (m_clock; -1: never). A rig's transmit report is only followed when it is not
-    // this program's own keying, nor, for a while after a release, that keying's answer still
-    // on its way (a receive report seen meanwhile may be older than the keying).
-    std::array<bool, 2> m_rigKeyed { false, false };
-    std::array<qint64, 2> m_rigReleasedAt { -1, -1 };
-    // Per rig: its refusal to transmit has been reported in this over.
-    std::array<bool, 2> m_refusalShown { false, false };
-    // Per rig: how it answers the CAT poll.
-    struct CatPollState {
-        bool answered = false; // a reply came since the radio last changed
-        bool outstanding = false; // a poll went out and no reply has come yet
-        bool silent = false; // a poll stayed unanswered for a whole period
-    };
-    std::array<CatPollState, 2> m_catPoll {};
-    std::array<RigLamp, 2> m_rigLamps {};
+    // The radios, each with its keying road; the serial lines' road. A rig's transmit report
+    // is only followed when it is not this program's own keying, nor, for a while after a
+    // release, that keying's answer still on its way (a receive report seen meanwhile may be
+    // older than the keying).
+    std::array<RigSlot, 2> m_rigs;
+    SerialPttRoad* m_serialRoad = nullptr;
     VoxDetector m_detector;
     QElapsedTimer m_clock;
-    std::array<bool, 2> m_selected { false, false };
     int m_gain = 0;
     int m_delay = 0;
     int m_voxLevel = 0;
@@ -311,8 +312,7 @@ private:
     bool m_muted = false;
     quint32 m_recordChannel = 0;
     bool m_txOn = false;
-    // DTR and RTS were last raised, and whether any road may be keyed (keyedChanged).
-    bool m_linesKeyed = false;
+    // Whether any road may be keyed (keyedChanged).
     bool m_keyed = false;
     bool m_shutDown = false;
     // Set by the release that ends the program: SetTX(true) does nothing from then on.

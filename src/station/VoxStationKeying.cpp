@@ -4,6 +4,7 @@
 #include "VoxStation.h"
 
 #include "MessageBoxes.h"
+#include "SerialPttRoad.h"
 
 #include "rig/OmniRigX.h"
 #include "serial/ComPort.h"
@@ -13,14 +14,12 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
 #include <exception>
+#include <list>
 #include <utility>
 
 namespace {
-
-// Interface versions of the rig-control server this client can use.
-constexpr int MinInterfaceVersion = 257;
-constexpr int MaxInterfaceVersion = 409;
 
 // How long a transmit report of a rig this program has just released is taken for that
 // keying rather than for the radio transmitting on its own.
@@ -29,38 +28,29 @@ constexpr qint64 ReleaseSettleMs = 1000;
 // How long the way out waits for a radio's link that is down while the radio is keyed.
 constexpr int LinkReturnWaitMs = 1000;
 
-// Runs one road of a keying. Every road is tried; the first failure is kept for the caller
-// to raise once all of them are done.
-template <typename Road> void drive(std::exception_ptr& failure, Road road)
-{
-    try {
-        road();
-    } catch (...) {
-        if (!failure)
-            failure = std::current_exception();
-    }
-}
-
 } // namespace
 
-IRigX* VoxStation::Rig(int rigNumber) const
+RigSlot* VoxStation::slotOf(int rigNumber)
 {
-    return rigNumber == 1 ? m_omniRig->Rig1() : m_omniRig->Rig2();
+    const std::optional<RigId> rig = rigFromNumber(rigNumber);
+    return rig ? &slot(*rig) : nullptr;
 }
 
-void VoxStation::SendRigTx(int rigNumber, bool on)
+IRigX* VoxStation::Rig(RigId rig) const
 {
-    m_rigKeyed[rigNumber - 1] = on;
-    if (!on)
-        m_rigReleasedAt[rigNumber - 1] = m_clock.elapsed();
-    Rig(rigNumber)->SetTx(on ? PM_TX : PM_RX);
+    return rig == RigId::A ? m_omniRig->Rig1() : m_omniRig->Rig2();
+}
+
+const PttRoad& VoxStation::SerialRoad() const
+{
+    return *m_serialRoad;
 }
 
 void VoxStation::SetTX(bool on)
 {
     // The radios first, then the serial lines. A road that fails does not keep the others
     // from being driven: above all a failing radio must never leave the lines raised.
-    // Keying goes to the selected radios; a release goes to every radio this program keyed
+    // Keying goes to the selected radios; a release goes to every road this program keyed
     // as well, selected or not, so that no transmitter is left to nobody.
     if (on && (m_keyingEnded || m_keyingHeld))
         return;
@@ -68,23 +58,35 @@ void VoxStation::SetTX(bool on)
         setKeyed(true); // before anything can go out
     std::exception_ptr failure;
     if (m_omniRig) {
-        for (int rigNumber : { 1, 2 }) {
-            const int index = rigNumber - 1;
-            if (m_selected[index] || (!on && m_rigKeyed[index]))
-                drive(failure, [&] { SendRigTx(rigNumber, on); });
+        for (RigSlot& rig : m_rigs) {
+            if (on && rig.selected)
+                driveRoad(failure, [&] { rig.road.key(); });
+            else if (!on && (rig.selected || rig.road.keyed()))
+                driveRoad(failure, [&] { rig.road.release(); });
         }
     }
-    if (m_comPort->Connected()) {
-        m_linesKeyed = on;
-        drive(failure, [&] { m_comPort->SetDTRState(on); });
-        drive(failure, [&] { m_comPort->SetRTSState(on); });
-    }
+    driveRoad(failure, [&] { on ? m_serialRoad->key() : m_serialRoad->release(); });
     setTransmit(on);
     if (!on)
-        setKeyed(m_rigKeyed[0] || m_rigKeyed[1] || (m_linesKeyed && m_comPort->Connected()));
+        setKeyed(AnyRoadKeyed());
     emit TransmitSet(on);
     if (failure)
         std::rethrow_exception(failure);
+}
+
+bool VoxStation::AnyRoadKeyed() const
+{
+    return m_rigs[0].road.keyed() || m_rigs[1].road.keyed() || m_serialRoad->keyed();
+}
+
+QList<RigId> VoxStation::KeyedRigs() const
+{
+    QList<RigId> keyed;
+    for (const RigSlot& rig : m_rigs) {
+        if (rig.road.keyed())
+            keyed << rig.id;
+    }
+    return keyed;
 }
 
 void VoxStation::setTransmit(bool on)
@@ -92,8 +94,10 @@ void VoxStation::setTransmit(bool on)
     if (on == m_txOn)
         return;
     m_txOn = on;
-    if (!on)
-        m_refusalShown = { false, false };
+    if (!on) {
+        for (RigSlot& rig : m_rigs)
+            rig.refusalShown = false;
+    }
     emit transmitChanged(on);
 }
 
@@ -105,22 +109,25 @@ void VoxStation::setKeyed(bool keyed)
     emit keyedChanged(keyed);
 }
 
-void VoxStation::Rig1ButtonClick()
+void VoxStation::selectRig(RigId rig, bool exclusive)
 {
-    SetSelection(true, false);
+    SetSelection(rig == RigId::A || (!exclusive && RigSelected(RigId::A)),
+        rig == RigId::B || (!exclusive && RigSelected(RigId::B)));
 }
 
-void VoxStation::Rig2ButtonClick()
+void VoxStation::setRigSelected(RigId rig, bool selected)
 {
-    SetSelection(false, true);
+    SetSelection(rig == RigId::A ? selected : RigSelected(RigId::A),
+        rig == RigId::B ? selected : RigSelected(RigId::B));
 }
 
-void VoxStation::SetSelection(bool rig1, bool rig2)
+void VoxStation::SetSelection(bool rigA, bool rigB)
 {
-    if (m_selected == std::array<bool, 2> { rig1, rig2 })
+    if (RigSelected(RigId::A) == rigA && RigSelected(RigId::B) == rigB)
         return;
-    m_selected = { rig1, rig2 };
-    emit selectionChanged(rig1, rig2);
+    slot(RigId::A).selected = rigA;
+    slot(RigId::B).selected = rigB;
+    emit selectionChanged();
     // The new selection is keyed at the next keying tick. A rig this program keyed that
     // leaves the selection is released now, however it left (a click, a press held on its
     // button, the rig monitor): two transmitters must never stay keyed, nor one that no
@@ -128,46 +135,35 @@ void VoxStation::SetSelection(bool rig1, bool rig2)
     if (!m_omniRig)
         return;
     std::exception_ptr failure;
-    for (int rigNumber : { 1, 2 }) {
-        const int index = rigNumber - 1;
-        if (m_rigKeyed[index] && !m_selected[index])
-            drive(failure, [&] { SendRigTx(rigNumber, false); });
+    for (RigSlot& rig : m_rigs) {
+        if (rig.road.keyed() && !rig.selected)
+            driveRoad(failure, [&] { rig.road.release(); });
     }
     if (failure)
         std::rethrow_exception(failure);
 }
 
-void VoxStation::ReportTxRefused(int rigNumber, const QString& reason)
+void VoxStation::ReportTxRefused(RigId rig, const QString& reason)
 {
     // Once per over: the operator needs to know that the radio does not transmit, not a box
     // per attempt (and the error report keeps a repeated text quiet for a while).
-    if (std::exchange(m_refusalShown[rigNumber - 1], true))
+    if (std::exchange(slot(rig).refusalShown, true))
         return;
     const QString text
-        = QStringLiteral("Rig %1 refused transmit: %2").arg(rigNumber == 1 ? 'A' : 'B').arg(reason);
+        = QStringLiteral("Rig %1 refused transmit: %2").arg(rigLetter(rig)).arg(reason);
     m_log.WriteLine(1, text);
     m_errorReport->show(text);
 }
 
-bool VoxStation::TransmitsOnItsOwn(int rigNumber) const
+bool VoxStation::TransmitsOnItsOwn(const RigSlot& rig) const
 {
-    if (m_rigKeyed[rigNumber - 1])
-        return false;
-    const qint64 releasedAt = m_rigReleasedAt[rigNumber - 1];
-    return releasedAt < 0 || m_clock.elapsed() - releasedAt >= ReleaseSettleMs;
+    return !rig.road.keyed() && !rig.road.releasedWithin(ReleaseSettleMs);
 }
 
 void VoxStation::ComPortError()
 {
-    // A line error drops both lines at once; the next keying tick raises them again. RTS
-    // is dropped even when dropping DTR fails; the first failure is raised afterwards.
-    if (!m_comPort->Connected())
-        return;
-    std::exception_ptr failure;
-    drive(failure, [&] { m_comPort->SetDTRState(false); });
-    drive(failure, [&] { m_comPort->SetRTSState(false); });
-    if (failure)
-        std::rethrow_exception(failure);
+    // A line error drops both lines at once; the next keying tick raises them again.
+    m_serialRoad->dropLines();
 }
 
 void VoxStation::ConnectRigs()
@@ -197,16 +193,17 @@ void VoxStation::ConnectRigs()
         connect(m_omniRig, &TOmniRigX::OnCustomReply, this, handle(&VoxStation::CustomReplyEvent));
         connect(
             m_omniRig, &TOmniRigX::OnVisibleChange, this, handle(&VoxStation::VisibleChangeEvent));
-        connect(m_omniRig, &TOmniRigX::OnTxRefused, this, &VoxStation::ReportTxRefused);
-        const int version = m_omniRig->InterfaceVersion();
-        if (version < MinInterfaceVersion || version > MaxInterfaceVersion)
-            return;
+        connect(
+            m_omniRig, &TOmniRigX::OnTxRefused, this, [this](int rigNumber, const QString& reason) {
+                if (const std::optional<RigId> rig = rigFromNumber(rigNumber))
+                    ReportTxRefused(*rig, reason);
+            });
     } catch (...) {
         // The program runs on without rig events; each rig access tries to connect again.
     }
 }
 
-void VoxStation::WaitForRigRelease(const std::array<bool, 2>& keyed, bool untilSeen)
+void VoxStation::WaitForRigRelease(const QList<RigId>& keyed, bool untilSeen)
 {
     // A release may wait in the link behind a keying still in flight, and the link gives up
     // what waits when it is destroyed. So the way out waits, briefly, until each radio this
@@ -215,53 +212,59 @@ void VoxStation::WaitForRigRelease(const std::array<bool, 2>& keyed, bool untilS
     // back), and the operator is told when it does not come back in time.
     if (!m_omniRig)
         return;
-    std::array<bool, 2> pending {};
-    std::array<bool, 2> linkDown {};
+    struct Waiting {
+        RigId rig;
+        bool pending = true;
+        bool linkDown = false;
+    };
+    std::list<Waiting> waits; // stable addresses for the handlers below
     QList<QMetaObject::Connection> connections;
-    for (int rigNumber : { 1, 2 }) {
-        const int index = rigNumber - 1;
-        IRigX* rig = Rig(rigNumber);
-        if (!keyed[index] || !m_omniRig->Settings().rigs[index].isConfigured())
+    for (RigId id : keyed) {
+        IRigX* rig = Rig(id);
+        const RigEndpoint& endpoint = m_omniRig->Settings().rigs[id == RigId::A ? 0 : 1];
+        if (!endpoint.isConfigured())
             continue;
-        if (rig->Status() != rsOnline) {
-            linkDown[index] = pending[index] = true;
-            rig->Start(m_omniRig->Settings().rigs[index], m_omniRig->Timings());
-        } else if (!rig->IsParamReadable(PM_TX)) {
+        const bool linkDown = rig->Status() != rsOnline;
+        if (linkDown)
+            rig->Start(endpoint, m_omniRig->Timings());
+        else if (!rig->IsParamReadable(PM_TX))
             continue;
-        }
-        bool& waiting = pending[index];
-        waiting = true;
+        Waiting& waiting = waits.emplace_back(Waiting { id, true, linkDown });
         connections << connect(rig, &IRigX::paramsChanged, this, [&waiting](int params) {
             if (params == PM_RX)
-                waiting = false;
+                waiting.pending = false;
         });
-        connections << connect(rig, &IRigX::statusChanged, this, [&, rig, index] {
+        connections << connect(rig, &IRigX::statusChanged, this, [&waiting, rig] {
             // Online again means its release was answered; gone means it cannot be.
-            if (linkDown[index] ? rig->Status() == rsOnline : rig->Status() != rsOnline)
-                waiting = linkDown[index] = false;
+            if (waiting.linkDown ? rig->Status() == rsOnline : rig->Status() != rsOnline)
+                waiting.pending = waiting.linkDown = false;
         });
     }
-    const bool anyLinkDown = linkDown[0] || linkDown[1];
+    const auto anyPending = [&] {
+        return std::any_of(waits.begin(), waits.end(), [](const Waiting& w) { return w.pending; });
+    };
+    const bool anyLinkDown
+        = std::any_of(waits.begin(), waits.end(), [](const Waiting& w) { return w.linkDown; });
     const QDeadlineTimer deadline(
         anyLinkDown ? LinkReturnWaitMs : m_omniRig->Timings().releaseWait);
     QEventLoop loop;
     QTimer check;
     connect(&check, &QTimer::timeout, &loop, [&] {
-        if ((!pending[0] && !pending[1]) || deadline.hasExpired())
+        if (!anyPending() || deadline.hasExpired())
             loop.quit();
     });
-    if (pending[0] || pending[1]) {
+    if (anyPending()) {
         check.start(1);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
     for (const QMetaObject::Connection& connection : connections)
         disconnect(connection);
-    for (int rigNumber : { 1, 2 }) {
-        if (!linkDown[rigNumber - 1])
+    for (const Waiting& waiting : waits) {
+        if (!waiting.linkDown)
             continue;
         const QString text = QStringLiteral(
             "Rig %1 may still be transmitting: its rigctld did not answer the release")
-                                 .arg(rigNumber == 1 ? 'A' : 'B');
+                                 .arg(rigLetter(waiting.rig));
         m_log.WriteLine(1, text);
         // On the way out, said where the operator is sure to see it before the program is
         // gone; otherwise as any other error, without holding anything up.

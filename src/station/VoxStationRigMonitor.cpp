@@ -28,40 +28,40 @@ void VoxStation::RigUpdateStatus()
     if (!m_omniRig)
         return;
     // Rig A first: when both report transmit, rig B ends up selected.
-    UpdateRigLamp(1);
-    UpdateRigLamp(2);
+    for (RigSlot& rig : m_rigs)
+        UpdateRigLamp(rig);
 }
 
-void VoxStation::UpdateRigLamp(int rigNumber)
+void VoxStation::UpdateRigLamp(RigSlot& rig)
 {
-    RigLamp lamp = m_rigLamps[rigNumber - 1];
-    const int readable = Rig(rigNumber)->ReadableParams();
-    const int tx = Rig(rigNumber)->Tx();
+    RigLamp lamp = rig.lamp;
+    IRigX* radio = Rig(rig.id);
+    const int readable = radio->ReadableParams();
+    const int tx = radio->Tx();
     if (tx == PM_RX && (readable & PM_RX)) {
         lamp.transmitting = false;
-        setRigLamp(rigNumber, lamp);
-    } else if (tx == PM_TX && Rig(rigNumber)->IsParamReadable(PM_TX)) {
+        setRigLamp(rig, lamp);
+    } else if (tx == PM_TX && radio->IsParamReadable(PM_TX)) {
         lamp.transmitting = true;
-        setRigLamp(rigNumber, lamp);
+        setRigLamp(rig, lamp);
         // Keying follows a radio that transmits on its own, not this program's own keying.
-        if (TransmitsOnItsOwn(rigNumber))
-            rigNumber == 1 ? Rig1ButtonClick() : Rig2ButtonClick();
+        if (TransmitsOnItsOwn(rig))
+            selectRig(rig.id, true);
     }
 }
 
-void VoxStation::setRigLamp(int rigNumber, const RigLamp& lamp, bool always)
+void VoxStation::setRigLamp(RigSlot& rig, const RigLamp& lamp, bool always)
 {
     // An event shows its rig anew even when nothing changed; the render tick's refresh only
     // what changed.
-    RigLamp& current = m_rigLamps[rigNumber - 1];
     const bool lampChanged
-        = lamp.online != current.online || lamp.transmitting != current.transmitting;
-    const bool nameChanged = lamp.name != current.name;
-    current = lamp;
+        = lamp.online != rig.lamp.online || lamp.transmitting != rig.lamp.transmitting;
+    const bool nameChanged = lamp.name != rig.lamp.name;
+    rig.lamp = lamp;
     if (lampChanged || always)
-        emit rigLampChanged(rigNumber);
+        emit rigLampChanged(rig.id);
     if (nameChanged || always)
-        emit rigNameChanged(rigNumber);
+        emit rigNameChanged(rig.id);
 }
 
 void VoxStation::ParamsChangeEvent(TOmniRigX*, int RigNumber, int)
@@ -70,11 +70,11 @@ void VoxStation::ParamsChangeEvent(TOmniRigX*, int RigNumber, int)
         return;
     m_reportedRig = RigNumber == 1 ? m_omniRig->Rig1() : m_omniRig->Rig2();
     const bool online = m_reportedRig->Status() == rsOnline;
-    if (RigNumber == 1 || RigNumber == 2) {
-        RigLamp lamp = m_rigLamps[RigNumber - 1];
+    if (RigSlot* rig = slotOf(RigNumber)) {
+        RigLamp lamp = rig->lamp;
         lamp.name = online ? m_reportedRig->RigType() : QStringLiteral("N/A");
         lamp.online = online;
-        setRigLamp(RigNumber, lamp, true);
+        setRigLamp(*rig, lamp, true);
     }
     RigUpdateStatus();
 }
@@ -84,8 +84,8 @@ void VoxStation::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
     if (!m_omniRig)
         return;
     // A poll sent before the change was given up with the connection.
-    if (RigNumber == 1 || RigNumber == 2)
-        m_catPoll[RigNumber - 1].outstanding = false;
+    if (RigSlot* rig = slotOf(RigNumber))
+        rig->poll.outstanding = false;
     ParamsChangeEvent(ASender, RigNumber, 0);
     RigUpdateStatus();
 }
@@ -94,14 +94,11 @@ void VoxStation::RigTypeChangeEvent(TOmniRigX*, int RigNumber)
 {
     if (!m_omniRig)
         return;
-    // Another radio or server: whether it answers the poll is to be found out again.
-    if (RigNumber == 1 || RigNumber == 2)
-        m_catPoll[RigNumber - 1] = {};
-    if (RigNumber == 1 || RigNumber == 2) {
-        RigLamp lamp = m_rigLamps[RigNumber - 1];
-        lamp.name = Rig(RigNumber)->RigType();
-        m_rigLamps[RigNumber - 1] = lamp;
-        emit rigNameChanged(RigNumber);
+    if (RigSlot* rig = slotOf(RigNumber)) {
+        // Another radio or server: whether it answers the poll is to be found out again.
+        rig->poll = {};
+        rig->lamp.name = Rig(rig->id)->RigType();
+        emit rigNameChanged(rig->id);
     }
     RigUpdateStatus();
 }
@@ -117,30 +114,30 @@ void VoxStation::SendFA()
         return;
     const QByteArray command = HexTextToVariant(CatPollCommand).Bytes();
     const QByteArray replyEnd = HexTextToVariant(QStringLiteral(";")).Bytes();
-    for (int rigNumber : { 1, 2 }) {
-        if (ShouldPoll(rigNumber)) {
-            Rig(rigNumber)->SendCustomCommand(command, CatPollReplyLength, replyEnd);
-            m_catPoll[rigNumber - 1].outstanding = true;
+    for (RigSlot& rig : m_rigs) {
+        if (ShouldPoll(rig)) {
+            Rig(rig.id)->SendCustomCommand(command, CatPollReplyLength, replyEnd);
+            rig.poll.outstanding = true;
         }
     }
 }
 
-bool VoxStation::ShouldPoll(int rigNumber)
+bool VoxStation::ShouldPoll(RigSlot& rig)
 {
     // The rig server serves one command at a time for a radio: a raw command the radio never
     // answers holds up its keying and its release for as long as the server waits (about a
     // second with rigctld). So a radio is tried while nothing is keyed, and one that leaves a
     // poll unanswered for a whole period is not polled again until another radio takes its
     // place.
-    CatPollState& poll = m_catPoll[rigNumber - 1];
-    if (poll.silent || Rig(rigNumber)->Status() != rsOnline)
+    CatPollState& poll = rig.poll;
+    if (poll.silent || Rig(rig.id)->Status() != rsOnline)
         return false;
     if (poll.outstanding) {
         poll.outstanding = false;
         poll.silent = true;
         qInfo().noquote() << QStringLiteral("Rig%1 does not answer the CAT poll; not polled "
                                             "until the radio changes")
-                                 .arg(rigNumber);
+                                 .arg(rigNumber(rig.id));
         return false;
     }
     return poll.answered || !m_txOn;
@@ -159,8 +156,8 @@ void VoxStation::CustomReplyEvent(
 {
     if (!m_omniRig)
         return;
-    if (RigNumber == 1 || RigNumber == 2)
-        m_catPoll[RigNumber - 1] = { true, false, false };
+    if (RigSlot* rig = slotOf(RigNumber))
+        rig->poll = { true, false, false };
     // Only the rig of the latest parameter or status event is decoded.
     const int reported = m_omniRig->Rig1() == m_reportedRig ? 1 : 2;
     if (reported != RigNumber)
@@ -188,10 +185,7 @@ void VoxStation::ReceiveCAT(
     // As with the status reads: this program's own keying, or its release still on its way,
     // is not the radio transmitting on its own. Taken for one, a late reply from a rig the
     // operator has just left would select it again and key it at the next tick.
-    if ((RigNumber != 1 && RigNumber != 2) || !TransmitsOnItsOwn(RigNumber))
-        return;
-    if (RigNumber == 1)
-        Rig1ButtonClick();
-    else
-        Rig2ButtonClick();
+    const RigSlot* rig = slotOf(RigNumber);
+    if (rig && TransmitsOnItsOwn(*rig))
+        selectRig(rig->id, true);
 }

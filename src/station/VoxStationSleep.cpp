@@ -7,6 +7,7 @@
 
 #include "rig/OmniRigX.h"
 
+#include <QSet>
 #include <QTimer>
 
 #include <memory>
@@ -37,16 +38,16 @@ void VoxStation::StartSleepWatch()
 void VoxStation::PrepareForSleep()
 {
     m_sleepHold = SleepHold::Asleep;
-    const std::array<bool, 2> keyed = m_rigKeyed;
+    const QList<RigId> keyed = KeyedRigs();
     Guarded([this] { ReleaseNow(); });
     m_log.WriteLine(1, QStringLiteral("System suspend: transmit released"));
 
     // The lock goes once every radio this program had keyed has answered the release, gone
     // offline, or the time is up; the serial lines dropped at once above.
     auto* waiter = new QObject(this);
-    auto pending = std::make_shared<std::array<bool, 2>>();
+    auto pending = std::make_shared<QSet<RigId>>();
     const auto finish = [this, waiter, pending] {
-        if (!waiter->parent() || (*pending)[0] || (*pending)[1])
+        if (!waiter->parent() || !pending->isEmpty())
             return;
         waiter->setParent(nullptr);
         waiter->deleteLater();
@@ -54,27 +55,26 @@ void VoxStation::PrepareForSleep()
         if (m_sleepHold == SleepHold::Asleep)
             m_sleepWatch->dropLock();
     };
-    for (int rigNumber : { 1, 2 }) {
-        IRigX* rig = m_omniRig ? Rig(rigNumber) : nullptr;
-        if (!rig || !keyed[rigNumber - 1] || rig->Status() != rsOnline
-            || !rig->IsParamReadable(PM_TX))
+    for (RigId id : keyed) {
+        IRigX* rig = m_omniRig ? Rig(id) : nullptr;
+        if (!rig || rig->Status() != rsOnline || !rig->IsParamReadable(PM_TX))
             continue;
-        (*pending)[rigNumber - 1] = true;
+        pending->insert(id);
         connect(rig, &IRigX::paramsChanged, waiter, [=](int params) {
             if (params == PM_RX) {
-                (*pending)[rigNumber - 1] = false;
+                pending->remove(id);
                 finish();
             }
         });
         connect(rig, &IRigX::statusChanged, waiter, [=] {
             if (rig->Status() != rsOnline) {
-                (*pending)[rigNumber - 1] = false;
+                pending->remove(id);
                 finish();
             }
         });
     }
     QTimer::singleShot(SleepReleaseWaitMs, waiter, [pending, finish] {
-        *pending = {};
+        pending->clear();
         finish();
     });
     finish();

@@ -8,7 +8,6 @@
 
 #include <QTimer>
 
-#include <cstdlib>
 #include <exception>
 
 namespace {
@@ -19,7 +18,6 @@ bool RecordCallback(quint32, const void*, quint32, void*)
     return true;
 }
 
-constexpr quint32 SupportedVersion = 0x0204;
 constexpr int FftSnapshotLength = 513;
 
 } // namespace
@@ -32,17 +30,12 @@ void VoxStation::setRunning(bool running)
     emit runningChanged(running);
 }
 
-void VoxStation::PowerOn()
+void VoxStation::setPowered(bool on)
 {
-    if (!m_running) {
+    if (on == m_running)
+        return;
+    if (on) {
         setRunning(true);
-        if ((m_audio->GetVersion() >> 16) != SupportedVersion) {
-            m_messages.fatal(
-                QString(), QStringLiteral("An incorrect version of BASS.DLL was loaded"));
-            ReleaseBeforeExit();
-            std::_Exit(EXIT_FAILURE);
-        }
-        m_audio->SetConfig(AudioEngine::ConfigFloatDsp, 1);
         FindInputDevice();
         m_audio->RecordInit(m_settings.InputDevice);
         m_recordChannel
@@ -60,7 +53,6 @@ void VoxStation::PowerOn()
         if (m_txOn)
             Guarded([this] { TimerDelayTimer(); });
         m_audio->ChannelStop(m_recordChannel);
-        m_audio->Stop();
         m_audio->RecordFree();
         CloseSerialPort();
     }
@@ -98,9 +90,8 @@ void VoxStation::PowerCycle()
 {
     // Stop, then start with the new settings. An engine that is off (a start-up that
     // ended early) is only started: two toggles would open and close the port for nothing.
-    if (m_running)
-        PowerOn();
-    PowerOn();
+    setPowered(false);
+    setPowered(true);
 }
 
 void VoxStation::TimerRenderTimer()
@@ -233,7 +224,7 @@ void VoxStation::ReleaseBeforeStop()
     // A release may wait in the rig link behind a keying still in flight: stopped before it
     // goes out, the radio would transmit for as long as the program stays stopped.
     m_keyingHeld = true;
-    const std::array<bool, 2> keyed = m_rigKeyed;
+    const QList<RigId> keyed = KeyedRigs();
     ReleaseNow();
     WaitForRigRelease(keyed, false);
 }
@@ -243,15 +234,16 @@ void VoxStation::ResumeKeying()
     m_keyingHeld = false;
 }
 
-void VoxStation::MuteButtonClick()
+void VoxStation::setMuted(bool muted)
 {
-    // Toggling mute also ends a transmit time-out: keying may start again once un-muted.
+    // Muting or un-muting also ends a transmit time-out: keying may start again once
+    // un-muted.
     m_detector.endTimeOut();
     if (m_timeOutShown) {
         m_timeOutShown = false;
         emit timeOutChanged(false);
     }
-    m_muted = !m_muted;
+    m_muted = muted;
     blinkAlarm(m_muted);
     emit mutedChanged(m_muted);
     m_detector.release();

@@ -139,7 +139,7 @@ protected:
     bool rigOnline(int rig) const { return rigOf(rig)->Status() == rsOnline; }
     IRigX* rigOf(int rig) const
     {
-        return rig == 1 ? m_form->OmniRig()->Rig1() : m_form->OmniRig()->Rig2();
+        return rig == 1 ? m_form->Station().OmniRig()->Rig1() : m_form->Station().OmniRig()->Rig2();
     }
 
     // DTR and RTS of the port as TIOCM_* bits.

@@ -98,9 +98,9 @@ void TestKeying::keyingDrivesTheSelectedRoads()
     QFETCH(bool, rig2);
     QFETCH(bool, portOpen);
     QVERIFY(startKeyed(100, 1));
-    QVERIFY(m_form->ComPort().Connected());
+    QVERIFY(m_form->Station().ComPort().Connected());
     if (!portOpen)
-        m_form->ComPort().ClosePort();
+        m_form->Station().ComPort().ClosePort();
     rigButton(1)->setIsActive(rig1);
     rigButton(2)->setIsActive(rig2);
 
@@ -120,7 +120,7 @@ void TestKeying::keyingDrivesTheSelectedRoads()
     QCOMPARE(lines(), portOpen ? BothLines : 0);
 
     stopKeying();
-    QTRY_VERIFY_WITH_TIMEOUT(!m_form->TxOn(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_form->Station().TxOn(), 5000);
     QCOMPARE(lines(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(m_server2->ptt(), 0, 5000);
@@ -140,7 +140,7 @@ void TestKeying::radiosBeforeLinesAndFailuresDoNotStopTheLines()
     rigButton(1)->setIsActive(true);
     rigButton(2)->setIsActive(true);
     modemlines_log_clear();
-    m_form->SetTX(true);
+    m_form->Station().SetTX(true);
     // Rig 1, rig 2, then DTR and RTS.
     QCOMPARE(writes.size(), 2);
     QCOMPARE(writes[0].rig, 1);
@@ -156,11 +156,11 @@ void TestKeying::radiosBeforeLinesAndFailuresDoNotStopTheLines()
     // the failure is raised afterwards.
     rig1->failing = true;
     writes.clear();
-    QVERIFY_THROWS_EXCEPTION(ERigError, m_form->SetTX(false));
+    QVERIFY_THROWS_EXCEPTION(ERigError, m_form->Station().SetTX(false));
     QCOMPARE(writes.size(), 2);
     QCOMPARE(writes[1].param, PM_RX);
     QCOMPARE(lines(), 0);
-    QVERIFY(!m_form->TxOn());
+    QVERIFY(!m_form->Station().TxOn());
 }
 
 void TestKeying::failingRigReportedOnceWhileKeyingGoesOn()
@@ -185,7 +185,7 @@ void TestKeying::failingRigReportedOnceWhileKeyingGoesOn()
     // The release still drops the lines.
     stopKeying();
     QTRY_COMPARE_WITH_TIMEOUT(lines(), 0, 5000);
-    QVERIFY(!m_form->TxOn());
+    QVERIFY(!m_form->Station().TxOn());
 }
 
 void TestKeying::selectionChangeReleasesTheOldRig_data()
@@ -303,7 +303,7 @@ void TestKeying::lineErrorDropsLinesUntilNextTick()
     QCOMPARE(QByteArray(events[0].cause), QByteArray("TIOCMBIC"));
     // The radio is not touched by a line error.
     QCOMPARE(m_server1->ptt(), 1);
-    QVERIFY(m_form->TxOn());
+    QVERIFY(m_form->Station().TxOn());
     QCOMPARE(reports(), 0);
 }
 

@@ -82,7 +82,7 @@ void TestMainWindow::startsInEmptyDirectory()
     QVERIFY(!child<TLed>("LedOn")->isOn());
     QCOMPARE(child<SelectionSlider>("GainTrack")->value(), 1);
     QCOMPARE(child<SelectionSlider>("TrackDelay")->value(), 1);
-    QVERIFY(form->Running());
+    QVERIFY(form->Station().Running());
     QVERIFY(child<QTimer>("TimerRender")->isActive());
     QCOMPARE(child<QTimer>("CATTimer")->interval(), 500);
     QVERIFY(child<QTimer>("CATTimer")->isActive());
@@ -196,7 +196,7 @@ void TestMainWindow::levelHistoryFromBothMenus()
     QVERIFY(!history->isModal());
     // The render tick feeds it.
     QTRY_VERIFY_WITH_TIMEOUT(history->tickCount() >= 3, 5000);
-    QVERIFY(m_form->Running());
+    QVERIFY(m_form->Station().Running());
 }
 
 void TestMainWindow::muteHasOneEffect_data()
@@ -224,7 +224,7 @@ void TestMainWindow::muteHasOneEffect()
     QSignalSpy transmit(m_form.get(), &TForm1::TransmitSet);
 
     mute();
-    QVERIFY(m_form->Muted());
+    QVERIFY(m_form->Station().Muted());
     QCOMPARE(button->text(), QStringLiteral("Muted"));
     QVERIFY(child<QTimer>("TimerLed")->isActive());
     QCOMPARE(led->color1(), TColor(0x000080));
@@ -237,7 +237,7 @@ void TestMainWindow::muteHasOneEffect()
     QTRY_VERIFY_WITH_TIMEOUT(led->isOn() != before, 5000);
 
     mute();
-    QVERIFY(!m_form->Muted());
+    QVERIFY(!m_form->Station().Muted());
     QCOMPARE(button->text(), QStringLiteral("Mute"));
     QVERIFY(!child<QTimer>("TimerLed")->isActive());
     QVERIFY(!led->isOn());
@@ -317,7 +317,7 @@ void TestMainWindow::windowMenuOpensOutsideControls()
     rightClick(child<QPushButton>("MuteButton")->geometry().center());
     rightClick(child<QLabel>("Label1")->geometry().center());
     QCOMPARE(aboutToShow.count(), 0);
-    QVERIFY(!m_form->Muted());
+    QVERIFY(!m_form->Station().Muted());
 
     // Between the controls: the menu.
     rightClick(QPoint(150, 185));

@@ -96,7 +96,7 @@ void TestRigMonitor::followsRadioTransmittingOnItsOwn()
     m_form->Rig2ButtonClick();
     waitRefreshes(5);
     QVERIFY(selected(false, true));
-    QVERIFY(!m_form->TxOn());
+    QVERIFY(!m_form->Station().TxOn());
     QCOMPARE(reports(), 0);
 }
 
@@ -111,7 +111,7 @@ void TestRigMonitor::namesAndLampsFollowStatus()
     const quint16 port = m_server2->port();
     m_server2->kill();
     QTRY_VERIFY_WITH_TIMEOUT(name(2)->text() == "N/A" && !led(2)->isOn(), 5000);
-    QCOMPARE(m_form->ReportedRig(), m_form->OmniRig()->Rig2());
+    QCOMPARE(m_form->Station().ReportedRig(), m_form->Station().OmniRig()->Rig2());
     QCOMPARE(name(1)->text(), QStringLiteral("Hamlib Dummy"));
     QVERIFY(led(1)->isOn());
 
@@ -122,28 +122,28 @@ void TestRigMonitor::namesAndLampsFollowStatus()
     // The parameter event reads the status anew each time; the number it carries is not used.
     name(1)->setText("x");
     led(1)->setOn(false);
-    m_form->ParamsChangeEvent(m_form->OmniRig(), 1, PM_TX);
+    m_form->Station().ParamsChangeEvent(m_form->Station().OmniRig(), 1, PM_TX);
     QCOMPARE(name(1)->text(), QStringLiteral("Hamlib Dummy"));
     QVERIFY(led(1)->isOn());
-    QCOMPARE(m_form->ReportedRig(), m_form->OmniRig()->Rig1());
+    QCOMPARE(m_form->Station().ReportedRig(), m_form->Station().OmniRig()->Rig1());
     QCOMPARE(reports(), 0);
 }
 
 void TestRigMonitor::rigTypeEventWritesOnlyItsName()
 {
     QVERIFY(startKeyed(100, 1));
-    m_form->ParamsChangeEvent(m_form->OmniRig(), 1, 0);
+    m_form->Station().ParamsChangeEvent(m_form->Station().OmniRig(), 1, 0);
     name(1)->setText("one");
     name(2)->setText("two");
     led(1)->setOn(false);
     led(2)->setOn(true);
-    m_form->RigTypeChangeEvent(m_form->OmniRig(), 2);
+    m_form->Station().RigTypeChangeEvent(m_form->Station().OmniRig(), 2);
     QCOMPARE(name(2)->text(), QStringLiteral("Hamlib Dummy"));
     QCOMPARE(name(1)->text(), QStringLiteral("one"));
     QVERIFY(!led(1)->isOn() && led(2)->isOn());
-    QCOMPARE(m_form->ReportedRig(), m_form->OmniRig()->Rig1());
+    QCOMPARE(m_form->Station().ReportedRig(), m_form->Station().OmniRig()->Rig1());
     // A number that is no rig changes no name.
-    m_form->RigTypeChangeEvent(m_form->OmniRig(), 3);
+    m_form->Station().RigTypeChangeEvent(m_form->Station().OmniRig(), 3);
     QCOMPARE(name(1)->text(), QStringLiteral("one"));
     QCOMPARE(name(2)->text(), QStringLiteral("Hamlib Dummy"));
 }
@@ -189,10 +189,10 @@ void TestRigMonitor::customReplies()
     configureRigs({}, {});
     QVERIFY(startKeyed(100, 1, false));
     if (reported)
-        m_form->ParamsChangeEvent(m_form->OmniRig(), reported, 0);
+        m_form->Station().ParamsChangeEvent(m_form->Station().OmniRig(), reported, 0);
     // The other rig selected first, so that a selection shows.
     rig == 1 ? m_form->Rig2ButtonClick() : m_form->Rig1ButtonClick();
-    m_form->CustomReplyEvent(m_form->OmniRig(), rig, command, reply);
+    m_form->Station().CustomReplyEvent(m_form->Station().OmniRig(), rig, command, reply);
     QCOMPARE(selected(rig == 1, rig == 2), selects);
 }
 
@@ -206,7 +206,7 @@ void TestRigMonitor::pollReachesBothRadiosAndSelects()
     QVERIFY(startKeyed(100, 1));
     // The status events have been handled once the lamps are on.
     QTRY_VERIFY_WITH_TIMEOUT(led(1)->isOn() && led(2)->isOn(), 5000);
-    QSignalSpy replies(m_form->OmniRig(), &TOmniRigX::OnCustomReply);
+    QSignalSpy replies(m_form->Station().OmniRig(), &TOmniRigX::OnCustomReply);
 
     // Every period both radios get the status read, five bytes answered, no end marker.
     QTRY_VERIFY_WITH_TIMEOUT(
@@ -216,7 +216,7 @@ void TestRigMonitor::pollReachesBothRadiosAndSelects()
             QCOMPARE(args, QByteArray("\\0x00\\0x00\\0x00\\0x00\\0xFA 5"));
 
     // Rig 2 was the latest to report: rig 1's transmit reply is not decoded.
-    m_form->ParamsChangeEvent(m_form->OmniRig(), 2, 0);
+    m_form->Station().ParamsChangeEvent(m_form->Station().OmniRig(), 2, 0);
     m_form->Rig2ButtonClick();
     const auto repliesFrom = [&](int rig) {
         return std::count_if(replies.begin(), replies.end(),
@@ -227,7 +227,7 @@ void TestRigMonitor::pollReachesBothRadiosAndSelects()
     QVERIFY(selected(false, true));
 
     // Rig 1 reports: its next reply selects rig A.
-    m_form->ParamsChangeEvent(m_form->OmniRig(), 1, 0);
+    m_form->Station().ParamsChangeEvent(m_form->Station().OmniRig(), 1, 0);
     QTRY_VERIFY_WITH_TIMEOUT(selected(true, false), 5000);
     QCOMPARE(reports(), 0);
 }
@@ -243,7 +243,7 @@ void TestRigMonitor::silentRadioIsNotPolledAgain()
     QTRY_VERIFY_WITH_TIMEOUT(fake1.customReceived.size() >= 5, 10000);
     QCOMPARE(fake2.customReceived.size(), 1);
     // Another radio in its place is tried again.
-    m_form->RigTypeChangeEvent(m_form->OmniRig(), 2);
+    m_form->Station().RigTypeChangeEvent(m_form->Station().OmniRig(), 2);
     QTRY_COMPARE_WITH_TIMEOUT(fake2.customReceived.size(), 2, 5000);
 }
 
@@ -258,8 +258,8 @@ void TestRigMonitor::lateReplyDoesNotUndoTheOperatorsChange()
     // Rig 1's poll replies are decoded; once it has answered, it is polled while keyed too.
     QVERIFY(startKeyed(100, 2));
     QTRY_VERIFY_WITH_TIMEOUT(led(1)->isOn() && led(2)->isOn(), 5000);
-    m_form->ParamsChangeEvent(m_form->OmniRig(), 1, 0);
-    QSignalSpy replies(m_form->OmniRig(), &TOmniRigX::OnCustomReply);
+    m_form->Station().ParamsChangeEvent(m_form->Station().OmniRig(), 1, 0);
+    QSignalSpy replies(m_form->Station().OmniRig(), &TOmniRigX::OnCustomReply);
     const auto repliesFrom1 = [&] {
         return std::count_if(replies.begin(), replies.end(),
             [](const QList<QVariant>& reply) { return reply.at(1).toInt() == 1; });
@@ -272,8 +272,8 @@ void TestRigMonitor::lateReplyDoesNotUndoTheOperatorsChange()
     // The operator moves to B; rig 1 still reports transmit in its next reply, and it is
     // the latest rig to report (rig B's keying has been reported before).
     m_form->Rig2ButtonClick();
-    QTRY_VERIFY_WITH_TIMEOUT(m_form->ReportedRig() == rigOf(2) && fake2.ptt == 1, 5000);
-    m_form->ParamsChangeEvent(m_form->OmniRig(), 1, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(m_form->Station().ReportedRig() == rigOf(2) && fake2.ptt == 1, 5000);
+    m_form->Station().ParamsChangeEvent(m_form->Station().OmniRig(), 1, 0);
     const auto before = repliesFrom1();
     QTRY_VERIFY_WITH_TIMEOUT(repliesFrom1() > before, 5000);
     QVERIFY(selected(false, true));
@@ -293,20 +293,20 @@ void TestRigMonitor::pollAndSettingsWindow()
     QCOMPARE(cat->interval(), 500);
     // Neither the engine going off nor mute stops the poll.
     m_form->PowerOn();
-    QVERIFY(!m_form->Running());
+    QVERIFY(!m_form->Station().Running());
     m_form->MuteButtonClick();
     QVERIFY(cat->isActive());
     QSignalSpy polls(cat, &QTimer::timeout);
     QVERIFY(polls.wait(2000));
 
     // Both "OmniRig" commands open the server's settings window.
-    QVERIFY(!m_form->OmniRig()->DialogVisible());
+    QVERIFY(!m_form->Station().OmniRig()->DialogVisible());
     findAction(m_form->PopupMenu1(), "OmniRig")->trigger();
-    QVERIFY(m_form->OmniRig()->DialogVisible());
-    m_form->OmniRig()->SetDialogVisible(false);
+    QVERIFY(m_form->Station().OmniRig()->DialogVisible());
+    m_form->Station().OmniRig()->SetDialogVisible(false);
     m_form->SystemCommand(TForm1::CmdOmniRig);
-    QVERIFY(m_form->OmniRig()->DialogVisible());
-    m_form->OmniRig()->SetDialogVisible(false);
+    QVERIFY(m_form->Station().OmniRig()->DialogVisible());
+    m_form->Station().OmniRig()->SetDialogVisible(false);
 }
 
 QTEST_MAIN(TestRigMonitor)

@@ -62,7 +62,8 @@ void TestScreenshot::windowWhileKeyed()
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         auto* led = form.findChild<TLed*>("LedOn");
         // Keyed, with a good part of the phrase on the meter.
-        QTRY_VERIFY_WITH_TIMEOUT(form.TxOn() && form.Detector().levelHistory()[15] > 20, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            form.Station().TxOn() && form.Station().Detector().levelHistory()[15] > 20, 10000);
         const QImage picture = form.grab().toImage();
         QCOMPARE(picture.size(), form.size());
         // The lit transmit lamp and a spectrum that is not all black.

@@ -111,7 +111,7 @@ void TestSoundDevice::deviceFoundByName()
     writeConfig("VOKEY.INI", { { "DEVICE", QString::number(before) }, { "DEVICENAME", name } });
     QVERIFY(start());
     const int used = followed ? after : before;
-    QCOMPARE(m_form->InputDevice(), used);
+    QCOMPARE(m_form->Station().InputDevice(), used);
     QCOMPARE(m_form->StatusText(),
         QStringLiteral("Soundcard:%1 %2 Serial:COM1").arg(used).arg(followed ? "vox_a" : "vox_b"));
     QFile log(path("VOKEY.LOG"));
@@ -137,7 +137,7 @@ void TestSoundDevice::soundcardActionStoresNumberAndName()
         ReadProfileString(path("VOKEY.INI"), "SETTINGS", "DEVICE", ""), QString::number(device));
     QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "DEVICENAME", ""), "vox_b");
     QCOMPARE(m_form->StatusText(), QStringLiteral("Soundcard:%1 vox_b Serial:COM1").arg(device));
-    QVERIFY(m_form->Running());
+    QVERIFY(m_form->Station().Running());
 }
 
 QTEST_MAIN(TestSoundDevice)

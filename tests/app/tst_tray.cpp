@@ -119,7 +119,7 @@ void TestTray::failingExitKeepsTheTrayIcon()
     QVERIFY(m_boxes.boxes[1].text.startsWith("Unable to write to "));
     // Nothing else of Exit happened: the program runs on and can still be ended from the tray.
     QVERIFY(m_form->TrayIcon()->isVisible());
-    QVERIFY(m_form->Running());
+    QVERIFY(m_form->Station().Running());
 }
 
 int main(int argc, char* argv[])

@@ -96,7 +96,7 @@ void TestTxSafety::releasedOnEveryRoad()
     // Released at once: the lines by the program itself, not by closing the port.
     QCOMPARE(transmit.size(), 1);
     QCOMPARE(transmit.last().at(0).toBool(), false);
-    QVERIFY(!m_form->TxOn());
+    QVERIFY(!m_form->Station().TxOn());
     const QList<modemlines_event> events = lineEvents();
     QVERIFY(events.size() >= 2);
     QCOMPARE(events[0].line, TIOCM_DTR);
@@ -120,14 +120,14 @@ void TestTxSafety::releasedOnEveryRoad()
 void TestTxSafety::lineErrorDropsRtsWhenDtrFails()
 {
     QVERIFY(startKeyed(100, 1));
-    m_form->SetTX(true);
+    m_form->Station().SetTX(true);
     QCOMPARE(lines(), BothLines);
     QCOMPARE(modemlines_set_failing(m_pty.toLocal8Bit().constData(), TIOCM_DTR), 0);
     // DTR cannot be dropped; RTS is dropped all the same, and the failure is raised after.
-    QVERIFY_THROWS_EXCEPTION(EComPort, m_form->ComPortError());
+    QVERIFY_THROWS_EXCEPTION(EComPort, m_form->Station().ComPortError());
     QCOMPARE(lines(), TIOCM_DTR);
     QCOMPARE(modemlines_set_failing(m_pty.toLocal8Bit().constData(), 0), 0);
-    m_form->SetTX(false);
+    m_form->Station().SetTX(false);
 }
 
 void TestTxSafety::signalDuringSettingsDialog_data()
@@ -161,11 +161,11 @@ void TestTxSafety::signalDuringSettingsDialog()
 
     // The action stopped where it was: nothing written, nothing opened again.
     QVERIFY(!child<QTimer>("TimerRender")->isActive());
-    QVERIFY(!m_form->ComPort().Connected());
+    QVERIFY(!m_form->Station().ComPort().Connected());
     QFile file(path("VOKEY.INI"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), config);
-    QVERIFY(!m_form->TxOn());
+    QVERIFY(!m_form->Station().TxOn());
     QCOMPARE(lines(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
 }
@@ -178,12 +178,12 @@ void TestTxSafety::lostCaptureReleasesWithDelayZero()
     m_soundCard = true;
     QVERIFY(startKeyed(0, 0));
     QTRY_VERIFY_WITH_TIMEOUT(keyedEverywhere(), 20000);
-    QVERIFY(m_form->TxOn());
+    QVERIFY(m_form->Station().TxOn());
 
     QVERIFY(m_pulse.stop());
     // No audio: the ticks do not pass any more, and Delay 0 releases at the first of them.
-    QTRY_VERIFY_WITH_TIMEOUT(!m_form->TxOn(), 30000);
-    QVERIFY(m_form->Running());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_form->Station().TxOn(), 30000);
+    QVERIFY(m_form->Station().Running());
     QCOMPARE(lines(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
     QVERIFY(waitTicks(10));
@@ -198,23 +198,23 @@ void TestTxSafety::timeOutReleasesUntilTheLevelFalls()
     // Gain 0 keys on every tick: without a break, the time-out ends it after a second.
     auto* gain = child<SelectionSlider>("GainTrack");
     gain->setValue(0);
-    QTRY_VERIFY_WITH_TIMEOUT(m_form->TimedOut(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_form->Station().TimedOut(), 10000);
     QVERIFY(!transmit.isEmpty() && transmit.first().at(0).toBool());
     QCOMPARE(transmit.last().at(0).toBool(), false);
-    QVERIFY(!m_form->TxOn());
+    QVERIFY(!m_form->Station().TxOn());
     QCOMPARE(lines(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_server1->ptt(), 0, 5000);
-    QVERIFY(!m_form->Muted());
+    QVERIFY(!m_form->Station().Muted());
     QVERIFY(child<QTimer>("TimerLed")->isActive()); // the lamp blinks as when muted
     QCOMPARE(m_boxes.texts(), QStringList { "Transmit time-out: released after 1 s" });
     // The level stays up (Gain 0): released it stays.
     QVERIFY(waitTicks(10));
-    QVERIFY(m_form->TimedOut());
+    QVERIFY(m_form->Station().TimedOut());
     QVERIFY(releasedEverywhere());
 
     // A tick below the Gain allows keying again.
     gain->setValue(100);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_form->TimedOut(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_form->Station().TimedOut(), 5000);
     QVERIFY(!child<QTimer>("TimerLed")->isActive());
     // Keyed again; under load the radio may answer only after the next time-out, so the
     // keying itself is what is waited for.

@@ -113,13 +113,13 @@ void TestVoxLive::keysDuringSpeechAndReleasesAfterDelay()
     });
 
     // Silence first: nothing keys.
-    QVERIFY(!m_form->TxOn());
-    QTRY_VERIFY_WITH_TIMEOUT(m_form->TxOn(), 10000);
+    QVERIFY(!m_form->Station().TxOn());
+    QTRY_VERIFY_WITH_TIMEOUT(m_form->Station().TxOn(), 10000);
     QVERIFY(led->isOn());
     QVERIFY(child<QTimer>("TimerDelay")->isActive() == (delay > 0));
 
     // After the speech: released, lamp dark, and it stays released over the trailing silence.
-    QTRY_VERIFY_WITH_TIMEOUT(releasedAt >= 0 && !m_form->TxOn(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(releasedAt >= 0 && !m_form->Station().TxOn(), 15000);
     QVERIFY(!led->isOn());
     QVERIFY(releasedAt >= lastKeyAt);
     // The release timer ran out a delay after the last keying tick, not before (a slow
@@ -128,7 +128,7 @@ void TestVoxLive::keysDuringSpeechAndReleasesAfterDelay()
         QVERIFY2(releasedAt - lastKeyAt >= delay * 50 - 1,
             qPrintable(QString::number(releasedAt - lastKeyAt)));
     QCOMPARE(transmit.last().at(0).toBool(), false);
-    QVERIFY(!m_form->Detector().isTransmitting());
+    QVERIFY(!m_form->Station().Detector().isTransmitting());
     QVERIFY(m_boxes.texts().filter("COM").size() == m_boxes.texts().size());
 }
 
@@ -141,7 +141,7 @@ void TestVoxLive::mutedNeverKeys()
     // The level is measured and shown while muted ...
     QTRY_VERIFY_WITH_TIMEOUT(gain->selEnd() >= 5, 10000);
     // ... but nothing keys.
-    QVERIFY(!m_form->TxOn());
+    QVERIFY(!m_form->Station().TxOn());
     for (const QList<QVariant>& call : transmit)
         QCOMPARE(call.at(0).toBool(), false);
     QVERIFY(child<QTimer>("TimerLed")->isActive());
@@ -186,7 +186,7 @@ void TestVoxLive::spectrumShowsTheTone()
     };
     // Until the onset's marks have fallen away and the lamp is lit.
     QTRY_VERIFY2_WITH_TIMEOUT(matches(), qPrintable(mismatch), 10000);
-    QVERIFY(m_form->TxOn());
+    QVERIFY(m_form->Station().TxOn());
     // The paint box shows the same frame again when the window is repainted.
     const QImage surface = child<TPaintBox>("PaintFrame")->surface().copy();
     QCOMPARE(child<TPaintBox>("PaintFrame")->grab().toImage().convertToFormat(QImage::Format_RGB32),
@@ -199,7 +199,7 @@ void TestVoxLive::meterFollowsTheLevel()
     // with Gain 100, the unclamped level keys.
     start("tone71.wav", 100, 2);
     auto* gain = child<SelectionSlider>("GainTrack");
-    QTRY_VERIFY_WITH_TIMEOUT(m_form->TxOn(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_form->Station().TxOn(), 10000);
     QCOMPARE(gain->selEnd(), 100);
     QVERIFY(!gain->selectionRect().isEmpty());
 }

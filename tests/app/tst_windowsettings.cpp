@@ -68,7 +68,7 @@ void TestWindowSettings::cancelledSettingsActionWritesAndCycles()
     QFETCH(bool, dialog);
     QVERIFY(start());
     child<SelectionSlider>("GainTrack")->setValue(42);
-    const quint32 channel = m_form->RecordChannel();
+    const quint32 channel = m_form->Station().RecordChannel();
     QVERIFY(channel != 0);
     if (dialog)
         closeNextModal(false);
@@ -78,8 +78,8 @@ void TestWindowSettings::cancelledSettingsActionWritesAndCycles()
     QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "GAIN", "?"), QStringLiteral("42"));
     QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "DEVICE", "?"), QStringLiteral("-1"));
     // Power-cycled: a new capture channel, the engine on again.
-    QVERIFY(m_form->Running());
-    QVERIFY(m_form->RecordChannel() != channel);
+    QVERIFY(m_form->Station().Running());
+    QVERIFY(m_form->Station().RecordChannel() != channel);
     QVERIFY(child<QTimer>("TimerRender")->isActive());
     QCOMPARE(m_form->StatusText(), QStringLiteral("Soundcard:-1 Default Serial:COM1"));
 }
@@ -88,14 +88,14 @@ void TestWindowSettings::failingWriteSkipsTheRestOfTheAction()
 {
     // A configuration file in a directory that does not exist cannot be written.
     QVERIFY(start({ "-f", "missing/dir/vokey.ini" }));
-    const quint32 channel = m_form->RecordChannel();
+    const quint32 channel = m_form->Station().RecordChannel();
     closeNextModal(false);
     findAction(m_form->PopupMenu1(), "COM Settings")->trigger();
     QCOMPARE(m_boxes.boxes.size(), 1);
     QCOMPARE(m_boxes.boxes[0].kind, QStringLiteral("report"));
     QVERIFY2(
         m_boxes.boxes[0].text.startsWith("Unable to write to "), qPrintable(m_boxes.boxes[0].text));
-    QCOMPARE(m_form->RecordChannel(), channel);
+    QCOMPARE(m_form->Station().RecordChannel(), channel);
     // The same failure again while the box is open: still one box.
     closeNextModal(false);
     findAction(m_form->PopupMenu1(), "COM Settings")->trigger();
@@ -104,7 +104,7 @@ void TestWindowSettings::failingWriteSkipsTheRestOfTheAction()
     // Exit stops at the failed write and the program keeps running.
     m_boxes.dismissAll();
     findAction(m_form->PopupMenu1(), "Exit")->trigger();
-    QVERIFY(m_form->Running());
+    QVERIFY(m_form->Station().Running());
     QCOMPARE(m_boxes.boxes.size(), 2);
     QCOMPARE(m_boxes.boxes[1].kind, QStringLiteral("confirm"));
 }
@@ -114,7 +114,7 @@ void TestWindowSettings::exitCancelledLeavesEverythingRunning()
     QVERIFY(start());
     m_form->show();
     m_boxes.confirmAnswer = false;
-    const quint32 channel = m_form->RecordChannel();
+    const quint32 channel = m_form->Station().RecordChannel();
     QSignalSpy transmit(m_form.get(), &TForm1::TransmitSet);
     findAction(m_form->PopupMenu1(), "Exit")->trigger();
     QCOMPARE(m_boxes.boxes.size(), 1);
@@ -122,8 +122,8 @@ void TestWindowSettings::exitCancelledLeavesEverythingRunning()
     QCOMPARE(m_boxes.boxes[0].caption, QStringLiteral("Warning!"));
     QCOMPARE(m_boxes.boxes[0].text, QStringLiteral("Do you really want to exit?"));
     QVERIFY(m_form->isVisible());
-    QVERIFY(m_form->Running());
-    QCOMPARE(m_form->RecordChannel(), channel);
+    QVERIFY(m_form->Station().Running());
+    QCOMPARE(m_form->Station().RecordChannel(), channel);
     QVERIFY(child<QTimer>("TimerRender")->isActive());
     QVERIFY(transmit.isEmpty());
     QVERIFY(!QFile::exists(path("VOKEY.INI")));
@@ -138,7 +138,7 @@ void TestWindowSettings::exitWritesTheConfiguration()
     QVERIFY(!QFile::exists(path("VOKEY.INI")));
     m_form->ExitClick();
     QVERIFY(!m_form->isVisible());
-    QVERIFY(!m_form->Running());
+    QVERIFY(!m_form->Station().Running());
     const auto key = [this](const char* name) {
         return ReadProfileString(path("VOKEY.INI"), "SETTINGS", name, "absent");
     };
@@ -178,15 +178,15 @@ void TestWindowSettings::serialPortFollowsTheEngine()
     writeConfig("VOKEY.INI", { { "COMPORT", QString::fromLocal8Bit(name) } });
     QVERIFY(start({}, true));
     QCOMPARE(m_boxes.boxes.size(), 0);
-    QVERIFY(m_form->ComPort().Connected());
+    QVERIFY(m_form->Station().ComPort().Connected());
     QCOMPARE(m_form->StatusText(), "Soundcard:-1 Default Serial:" + QString::fromLocal8Bit(name));
     // The power cycle of a settings action closes and opens it again.
     closeNextModal(false);
     findAction(m_form->PopupMenu1(), "COM Settings")->trigger();
-    QVERIFY(m_form->ComPort().Connected());
+    QVERIFY(m_form->Station().ComPort().Connected());
     QCOMPARE(m_boxes.boxes.size(), 0);
     m_form->ExitClick();
-    QVERIFY(!m_form->ComPort().Connected());
+    QVERIFY(!m_form->Station().ComPort().Connected());
     QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "COMPORT", "?"),
         QString::fromLocal8Bit(name));
     ::close(master);
@@ -210,7 +210,7 @@ void TestWindowSettings::baudRateRoundTrip()
     QFETCH(QString, written);
     writeConfig("VOKEY.INI", { { "BAUDRATE", stored } });
     QVERIFY(start());
-    QCOMPARE(int(m_form->ComPort().BaudRate()), speed);
+    QCOMPARE(int(m_form->Station().ComPort().BaudRate()), speed);
     m_form->ExitClick();
     QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "BAUDRATE", "?"), written);
 }
@@ -233,7 +233,7 @@ void TestWindowSettings::everyWayOutReleasesTransmit()
     writeConfig("VOKEY.INI", { { "GAIN", "0" }, { "DELAY", "100" } });
     QVERIFY(start());
     m_form->show();
-    QTRY_VERIFY_WITH_TIMEOUT(m_form->TxOn(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_form->Station().TxOn(), 10000);
     QVERIFY(child<TLed>("LedOn")->isOn());
 
     QSignalSpy transmit(m_form.get(), &TForm1::TransmitSet);
@@ -246,7 +246,7 @@ void TestWindowSettings::everyWayOutReleasesTransmit()
     else
         ::raise(way == "SIGTERM" ? SIGTERM : way == "SIGINT" ? SIGINT : SIGHUP);
     QTRY_VERIFY_WITH_TIMEOUT(!m_form->isVisible(), 5000);
-    QVERIFY(!m_form->TxOn());
+    QVERIFY(!m_form->Station().TxOn());
     QVERIFY(!transmit.isEmpty());
     QCOMPARE(transmit.last().at(0).toBool(), false);
     QVERIFY(!child<TLed>("LedOn")->isOn());

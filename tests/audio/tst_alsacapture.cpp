@@ -79,7 +79,6 @@ void TestAlsaCapture::capturesFileFramesExactly()
     AudioEngine engine;
     const int device = recordingDevice(engine, DeviceName);
     QVERIFY(device >= 0);
-    QVERIFY(engine.SetConfig(AudioEngine::ConfigFloatDsp, 1));
     QVERIFY2(engine.RecordInit(device), qPrintable(engine.LastError()));
     AudioDeviceInfo info;
     for (int n = 0; engine.RecordGetDeviceInfo(n, &info); ++n)

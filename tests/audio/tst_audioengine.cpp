@@ -1,5 +1,5 @@
-// The engine's calling surface: version, configuration, device numbering, failures that
-// must return quietly, and the WAV-file source feeding the ring at real-time pace.
+// The engine's calling surface: device numbering, failures that must return quietly, and the
+// WAV-file source feeding the ring at real-time pace.
 #include "AudioTestSupport.h"
 #include "audio/AudioEngine.h"
 
@@ -14,9 +14,6 @@ class TestAudioEngine : public QObject {
     Q_OBJECT
 
 private slots:
-    void version();
-    void setConfig_data();
-    void setConfig();
     void callsWithoutChannelFailQuietly();
     void badRecordingDevice_data();
     void badRecordingDevice();
@@ -30,30 +27,6 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
-
-void TestAudioEngine::version()
-{
-    AudioEngine engine;
-    QCOMPARE(engine.GetVersion(), 0x02040000u);
-    QCOMPARE(engine.GetVersion() >> 16, 0x0204u);
-}
-
-void TestAudioEngine::setConfig_data()
-{
-    QTest::addColumn<quint32>("option");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("floating-point processing (9)") << 9u << true;
-    QTest::newRow("unknown option 0") << 0u << false;
-    QTest::newRow("unknown option 10") << 10u << false;
-}
-
-void TestAudioEngine::setConfig()
-{
-    QFETCH(quint32, option);
-    QFETCH(bool, accepted);
-    AudioEngine engine;
-    QCOMPARE(engine.SetConfig(option, 1), accepted);
-}
 
 void TestAudioEngine::callsWithoutChannelFailQuietly()
 {
@@ -70,7 +43,6 @@ void TestAudioEngine::callsWithoutChannelFailQuietly()
     QCOMPARE(engine.RecordStart(44100, 2, 0, nullptr, nullptr), 0u);
     QVERIFY(!engine.LastError().isEmpty());
     QVERIFY(!engine.RecordFree());
-    QVERIFY(engine.Stop());
     QVERIFY(engine.Free());
     QVERIFY(engine.Free());
 }
@@ -96,7 +68,6 @@ void TestAudioEngine::badRecordingDevice()
     float magnitudes[513];
     QCOMPARE(engine.ChannelGetData(channel, magnitudes, AudioEngine::DataFft1024), -1);
     QVERIFY(!engine.ChannelStop(channel));
-    engine.Stop();
     QVERIFY(!engine.RecordFree());
 }
 
@@ -202,7 +173,6 @@ void TestAudioEngine::stoppedChannelIsGone()
     QVERIFY(writeWav(path, sine(44100, 50, 10000, 10000)));
     AudioEngine engine;
     engine.SetFileSource(path);
-    QVERIFY(engine.SetConfig(AudioEngine::ConfigFloatDsp, 1));
     QVERIFY(engine.RecordInit(-1));
     QVERIFY(!engine.RecordInit(-1));
     const quint32 first = engine.RecordStart(44100, 2, 0, nullptr, nullptr);
@@ -215,7 +185,6 @@ void TestAudioEngine::stoppedChannelIsGone()
 
     // Power-off order, then power-on again: the old handle stays dead.
     QVERIFY(engine.ChannelStop(first));
-    QVERIFY(engine.Stop());
     QVERIFY(engine.RecordFree());
     magnitudes.fill(3.0f);
     QCOMPARE(engine.ChannelIsActive(first), 0);
@@ -229,7 +198,6 @@ void TestAudioEngine::stoppedChannelIsGone()
     QCOMPARE(engine.ChannelIsActive(second), 1);
     QCOMPARE(engine.ChannelIsActive(first), 0);
     // Window close without power-off first.
-    QVERIFY(engine.Stop());
     QVERIFY(engine.RecordFree());
     QVERIFY(engine.Free());
     QCOMPARE(engine.ChannelIsActive(second), 0);

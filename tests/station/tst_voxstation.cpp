@@ -183,14 +183,14 @@ void TestVoxStation::operations()
         QTRY_VERIFY_WITH_TIMEOUT(keyed(1), 10000);
     QSignalSpy selection(m_station.get(), &VoxStation::selectionChanged);
     if (operation == "b")
-        m_station->Rig2ButtonClick();
+        m_station->selectRig(RigId::B, true);
     else if (operation == "m")
-        m_station->MuteButtonClick();
+        m_station->setMuted(true);
     else
         QTRY_VERIFY_WITH_TIMEOUT(m_station->TimedOut(), 10000);
 
-    QCOMPARE(m_station->Rig1Selected(), keyedRig != 2);
-    QCOMPARE(m_station->Rig2Selected(), keyedRig == 2);
+    QCOMPARE(m_station->RigSelected(RigId::A), keyedRig != 2);
+    QCOMPARE(m_station->RigSelected(RigId::B), keyedRig == 2);
     QCOMPARE(selection.size(), keyedRig == 2 ? 1 : 0);
     QCOMPARE(m_station->Muted(), operation == "m");
     QCOMPARE(m_station->LampAlarm(), keyedRig == 0);
