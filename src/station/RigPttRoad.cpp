@@ -22,10 +22,32 @@ void RigPttRoad::release()
 
 void RigPttRoad::send(bool on)
 {
-    m_keyed = on;
-    if (!on)
+    IRigX* rig = m_rig();
+    if (!on) {
         m_released.start();
-    m_rig()->SetTx(on ? PM_TX : PM_RX);
+        if (m_keyed)
+            m_releaseAwaitsLink = linkDown(*rig);
+    }
+    m_keyed = on;
+    rig->SetTx(on ? PM_TX : PM_RX);
+}
+
+bool RigPttRoad::linkDown(const IRigX& rig)
+{
+    // A rig without a server has no link to wait for.
+    return rig.Status() != rsOnline && rig.Status() != rsNotConfigured;
+}
+
+bool RigPttRoad::keyed() const
+{
+    return m_keyed || m_releaseAwaitsLink;
+}
+
+void RigPttRoad::linkStatusChanged()
+{
+    // Back online, the link has sent the release it found owed on connecting.
+    if (m_releaseAwaitsLink && !linkDown(*m_rig()))
+        m_releaseAwaitsLink = false;
 }
 
 bool RigPttRoad::releasedWithin(qint64 ms) const

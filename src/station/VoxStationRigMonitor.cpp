@@ -83,9 +83,14 @@ void VoxStation::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
 {
     if (!m_omniRig)
         return;
-    // A poll sent before the change was given up with the connection.
-    if (RigSlot* rig = slotOf(RigNumber))
+    // A poll sent before the change was given up with the connection. A release that
+    // waited for the link has gone out with the new one.
+    if (RigSlot* rig = slotOf(RigNumber)) {
         rig->poll.outstanding = false;
+        rig->road.linkStatusChanged();
+        if (!m_txOn)
+            setKeyed(AnyRoadKeyed());
+    }
     ParamsChangeEvent(ASender, RigNumber, 0);
     RigUpdateStatus();
 }

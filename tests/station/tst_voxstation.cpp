@@ -33,6 +33,7 @@ private slots:
     void operations_data();
     void operations();
     void crashHandlerFollowsThePort();
+    void releaseOfADownLinkAwaitsItsReturn();
 
 private:
     // Starts a station on these settings and waits for both radios online.
@@ -52,6 +53,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_work;
     RecordingMessageBoxes m_boxes;
     std::unique_ptr<VoxStation> m_station;
+    bool m_loop = false; // the audio file played over and over
 };
 
 void TestVoxStation::initTestCase()
@@ -72,6 +74,7 @@ void TestVoxStation::init()
     QVERIFY(m_parts.newPort());
     modemlines_reset(m_parts.pty.toLocal8Bit().constData());
     m_boxes = RecordingMessageBoxes();
+    m_loop = false;
 }
 
 void TestVoxStation::cleanup()
@@ -89,6 +92,7 @@ bool TestVoxStation::startStation(const QString& audio, int gain, int delay, con
     VoxStationOptions options;
     options.arguments = { QStringLiteral("vokey") };
     options.audioFile = audio;
+    options.audioLoop = m_loop;
     options.messages = &m_boxes;
     options.handleSignals = false;
     RigTimings timings = fastTimings();
@@ -230,6 +234,30 @@ void TestVoxStation::crashHandlerFollowsThePort()
     QVERIFY(isThePty(ExitSignals::serialHandle()));
     m_station.reset();
     QCOMPARE(ExitSignals::serialHandle(), -1);
+}
+
+void TestVoxStation::releaseOfADownLinkAwaitsItsReturn()
+{
+    // Rig A keyed, its rigctld gone, then a release: the link sends it only when the server
+    // is back, and until then the station must not say that nothing is keyed (the guard
+    // would leave the radio keyed on a crash meanwhile).
+    m_loop = true;
+    QVERIFY(startStation(m_parts.silence, 0, 0));
+    QTRY_VERIFY_WITH_TIMEOUT(keyed(1), 10000);
+    QSignalSpy keyedChanges(m_station.get(), &VoxStation::keyedChanged);
+    m_parts.server1->kill();
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->OmniRig()->Rig1()->Status() != rsOnline, 10000);
+    m_station->setMuted(true);
+    QVERIFY(!m_station->TxOn());
+    QCOMPARE(lines(), 0);
+    QVERIFY(m_station->Road(RigId::A).keyed());
+    QVERIFY(!m_station->Road(RigId::B).keyed());
+    QVERIFY(keyedChanges.isEmpty());
+    QVERIFY(m_parts.server1->start());
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->OmniRig()->Rig1()->Status() == rsOnline, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(keyedChanges.size(), 1, 5000);
+    QCOMPARE(keyedChanges.first().at(0).toBool(), false);
+    QVERIFY(!m_station->Road(RigId::A).keyed());
 }
 
 QTEST_GUILESS_MAIN(TestVoxStation)
