@@ -2,9 +2,7 @@
 
 #include <QObject>
 
-#include <memory>
-
-class QSocketNotifier;
+class SignalPipe;
 
 // The process's signals, turned into something the window can act on.
 // SIGINT, SIGTERM, SIGHUP and SIGQUIT become exitRequested() on the main thread (a socket
@@ -28,8 +26,5 @@ signals:
     void exitRequested(int signalNumber);
 
 private:
-    void readSignal();
-
-    int m_fds[2] = { -1, -1 };
-    std::unique_ptr<QSocketNotifier> m_notifier;
+    SignalPipe* m_pipe = nullptr;
 };

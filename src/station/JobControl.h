@@ -3,9 +3,8 @@
 #include <QObject>
 
 #include <functional>
-#include <memory>
 
-class QSocketNotifier;
+class SignalPipe;
 class VoxStation;
 
 // Job control of a shell, made safe for a program that keys a transmitter. SIGTSTP (Ctrl+Z)
@@ -36,9 +35,6 @@ signals:
     void continued();
 
 private:
-    void readSignal();
-
-    int m_fds[2] = { -1, -1 };
-    std::unique_ptr<QSocketNotifier> m_notifier;
+    SignalPipe* m_pipe = nullptr;
     bool m_stopping = false;
 };
