@@ -302,7 +302,8 @@ void TRigctldRig::setRigType(const QString& type)
 
 void TRigctldRig::logDropped(const char* what)
 {
-    if (std::exchange(m_dropLogged, true))
+    // A rig set to none has nothing to drop a command for.
+    if (!m_endpoint.isConfigured() || std::exchange(m_dropLogged, true))
         return;
     qWarning().noquote() << describe()
                          << QStringLiteral("is not online (status %1): %2 dropped")

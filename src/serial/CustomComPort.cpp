@@ -208,11 +208,14 @@ void TCustomComPort::StopEventThread()
     m_thread.reset();
 }
 
+QString TCustomComPort::DevicePath() const
+{
+    return m_port.startsWith(QLatin1Char('/')) ? m_port : QStringLiteral("/dev/") + m_port;
+}
+
 void TCustomComPort::OpenDeviceHandle()
 {
-    const std::string path = m_port.startsWith(QLatin1Char('/'))
-        ? m_port.toLocal8Bit().toStdString()
-        : "/dev/" + m_port.toLocal8Bit().toStdString();
+    const std::string path = DevicePath().toLocal8Bit().toStdString();
     const auto dtr = m_flowControl.ControlDTR() == dtrDisable ? SerialDevice::InitialLine::Low
         : m_flowControl.ControlDTR() == dtrEnable             ? SerialDevice::InitialLine::High
                                                               : SerialDevice::InitialLine::AsIs;

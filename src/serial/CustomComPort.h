@@ -100,6 +100,8 @@ public:
     void OpenPort();
     // Stops the event thread and closes the device; nothing when closed or closing.
     void ClosePort();
+    // The device the port name stands for: a name without a path is one under /dev.
+    QString DevicePath() const;
     // The open device's file descriptor, -1 while closed.
     int NativeHandle() const;
     // The output lines. Raise on a closed port (callers check Connected first).

@@ -3,6 +3,7 @@
 #include <QDebug>
 
 #include <array>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -49,6 +50,9 @@ std::string ComposeMessage(int reasonCode, int systemErrorCode)
     const auto at = suffix.find("%d");
     if (at != std::string::npos)
         suffix.replace(at, 2, std::to_string(systemErrorCode));
+    // The system's own words after the code: an operator can look them up.
+    if (systemErrorCode > 0)
+        suffix += std::string(": ") + std::strerror(systemErrorCode);
     return text + suffix;
 }
 

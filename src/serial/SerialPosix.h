@@ -13,6 +13,9 @@ namespace serial_posix {
 // EBUSY when another program holds the device (a lock on it), else 0. Asked before opening:
 // opening itself raises the holder's DTR and RTS.
 int HeldByAnother(const std::string& path);
+// The process id of the program that holds the device, -1 when it holds it but cannot be
+// named, 0 when none does.
+long HolderOf(const std::string& path);
 
 // Counts one operation on a device (SerialDevice::CallCount).
 void CountCall();

@@ -23,13 +23,18 @@ void RigPttRoad::release()
 void RigPttRoad::send(bool on)
 {
     IRigX* rig = m_rig();
-    if (!on) {
-        m_released.start();
-        if (m_keyed)
-            m_releaseAwaitsLink = linkDown(*rig);
+    if (on) {
+        // Keyed from the attempt on: a keying that failed halfway is still released.
+        m_keyed = true;
+        rig->SetTx(PM_TX);
+        return;
     }
-    m_keyed = on;
-    rig->SetTx(on ? PM_TX : PM_RX);
+    // Released once the link took the release: one that failed is tried again by the next.
+    m_released.start();
+    const bool awaitsLink = m_keyed && linkDown(*rig);
+    rig->SetTx(PM_RX);
+    m_releaseAwaitsLink = m_releaseAwaitsLink || awaitsLink;
+    m_keyed = false;
 }
 
 bool RigPttRoad::linkDown(const IRigX& rig)

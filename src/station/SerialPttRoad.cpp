@@ -29,8 +29,9 @@ void SerialPttRoad::release()
 {
     if (!m_port.Connected())
         return;
-    m_keyed = false;
+    // Released once both lines dropped: a failing line is tried again by the next release.
     setLines(false);
+    m_keyed = false;
 }
 
 bool SerialPttRoad::keyed() const

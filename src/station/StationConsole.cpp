@@ -16,21 +16,29 @@ ConsoleMessageBoxes::ConsoleMessageBoxes(ConsoleLines lines)
 {
 }
 
+namespace {
+// One line each: a second line of a box (the reason) follows the first after a colon.
+QString oneLine(QString text)
+{
+    return text.replace(QLatin1Char('\n'), QStringLiteral(": "));
+}
+} // namespace
+
 void ConsoleMessageBoxes::message(const QString& text)
 {
-    m_lines(QStringLiteral("error ") + text);
+    m_lines(QStringLiteral("error ") + oneLine(text));
 }
 
 void ConsoleMessageBoxes::report(const QString& text, std::function<void()> dismissed)
 {
-    m_lines(QStringLiteral("error ") + text);
+    m_lines(QStringLiteral("error ") + oneLine(text));
     if (dismissed)
         dismissed();
 }
 
 void ConsoleMessageBoxes::fatal(const QString&, const QString& text)
 {
-    m_lines(QStringLiteral("error ") + text);
+    m_lines(QStringLiteral("error ") + oneLine(text));
 }
 
 bool ConsoleMessageBoxes::confirm(const QString&, const QString& text)
@@ -67,6 +75,10 @@ StationConsole::StationConsole(VoxStation& station, ConsoleLines lines, QObject*
     connect(&station, &VoxStation::timeOutChanged, this, [this](bool on) {
         m_lines(on ? QStringLiteral("timeout on") : QStringLiteral("timeout off"));
     });
+    connect(&station, &VoxStation::serialPortLost, this,
+        [this](const QString& port) { m_lines(QStringLiteral("serial lost ") + port); });
+    connect(&station, &VoxStation::serialPortFound, this,
+        [this](const QString& port) { m_lines(QStringLiteral("serial open ") + port); });
     connect(&station, &VoxStation::exitRequested, this,
         [this](int signalNumber) { finish(QStringLiteral("exit signal %1").arg(signalNumber)); });
 }

@@ -42,6 +42,7 @@ private:
 //   tx on level <VOX level> gain <Gain> | tx off
 //   muted | unmuted
 //   timeout on | timeout off
+//   serial lost <port> | serial open <port>
 //   exit
 // and takes keys from a terminal on standard input: a and b select rig A or B, m toggles
 // mute, q exits after writing the settings (as the window's Exit does). SIGINT, SIGTERM,

@@ -213,7 +213,8 @@ QString VoxStation::GetSoundDevice(int device) const
 QString VoxStation::ModeText() const
 {
     return QStringLiteral("Soundcard:") + QString::number(m_settings.InputDevice) + ' '
-        + GetSoundDevice(m_settings.InputDevice) + QStringLiteral(" Serial:") + SerialPortName();
+        + GetSoundDevice(m_settings.InputDevice) + QStringLiteral(" Serial:")
+        + (HasSerialPort() ? SerialPortName() : QStringLiteral("none"));
 }
 
 void VoxStation::ShowMode()

@@ -231,6 +231,9 @@ signals:
     void keyedChanged(bool keyed);
     // The open serial port's file descriptor at each opening, -1 before each closing.
     void serialHandleChanged(int fd);
+    // The serial port's device went away (unplugged), or opened again while the engine ran.
+    void serialPortLost(const QString& port);
+    void serialPortFound(const QString& port);
     // SIGINT, SIGTERM, SIGHUP or SIGQUIT arrived: the program is to end as an operator's close
     // does.
     void exitRequested(int signalNumber);
@@ -247,9 +250,16 @@ private:
     void setKeyed(bool keyed);
     // The capture device by its name when its number has moved.
     void FindInputDevice();
-    // Serial port open and close with their two messages.
+    // The serial port (VoxStationSerial.cpp): open and close with their messages, and the
+    // watch that finds a lost port again while the engine runs.
+    bool HasSerialPort() const;
     void OpenSerialPort();
     void CloseSerialPort();
+    void WatchSerialPort();
+    // Runs a step on the port; a device that has gone away closes the port, once reported.
+    void DriveSerial(const std::function<void()>& step);
+    bool DeviceGone();
+    void SerialPortLost();
 
     // Start-up steps.
     void ConnectRigs();
@@ -299,6 +309,8 @@ private:
     // older than the keying).
     std::array<RigSlot, 2> m_rigs;
     SerialPttRoad* m_serialRoad = nullptr;
+    QTimer* m_serialWatch = nullptr; // made at the first power-on
+    bool m_serialLost = false; // reported lost, not found again yet
     VoxDetector m_detector;
     QElapsedTimer m_clock;
     int m_gain = 0;

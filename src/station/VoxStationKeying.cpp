@@ -65,7 +65,8 @@ void VoxStation::SetTX(bool on)
                 driveRoad(failure, [&] { rig.road.release(); });
         }
     }
-    driveRoad(failure, [&] { on ? m_serialRoad->key() : m_serialRoad->release(); });
+    driveRoad(
+        failure, [&] { DriveSerial([&] { on ? m_serialRoad->key() : m_serialRoad->release(); }); });
     setTransmit(on);
     if (!on)
         setKeyed(AnyRoadKeyed());
@@ -158,12 +159,6 @@ void VoxStation::ReportTxRefused(RigId rig, const QString& reason)
 bool VoxStation::TransmitsOnItsOwn(const RigSlot& rig) const
 {
     return !rig.road.keyed() && !rig.road.releasedWithin(ReleaseSettleMs);
-}
-
-void VoxStation::ComPortError()
-{
-    // A line error drops both lines at once; the next keying tick raises them again.
-    m_serialRoad->dropLines();
 }
 
 void VoxStation::ConnectRigs()

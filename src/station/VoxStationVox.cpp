@@ -256,31 +256,3 @@ void VoxStation::TimerLedTimer()
     if (!m_timerLed->isActive())
         m_timerLed->start();
 }
-
-namespace {
-
-// The two messages of a serial port that fails to open or close; the engine stays as it was
-// switched.
-template <typename Operation> void serialStep(IMessageBoxes& messages, Operation operation)
-{
-    try {
-        operation();
-    } catch (const EComPort&) {
-        messages.message(QStringLiteral("Defined COM Port not available"));
-    } catch (const std::exception&) {
-        messages.message(QStringLiteral("Serial port Error"));
-    }
-}
-
-} // namespace
-
-void VoxStation::OpenSerialPort()
-{
-    if (!m_comPort->Connected())
-        serialStep(m_messages, [this] { m_comPort->OpenPort(); });
-}
-
-void VoxStation::CloseSerialPort()
-{
-    serialStep(m_messages, [this] { m_comPort->ClosePort(); });
-}

@@ -87,7 +87,8 @@ void TestMainWindow::startsInEmptyDirectory()
     QCOMPARE(child<QTimer>("CATTimer")->interval(), 500);
     QVERIFY(child<QTimer>("CATTimer")->isActive());
     // The default port COM1 names no device here.
-    QCOMPARE(m_boxes.texts(), QStringList { "Defined COM Port not available" });
+    QCOMPARE(m_boxes.texts(),
+        QStringList { "Defined COM Port not available\n/dev/COM1: no such device" });
     QCOMPARE(m_boxes.boxes[0].kind, QStringLiteral("message"));
     // The configuration is written by Exit and the settings actions only.
     QVERIFY(!QFile::exists(path("VOKEY.INI")));

@@ -79,7 +79,8 @@ void TestTranslation::serialDialogAndMessages()
             QStringList({ "Setup", " Settings ", "Port", "Baud rate", "Data bits", "Stop bits",
                 "Parity", "Flow control", "OK", "Cancel" }));
         QCOMPARE(shown.values, values);
-        QCOMPARE(shown.openError, QString("Unable to open com port (win error code: 2)"));
+        QCOMPARE(shown.openError,
+            QString("Unable to open com port (win error code: 2): No such file or directory"));
         TearDownTranslation();
     }
 
@@ -106,7 +107,7 @@ void TestTranslation::serialDialogAndMessages()
     QCOMPARE(shown.values, values);
     QCOMPARE(shown.openError,
         QString::fromUtf8("COM-Port kann nicht ge\xc3\xb6"
-                          "ffnet werden (Systemfehler 2)"));
+                          "ffnet werden (Systemfehler 2): No such file or directory"));
 }
 
 QTEST_MAIN(TestTranslation)

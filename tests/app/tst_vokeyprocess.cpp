@@ -20,7 +20,8 @@ const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
 // No radios: a test that keys must never reach a rigctld running here on the usual ports.
 const QByteArray NoRadios = "[RIG1]\nHOST=\n[RIG2]\nHOST=\n";
 // Each start with the default port COM1, which names no device here, says so.
-const QString PortNotice = QStringLiteral("message||Defined COM Port not available\n");
+const QString PortNotice
+    = QStringLiteral("message||Defined COM Port not available /dev/COM1: no such device\n");
 
 } // namespace
 

@@ -74,7 +74,8 @@ void TestWindowSettings::cancelledSettingsActionWritesAndCycles()
         closeNextModal(false);
     findAction(m_form->PopupMenu1(), action)->trigger();
     // The restart tries the port again.
-    QCOMPARE(m_boxes.texts(), QStringList { "Defined COM Port not available" });
+    QCOMPARE(m_boxes.texts(),
+        QStringList { "Defined COM Port not available\n/dev/COM1: no such device" });
     QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "GAIN", "?"), QStringLiteral("42"));
     QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "DEVICE", "?"), QStringLiteral("-1"));
     // Power-cycled: a new capture channel, the engine on again.

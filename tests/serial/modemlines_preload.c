@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -301,6 +302,12 @@ int ioctl(int fd, unsigned long request, ...)
     const dev_t rdev = pty_of_fd(fd);
     if (!rdev)
         return real_ioctl(fd, request, arg);
+    /* A pseudo-terminal whose master is closed is hung up, as an unplugged USB adapter: the
+       kernel answers its calls with EIO, and so do its modem lines here. */
+    struct termios hungUp;
+    if ((request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET)
+        && real_ioctl(fd, TCGETS, &hungUp) < 0 && errno == EIO)
+        return -1;
 
     int result = 0;
     pthread_mutex_lock(&g_mutex);

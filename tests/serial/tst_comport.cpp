@@ -234,7 +234,7 @@ void TestComPort::missingDeviceFailsWithErrno()
             QCOMPARE(error.ReasonCode(), 1);
             QCOMPARE(error.SystemErrorCode(), ENOENT);
             QCOMPARE(
-                error.Message(), QStringLiteral("Unable to open com port (win error code: 2)"));
+                error.Message(), QStringLiteral("Unable to open com port (win error code: 2): No such file or directory"));
         }
         QVERIFY(!port.Connected());
     }

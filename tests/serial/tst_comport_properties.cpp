@@ -401,7 +401,8 @@ void TestComPortProperties::loadingReportsFailedOpening()
     port.EndLoading();
     SetApplicationErrorReport(nullptr);
     QVERIFY(!port.Connected());
-    QCOMPARE(reported, QStringList({ "Unable to open com port (win error code: 2)" }));
+    QCOMPARE(reported,
+        QStringList({ "Unable to open com port (win error code: 2): No such file or directory" }));
 }
 
 void TestComPortProperties::operationsOnClosedPortRaise_data()
@@ -437,7 +438,8 @@ void TestComPortProperties::operationsOnClosedPortRaise()
 void TestComPortProperties::messages()
 {
     QCOMPARE(EComPort(12, 5).Message(),
-        QStringLiteral("EscapeCommFunction function failed (win error code: 5)"));
+        QStringLiteral(
+            "EscapeCommFunction function failed (win error code: 5): Input/output error"));
     QCOMPARE(EComPort(23).Message(), QStringLiteral("Registry error"));
     QCOMPARE(
         QString::fromStdString(ComPortMessage(2)), QStringLiteral("WriteFile function failed"));
@@ -453,9 +455,10 @@ void TestComPortProperties::messages()
         const std::string s(text);
         return s.rfind("T:", 0) == 0 ? s.substr(2) : std::string(" (win error code: %d)");
     });
-    QCOMPARE(translated, QStringLiteral("T:Unable to open com port (Fehlercode 13, %d)"));
-    QCOMPARE(
-        EComPort(1, 13).Message(), QStringLiteral("Unable to open com port (win error code: 13)"));
+    QCOMPARE(translated,
+        QStringLiteral("T:Unable to open com port (Fehlercode 13, %d): Permission denied"));
+    QCOMPARE(EComPort(1, 13).Message(),
+        QStringLiteral("Unable to open com port (win error code: 13): Permission denied"));
 }
 
 void TestComPortProperties::speedTable()

@@ -96,7 +96,7 @@ void TestComThread::windowSyncReportsHandlerErrorsAndGoesOn()
     SetApplicationErrorReport(nullptr);
     QCOMPARE(reported.size(), 2);
     QCOMPARE(
-        reported.first(), QStringLiteral("ClearCommError function failed (win error code: 5)"));
+        reported.first(), QStringLiteral("ClearCommError function failed (win error code: 5): Input/output error"));
 }
 
 void TestComThread::closeWhileDataKeepsArriving()

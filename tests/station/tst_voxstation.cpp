@@ -34,6 +34,8 @@ private slots:
     void operations();
     void crashHandlerFollowsThePort();
     void releaseOfADownLinkAwaitsItsReturn();
+    void serialPortComesBack_data();
+    void serialPortComesBack();
 
 private:
     // Starts a station on these settings and waits for both radios online.
@@ -258,6 +260,52 @@ void TestVoxStation::releaseOfADownLinkAwaitsItsReturn()
     QTRY_COMPARE_WITH_TIMEOUT(keyedChanges.size(), 1, 5000);
     QCOMPARE(keyedChanges.first().at(0).toBool(), false);
     QVERIFY(!m_station->Road(RigId::A).keyed());
+}
+
+void TestVoxStation::serialPortComesBack_data()
+{
+    QTest::addColumn<bool>("presentAtStart");
+    QTest::addColumn<QStringList>("boxes");
+    // The port is named by a link, as /dev/serial/by-id names an adapter; a new pty behind
+    // it is the adapter plugged in again under another number.
+    QTest::newRow("unplugged while keyed, plugged back")
+        << true << QStringList { "Serial port %1 disconnected" };
+    QTest::newRow("plugged in after the start")
+        << false << QStringList { "Defined COM Port not available\n%1: no such device" };
+}
+
+void TestVoxStation::serialPortComesBack()
+{
+    QFETCH(bool, presentAtStart);
+    QFETCH(QStringList, boxes);
+    const QString link = m_work->filePath("ttyUSB-adapter");
+    QString device = m_parts.pty;
+    if (presentAtStart)
+        QVERIFY(QFile::link(device, link));
+    m_parts.pty = link; // the settings and the line readings go through the link
+    m_loop = true;
+    QVERIFY(startStation(m_parts.silence, 0, 0)); // Gain 0: every tick keys
+    QSignalSpy lost(m_station.get(), &VoxStation::serialPortLost);
+    QSignalSpy found(m_station.get(), &VoxStation::serialPortFound);
+    if (presentAtStart) {
+        QTRY_COMPARE_WITH_TIMEOUT(lines(), TIOCM_DTR | TIOCM_RTS, 10000);
+        m_parts.closePort(); // unplugged
+        QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 10000);
+        QCOMPARE(lost.first().at(0).toString(), link);
+        QVERIFY(QFile::remove(link));
+        QVERIFY(m_parts.newPort());
+        device = m_parts.pty;
+        m_parts.pty = link;
+    }
+    QVERIFY(QFile::link(device, link));
+    QTRY_COMPARE_WITH_TIMEOUT(found.size(), 1, 10000);
+    QCOMPARE(found.first().at(0).toString(), link);
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), TIOCM_DTR | TIOCM_RTS, 10000);
+    QCOMPARE(lost.size(), presentAtStart ? 1 : 0);
+    QStringList expected;
+    for (const QString& box : boxes)
+        expected << box.arg(link);
+    QCOMPARE(m_boxes.texts(), expected);
 }
 
 QTEST_GUILESS_MAIN(TestVoxStation)
