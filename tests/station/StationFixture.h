@@ -5,8 +5,8 @@
 
 #include "KeyingParts.h"
 
-#include "core/IniProfile.h"
 #include "rig/OmniRigX.h"
+#include "rig/RigSettings.h"
 #include "serial/modemlines.h"
 #include "station/VoxStation.h"
 
@@ -110,11 +110,8 @@ protected:
         const QString config = m_work->filePath("VOKEY.INI");
         if (!m_parts.writeConfig(config, gain, delay, more))
             return false;
-        for (int i = 0; m_rigEndpoints && i < 2; ++i) {
-            const QString section = QStringLiteral("RIG%1").arg(i + 1);
-            WriteProfileString(config, section, "HOST", (*m_rigEndpoints)[i].host);
-            WriteProfileString(config, section, "PORT", QString::number((*m_rigEndpoints)[i].port));
-        }
+        if (m_rigEndpoints)
+            WriteRigSettings(config, RigSettings { *m_rigEndpoints });
         VoxStationOptions options;
         options.arguments = { QStringLiteral("vokey") };
         options.audioFile = audio;
@@ -134,13 +131,9 @@ protected:
             }))
             return false;
         const auto online = [this] {
-            for (RigId id : AllRigs) {
-                const bool configured
-                    = m_station->OmniRig()->Settings().rigs[id == RigId::A ? 0 : 1].isConfigured();
-                if (configured && rig(id)->Status() != rsOnline)
-                    return false;
-            }
-            return true;
+            const auto& rigs = m_station->OmniRig()->Settings().rigs;
+            return (!rigs[0].isConfigured() || rig(RigId::A)->Status() == rsOnline)
+                && (!rigs[1].isConfigured() || rig(RigId::B)->Status() == rsOnline);
         };
         return waitFor(online) && m_station->Running();
     }
@@ -164,11 +157,8 @@ protected:
     }
     bool waitForKeyings(int count)
     {
-        int keyed = 0;
-        QObject scope; // the connection ends with this function
-        QObject::connect(
-            m_station.get(), &VoxStation::TransmitSet, &scope, [&keyed](bool on) { keyed += on; });
-        return waitFor([&] { return keyed >= count; });
+        QSignalSpy transmit(m_station.get(), &VoxStation::TransmitSet);
+        return waitFor([&] { return transmit.count(QVariantList { true }) >= count; });
     }
 
     IRigX* rig(RigId id) const
