@@ -12,55 +12,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 
-#include <ctime>
 #include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-// A radio that records each transmit-state write with its CLOCK_MONOTONIC time, and can be
-// made to fail. Its own state is not readable, so the rig monitor never selects it.
-class RecordingRig : public IRigX {
-public:
-    struct Write {
-        int rig;
-        int param;
-        long long timeNs;
-    };
-
-    RecordingRig(int number, QList<Write>& writes)
-        : m_number(number)
-        , m_writes(writes)
-    {
-    }
-
-    QString RigType() const override { return QStringLiteral("Recorder"); }
-    int Status() const override { return m_status; }
-    int ReadableParams() const override { return 0; }
-    bool IsParamReadable(int) const override { return false; }
-    int Tx() const override { return 0; }
-    void SetTx(int param) override
-    {
-        timespec now {};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        m_writes.append({ m_number, param, now.tv_sec * 1000000000LL + now.tv_nsec });
-        if (failing)
-            throw ERigError(QStringLiteral("Rig%1 refused the transmit state").arg(m_number));
-    }
-    void SendCustomCommand(const QByteArray&, int, const QByteArray&) override { }
-    void Start(const RigEndpoint&, const RigTimings&) override
-    {
-        m_status = rsOnline;
-        emit statusChanged();
-    }
-    void Stop() override { m_status = rsDisabled; }
-
-    bool failing = false;
-
-private:
-    int m_number;
-    QList<Write>& m_writes;
-    int m_status = rsDisabled;
-};
 
 class KeyingFixture : public WindowFixture {
 protected:

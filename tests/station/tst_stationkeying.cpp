@@ -1,0 +1,464 @@
+// Keying on every road of the station: the selected radios (real rigctld dummies, read back by
+// an independent client) and DTR/RTS of a pseudo-terminal (answered and logged by the
+// preloaded modem-line library). Gain 0 keys on every tick, silence included; Gain 100
+// releases after the Delay. And the rig monitor that selects the radio to key: the rig events
+// driven directly with crafted arguments, and the CAT poll against stand-in servers.
+#include "StationFixture.h"
+
+#include "serial/ComPort.h"
+#include "serial/EComPort.h"
+#include "station/StationConsole.h"
+
+class TestStationKeying : public QObject, StationFixture {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setUpStationCase(); }
+    void init() { QVERIFY(setUpStation()); }
+    void cleanup() { tearDownStation(); }
+
+    void keyingDrivesTheSelectedRoads_data();
+    void keyingDrivesTheSelectedRoads();
+    void radiosBeforeLinesAndFailuresDoNotStopTheLines();
+    void deselectedRigIsReleased_data();
+    void deselectedRigIsReleased();
+    void lineErrorDropsLinesUntilNextTick();
+    void refusalReportedOncePerOver_data();
+    void refusalReportedOncePerOver();
+    void rigServerLostWhileKeyed_data();
+    void rigServerLostWhileKeyed();
+
+    // The rig monitor.
+    void rigTypeEventWritesOnlyItsName();
+    void customReplies_data();
+    void customReplies();
+    void pollReachesBothRadiosAndSelects();
+    void silentRadioIsNotPolledAgain();
+    void lateReplyDoesNotUndoTheOperatorsChange();
+
+private:
+    // The radios are recording stand-ins; rig A's fails from the start when told.
+    void useRecordingRigs(bool rigAFails)
+    {
+        m_writes.clear();
+        m_makeOmniRig = [this, rigAFails] {
+            m_recordingA = new RecordingRig(1, m_writes);
+            m_recordingA->failing = rigAFails;
+            return std::make_unique<TOmniRigX>(
+                std::unique_ptr<IRigX>(m_recordingA), std::make_unique<RecordingRig>(2, m_writes));
+        };
+    }
+
+    static qsizetype repliesFrom(const QSignalSpy& replies, int rig)
+    {
+        return std::count_if(replies.begin(), replies.end(),
+            [rig](const QList<QVariant>& reply) { return reply.at(1).toInt() == rig; });
+    }
+
+    QList<RecordingRig::Write> m_writes;
+    RecordingRig* m_recordingA = nullptr; // owned by the station's rig link
+};
+
+void TestStationKeying::keyingDrivesTheSelectedRoads_data()
+{
+    QTest::addColumn<bool>("rigA");
+    QTest::addColumn<bool>("rigB");
+    QTest::addColumn<bool>("portOpen");
+    QTest::newRow("rig A, port open") << true << false << true;
+    QTest::newRow("rig B, port closed") << false << true << false;
+    QTest::newRow("both rigs, port open") << true << true << true;
+    QTest::newRow("no rig, port open") << false << false << true;
+}
+
+void TestStationKeying::keyingDrivesTheSelectedRoads()
+{
+    QFETCH(bool, rigA);
+    QFETCH(bool, rigB);
+    QFETCH(bool, portOpen);
+    QVERIFY(startStation(m_parts.silence, 100, 1));
+    QVERIFY(m_station->ComPort().Connected());
+    if (!portOpen)
+        m_station->ComPort().ClosePort();
+    m_station->setRigSelected(RigId::A, rigA);
+    m_station->setRigSelected(RigId::B, rigB);
+
+    const auto keyedAsSelected = [&] {
+        return server(RigId::A).ptt() == int(rigA) && server(RigId::B).ptt() == int(rigB)
+            && lines() == (portOpen ? BothLines : 0);
+    };
+    m_station->SetGain(0);
+    QVERIFY(waitForKeyings(1));
+    QCOMPARE(lines(), portOpen ? BothLines : 0);
+    QTRY_COMPARE_WITH_TIMEOUT(rig(RigId::A)->Tx() == PM_TX, rigA, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig(RigId::B)->Tx() == PM_TX, rigB, 5000);
+    QVERIFY(keyedAsSelected());
+    // Keying goes on as the level stays up. The rig monitor refreshes at every tick but does
+    // not take this program's own keying for a radio transmitting on its own.
+    QVERIFY(waitForKeyings(20));
+    QVERIFY(selected(rigA, rigB));
+    QVERIFY(keyedAsSelected());
+
+    m_station->SetGain(100);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_station->TxOn(), 5000);
+    QCOMPARE(lines(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(released(), 5000);
+    QCOMPARE(reports(), 0);
+}
+
+void TestStationKeying::radiosBeforeLinesAndFailuresDoNotStopTheLines()
+{
+    useRecordingRigs(false);
+    QVERIFY(startStation(m_parts.silence, 100, 1));
+    m_station->setRigSelected(RigId::B, true);
+    modemlines_log_clear();
+    m_station->SetTX(true);
+    // Rig A, rig B, then DTR and RTS.
+    QCOMPARE(m_writes.size(), 2);
+    QCOMPARE(m_writes[0].rig, 1);
+    QCOMPARE(m_writes[0].param, PM_TX);
+    QCOMPARE(m_writes[1].rig, 2);
+    const QList<modemlines_event> events = lineEvents();
+    QCOMPARE(events.size(), 2);
+    QCOMPARE(events[0].line, TIOCM_DTR);
+    QCOMPARE(events[1].line, TIOCM_RTS);
+    QVERIFY(events[0].time_ns > m_writes[1].timeNs);
+
+    // A radio that fails keeps neither the other radio nor the lines from being released;
+    // the failure is raised afterwards.
+    m_recordingA->failing = true;
+    m_writes.clear();
+    QVERIFY_THROWS_EXCEPTION(ERigError, m_station->SetTX(false));
+    QCOMPARE(m_writes.size(), 2);
+    QCOMPARE(m_writes[1].param, PM_RX);
+    QCOMPARE(lines(), 0);
+    QVERIFY(!m_station->TxOn());
+}
+
+void TestStationKeying::deselectedRigIsReleased_data()
+{
+    // Rig A, keyed by the voice, leaves the selection; the rigs selected in the end.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("endA");
+    QTest::addColumn<bool>("endB");
+    QTest::newRow("selectRig(B, exclusive)") << "select B" << false << true;
+    QTest::newRow("setRigSelected(A, false)") << "unselect A" << false << false;
+    QTest::newRow("rig B transmits on its own") << "B transmits" << false << true;
+    QTest::newRow("CAT poll reply: rig B transmits") << "CAT reply" << false << true;
+    QTest::newRow("console key b") << "key b" << false << true;
+    QTest::newRow("B, then back to A") << "back to A" << true << false;
+}
+
+void TestStationKeying::deselectedRigIsReleased()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, endA);
+    QFETCH(bool, endB);
+    QVERIFY(startStation(m_parts.silence, 0, 2));
+    // Changed only once rig A's server has the keying: the release of the rig that leaves
+    // must be what releases it, not a keying that had not arrived yet.
+    QTRY_COMPARE_WITH_TIMEOUT(server(RigId::A).ptt(), 1, 5000);
+    QCOMPARE(lines(), BothLines);
+    QCOMPARE(server(RigId::B).ptt(), 0);
+    QSignalSpy selection(m_station.get(), &VoxStation::selectionChanged);
+
+    if (change == "select B" || change == "back to A") {
+        m_station->selectRig(RigId::B, true);
+    } else if (change == "unselect A") {
+        m_station->setRigSelected(RigId::A, false);
+    } else if (change == "B transmits") {
+        QVERIFY(server(RigId::B).setPtt(true));
+    } else if (change == "CAT reply") {
+        // Rig B reported last, so its reply is decoded: bit 0 of the third byte is transmit.
+        m_station->ParamsChangeEvent(m_station->OmniRig(), 2, 0);
+        m_station->CustomReplyEvent(m_station->OmniRig(), 2, QByteArray::fromHex("00000000FA"),
+            QByteArray::fromHex("0000010000"));
+    } else {
+        StationConsole console(*m_station, [](const QString&) {});
+        console.key('b');
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(selection.size(), 1, 5000);
+    if (change == "back to A") {
+        QTRY_COMPARE_WITH_TIMEOUT(server(RigId::B).ptt(), 1, 5000);
+        m_station->selectRig(RigId::A, true);
+    }
+    QVERIFY(selected(endA, endB));
+    // The rig left is released at once, the one kept keyed from the next tick on.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        server(RigId::A).ptt() == int(endA) && server(RigId::B).ptt() == int(endB), 5000);
+    // And so it stays: the monitor does not take the left rig's last report for a
+    // transmission of its own.
+    QVERIFY(waitForKeyings(40));
+    QVERIFY(selected(endA, endB));
+    QCOMPARE(server(RigId::A).ptt(), endA ? 1 : 0);
+    QCOMPARE(server(RigId::B).ptt(), endB ? 1 : 0);
+    QCOMPARE(lines(), BothLines);
+    QCOMPARE(selection.size(), change == "back to A" ? 2 : 1);
+
+    // The release goes to the rig kept.
+    m_station->SetGain(100);
+    QTRY_VERIFY_WITH_TIMEOUT(released(), 5000);
+    QVERIFY(selected(endA, endB));
+    QVERIFY(!m_station->Muted() && !m_station->LampAlarm());
+    QCOMPARE(m_boxes.texts(), QStringList());
+}
+
+void TestStationKeying::lineErrorDropsLinesUntilNextTick()
+{
+    QVERIFY(startStation(m_parts.silence, 0, 2));
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), BothLines, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(server(RigId::A).ptt(), 1, 5000);
+    modemlines_log_clear();
+    // A framing error comes with the byte it spoiled.
+    QCOMPARE(modemlines_add_errors(m_parts.pty.toLocal8Bit().constData(), 1, 0, 0, 0, 0), 0);
+    QCOMPARE(::write(m_parts.master, "x", 1), 1);
+    // Dropped at once, raised again by the next keying tick.
+    const auto droppedAndRaised = [this] {
+        const QList<modemlines_event> events = lineEvents();
+        return events.size() >= 4 && events[0].value == 0 && events[1].value == 0
+            && events[2].value == 1 && events[3].value == 1;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(droppedAndRaised(), 5000);
+    const QList<modemlines_event> events = lineEvents();
+    QCOMPARE(events[0].line, TIOCM_DTR);
+    QCOMPARE(events[1].line, TIOCM_RTS);
+    QCOMPARE(QByteArray(events[0].cause), QByteArray("TIOCMBIC"));
+    // The radio is not touched by a line error.
+    QCOMPARE(server(RigId::A).ptt(), 1);
+    QVERIFY(m_station->TxOn());
+    QCOMPARE(reports(), 0);
+    // When DTR cannot be dropped, RTS is dropped all the same and the failure raised after.
+    const QByteArray pty = m_parts.pty.toLocal8Bit();
+    QCOMPARE(modemlines_set_failing(pty.constData(), TIOCM_DTR), 0);
+    QVERIFY_THROWS_EXCEPTION(EComPort, m_station->ComPortError());
+    QCOMPARE(lines(), TIOCM_DTR);
+    QCOMPARE(modemlines_set_failing(pty.constData(), 0), 0);
+}
+
+void TestStationKeying::refusalReportedOncePerOver_data()
+{
+    QTest::addColumn<bool>("linkRaises");
+    QTest::addColumn<QString>("text");
+    // The link raises the failure at every keying; the report keeps a repeated text quiet.
+    QTest::newRow("link raises") << true << "Rig1 refused the transmit state";
+    // A radio that will not transmit answers its server's transmit command with an error.
+    QTest::newRow("server refuses")
+        << false << "Rig A refused transmit: Invalid parameter (RPRT -1)";
+}
+
+void TestStationKeying::refusalReportedOncePerOver()
+{
+    QFETCH(bool, linkRaises);
+    QFETCH(QString, text);
+    RigctldServer refusing(freeLoopbackPort(), false);
+    if (linkRaises) {
+        useRecordingRigs(true);
+    } else {
+        QVERIFY(refusing.start());
+        m_rigEndpoints = { { refusing.endpoint(), server(RigId::B).endpoint() } };
+    }
+    QVERIFY(startStation(m_parts.silence, 0, 2));
+    QTRY_COMPARE_WITH_TIMEOUT(reports(), 1, 5000);
+    QCOMPARE(m_boxes.boxes.last().text, text);
+    // The lines are keyed all the same, and the over goes on without another report.
+    m_boxes.dismissAll();
+    QVERIFY(waitForKeyings(30));
+    QCOMPARE(lines(), BothLines);
+    QCOMPARE(reports(), 1);
+    // The release still drops the lines.
+    m_station->SetGain(100);
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), 0, 5000);
+    QVERIFY(!m_station->TxOn());
+}
+
+void TestStationKeying::rigServerLostWhileKeyed_data()
+{
+    QTest::addColumn<bool>("releaseWhileDown");
+    QTest::newRow("released while the server is down") << true;
+    QTest::newRow("keyed until the server is back") << false;
+}
+
+void TestStationKeying::rigServerLostWhileKeyed()
+{
+    QFETCH(bool, releaseWhileDown);
+    QVERIFY(startStation(m_parts.silence, 0, 2));
+    QTRY_COMPARE_WITH_TIMEOUT(server(RigId::A).ptt(), 1, 5000);
+    const quint16 port = server(RigId::A).port();
+    server(RigId::A).kill();
+    QTRY_VERIFY_WITH_TIMEOUT(rig(RigId::A)->Status() != rsOnline, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_station->RigLampState(RigId::A).name, QStringLiteral("N/A"), 5000);
+
+    // The lines go on following the detector, and nothing piles up on the screen.
+    QVERIFY(waitForKeyings(30));
+    QCOMPARE(lines(), BothLines);
+    if (releaseWhileDown) {
+        m_station->SetGain(100);
+        QTRY_COMPARE_WITH_TIMEOUT(lines(), 0, 5000);
+    }
+    QCOMPARE(m_boxes.boxes.size(), 0);
+
+    m_parts.server1 = std::make_unique<RigctldServer>(port);
+    QVERIFY(m_parts.server1->start());
+    QTRY_COMPARE_WITH_TIMEOUT(rig(RigId::A)->Status(), int(rsOnline), 10000);
+    if (!releaseWhileDown) {
+        // Back online while the voice goes on: keyed again, then released by the detector.
+        QTRY_COMPARE_WITH_TIMEOUT(server(RigId::A).ptt(), 1, 5000);
+        m_station->SetGain(100);
+        QTRY_COMPARE_WITH_TIMEOUT(lines(), 0, 5000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(server(RigId::A).ptt(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        m_station->RigLampState(RigId::A).name, QStringLiteral("Hamlib Dummy"), 5000);
+    QCOMPARE(server(RigId::A).ptt(), 0);
+    QCOMPARE(server(RigId::B).ptt(), 0);
+    QCOMPARE(m_boxes.boxes.size(), 0);
+}
+
+void TestStationKeying::rigTypeEventWritesOnlyItsName()
+{
+    QVERIFY(startStation(m_parts.silence, 100, 1));
+    m_station->ParamsChangeEvent(m_station->OmniRig(), 1, 0);
+    QSignalSpy names(m_station.get(), &VoxStation::rigNameChanged);
+    QSignalSpy lamps(m_station.get(), &VoxStation::rigLampChanged);
+    m_station->RigTypeChangeEvent(m_station->OmniRig(), 2);
+    QCOMPARE(names.size(), 1);
+    QCOMPARE(names.first().at(0).value<RigId>(), RigId::B);
+    QCOMPARE(m_station->RigLampState(RigId::B).name, QStringLiteral("Hamlib Dummy"));
+    QCOMPARE(lamps.size(), 0);
+    QCOMPARE(m_station->ReportedRig(), rig(RigId::A));
+    // A number that is no rig changes no name.
+    m_station->RigTypeChangeEvent(m_station->OmniRig(), 3);
+    QCOMPARE(names.size(), 1);
+}
+
+void TestStationKeying::customReplies_data()
+{
+    QTest::addColumn<int>("reported"); // rig of the latest parameter event; 0: none yet
+    QTest::addColumn<int>("rig");
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("selects");
+    const QByteArray poll = QByteArray::fromHex("00000000FA");
+    const QByteArray tx3 = QByteArray::fromHex("0000010000"); // bit 0 of the third byte
+    const QByteArray tx4 = QByteArray::fromHex("0000008000"); // bit 7 of the fourth byte
+    QTest::newRow("rig 1 reported, third byte bit 0") << 1 << 1 << poll << tx3 << true;
+    QTest::newRow("rig 1 reported, fourth byte bit 7") << 1 << 1 << poll << tx4 << true;
+    QTest::newRow("rig 2 reported, rig 2 replies") << 2 << 2 << poll << tx3 << true;
+    QTest::newRow("other flag bits only")
+        << 1 << 1 << poll << QByteArray::fromHex("FFFFFE7FFF") << false;
+    QTest::newRow("receiving") << 1 << 1 << poll << QByteArray(5, '\0') << false;
+    QTest::newRow("short reply with the bit")
+        << 1 << 1 << poll << QByteArray::fromHex("000001") << true;
+    QTest::newRow("empty reply") << 1 << 1 << poll << QByteArray() << false;
+    QTest::newRow("longer command, FA fifth")
+        << 1 << 1 << QByteArray::fromHex("00000000FA01") << tx3 << true;
+    QTest::newRow("four-byte command") << 1 << 1 << QByteArray::fromHex("000000FA") << tx3 << false;
+    QTest::newRow("fifth byte not FA")
+        << 1 << 1 << QByteArray::fromHex("00000000FB") << tx3 << false;
+    QTest::newRow("FA elsewhere") << 1 << 1 << QByteArray::fromHex("FA000000F0") << tx3 << false;
+    QTest::newRow("reply from the other rig") << 1 << 2 << poll << tx3 << false;
+    QTest::newRow("rig 1 before any event") << 0 << 1 << poll << tx3 << false;
+    QTest::newRow("rig 2 before any event") << 0 << 2 << poll << tx3 << true;
+}
+
+void TestStationKeying::customReplies()
+{
+    QFETCH(int, reported);
+    QFETCH(int, rig);
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, selects);
+    // No servers: nothing but these calls reaches the monitor.
+    m_rigEndpoints = std::array<RigEndpoint, 2> {};
+    QVERIFY(startStation(m_parts.silence, 100, 1));
+    if (reported)
+        m_station->ParamsChangeEvent(m_station->OmniRig(), reported, 0);
+    // The other rig selected first, so that a selection shows.
+    m_station->selectRig(rig == 1 ? RigId::B : RigId::A, true);
+    m_station->CustomReplyEvent(m_station->OmniRig(), rig, command, reply);
+    QCOMPARE(selected(rig == 1, rig == 2), selects);
+}
+
+void TestStationKeying::pollReachesBothRadiosAndSelects()
+{
+    FakeRigctld fakeA(FakeRigctld::Mode::Good), fakeB(FakeRigctld::Mode::Good);
+    QVERIFY(fakeA.listen() && fakeB.listen());
+    fakeA.customReply = "\\0x00\\0x00\\0x01\\0x00\\0x00 5"; // transmitting
+    fakeB.customReply = "\\0x00\\0x00\\0x00\\0x00\\0x00 5"; // receiving
+    m_rigEndpoints = { { fakeA.endpoint(), fakeB.endpoint() } };
+    QVERIFY(startStation(m_parts.silence, 100, 1));
+    // The status events have been handled once the lamps are on.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        m_station->RigLampState(RigId::A).online && m_station->RigLampState(RigId::B).online, 5000);
+    QSignalSpy replies(m_station->OmniRig(), &TOmniRigX::OnCustomReply);
+
+    // Every period both radios get the status read, five bytes answered, no end marker.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        fakeA.customReceived.size() >= 3 && fakeB.customReceived.size() >= 3, 10000);
+    for (const auto* fake : { &fakeA, &fakeB })
+        for (const QByteArray& args : fake->customReceived)
+            QCOMPARE(args, QByteArray("\\0x00\\0x00\\0x00\\0x00\\0xFA 5"));
+
+    // Rig B was the latest to report: rig A's transmit reply is not decoded.
+    m_station->ParamsChangeEvent(m_station->OmniRig(), 2, 0);
+    m_station->selectRig(RigId::B, true);
+    const auto before = repliesFrom(replies, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, 1) >= before + 2, 10000);
+    QVERIFY(selected(false, true));
+
+    // Rig A reports: its next reply selects rig A.
+    m_station->ParamsChangeEvent(m_station->OmniRig(), 1, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(selected(true, false), 5000);
+    QCOMPARE(reports(), 0);
+}
+
+void TestStationKeying::silentRadioIsNotPolledAgain()
+{
+    FakeRigctld fakeA(FakeRigctld::Mode::Good), fakeB(FakeRigctld::Mode::Good);
+    QVERIFY(fakeA.listen() && fakeB.listen());
+    fakeB.answerCustom = false; // like the dummy radio
+    m_rigEndpoints = { { fakeA.endpoint(), fakeB.endpoint() } };
+    QVERIFY(startStation(m_parts.silence, 100, 1));
+    // The answering radio goes on being polled; the silent one got the first poll only.
+    QTRY_VERIFY_WITH_TIMEOUT(fakeA.customReceived.size() >= 5, 10000);
+    QCOMPARE(fakeB.customReceived.size(), 1);
+    // Another radio in its place is tried again.
+    m_station->RigTypeChangeEvent(m_station->OmniRig(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(fakeB.customReceived.size(), 2, 5000);
+}
+
+void TestStationKeying::lateReplyDoesNotUndoTheOperatorsChange()
+{
+    FakeRigctld fakeA(FakeRigctld::Mode::Good), fakeB(FakeRigctld::Mode::Good);
+    QVERIFY(fakeA.listen() && fakeB.listen());
+    fakeA.customReply = "\\0x00\\0x00\\0x01\\0x00\\0x00 5"; // transmitting
+    fakeB.customReply = "\\0x00\\0x00\\0x00\\0x00\\0x00 5";
+    m_rigEndpoints = { { fakeA.endpoint(), fakeB.endpoint() } };
+    // Rig A's poll replies are decoded; once it has answered, it is polled while keyed too.
+    QVERIFY(startStation(m_parts.silence, 100, 2));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        m_station->RigLampState(RigId::A).online && m_station->RigLampState(RigId::B).online, 5000);
+    m_station->ParamsChangeEvent(m_station->OmniRig(), 1, 0);
+    QSignalSpy replies(m_station->OmniRig(), &TOmniRigX::OnCustomReply);
+    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, 1) >= 1, 10000);
+    // Gain 0 keys rig A at every tick.
+    m_station->SetGain(0);
+    QTRY_COMPARE_WITH_TIMEOUT(fakeA.ptt, 1, 5000);
+
+    // The operator moves to B; rig A still reports transmit in its next reply, and it is
+    // the latest rig to report (rig B's keying has been reported before).
+    m_station->selectRig(RigId::B, true);
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->ReportedRig() == rig(RigId::B) && fakeB.ptt == 1, 5000);
+    m_station->ParamsChangeEvent(m_station->OmniRig(), 1, 0);
+    const auto before = repliesFrom(replies, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, 1) > before, 5000);
+    QVERIFY(selected(false, true));
+    fakeA.customReply = "\\0x00\\0x00\\0x00\\0x00\\0x00 5";
+    QVERIFY(waitForTicks(10));
+    QVERIFY(selected(false, true));
+    QCOMPARE(fakeA.ptt, 0);
+    QCOMPARE(fakeB.ptt, 1);
+    QCOMPARE(reports(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestStationKeying)
+#include "tst_stationkeying.moc"
