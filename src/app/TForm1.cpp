@@ -112,10 +112,11 @@ void TForm1::buildLayout()
     setPointSize(m_rig2Button, 14);
 
     m_rig1Led = place<TLed>(this, "Rig1Led", 8, 328, 17, 17);
-    // Rig A's name takes the room up to rig B's lamp; a name longer than its label is elided.
+    // Each name takes the room beside its lamp: rig A's up to rig B's lamp, rig B's up to the
+    // window's edge. A name longer than that is elided.
     m_rig1Name = place<ElidedLabel>(this, "Rig1Name", 34, 329, 122, 17);
     m_rig2Led = place<TLed>(this, "Rig2Led", 162, 327, 17, 17);
-    m_rig2Name = place<ElidedLabel>(this, "Rig2Name", 186, 328, 63, 17);
+    m_rig2Name = place<ElidedLabel>(this, "Rig2Name", 186, 328, 70, 17);
     for (TLed* led : { m_rig1Led, m_rig2Led }) {
         led->setLedStyle(TLed::lsGradient2);
         led->setColors(0x008000, 0x00FF00, 0x000000, 0x008000);

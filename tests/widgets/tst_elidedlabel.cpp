@@ -17,9 +17,9 @@ void TestElidedLabel::showsWhatFits_data()
     QTest::addColumn<int>("width"); // of the label, in pixels
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("elided");
-    // Rig B's label is 63 pixels wide, rig A's 122.
-    QTest::newRow("short name, narrow label") << 63 << "Dummy" << false;
-    QTest::newRow("long name, narrow label") << 63 << "Kenwood TS-590SG" << true;
+    // Rig B's label is 70 pixels wide, rig A's 122.
+    QTest::newRow("short name, narrow label") << 70 << "Dummy" << false;
+    QTest::newRow("long name, narrow label") << 70 << "Kenwood TS-590SG" << true;
     QTest::newRow("long name, wide label") << 122 << "Hamlib Dummy" << false;
     QTest::newRow("very long name, wide label")
         << 122 << "Hamlib NET rigctl over a long tunnel" << true;
