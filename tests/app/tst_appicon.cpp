@@ -2,11 +2,13 @@
 // plugins only from QT_PLUGIN_PATH, which its registration points at an empty folder, so
 // neither an image-format nor an icon-engine plugin installed on the machine can draw it.
 #include "app/TForm1.h"
+#include "widgets/TAboutBox.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
 #include <QImageReader>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QTest>
 
@@ -19,7 +21,22 @@ private slots:
     void noSvgSupportIsLoaded();
     void iconHasOpaquePictures_data();
     void iconHasOpaquePictures();
+    void aboutBoxShowsTheIcon();
 };
+
+namespace {
+
+int opaquePixels(const QImage& picture)
+{
+    const QImage argb = picture.convertToFormat(QImage::Format_ARGB32);
+    int opaque = 0;
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            opaque += qAlpha(argb.pixel(x, y)) == 255;
+    return opaque;
+}
+
+} // namespace
 
 void TestAppIcon::noSvgSupportIsLoaded()
 {
@@ -40,17 +57,22 @@ void TestAppIcon::iconHasOpaquePictures()
     QFETCH(int, size);
     const QIcon icon = TForm1::ApplicationIcon();
     QVERIFY(icon.availableSizes().contains(QSize(size, size)));
-    const QImage picture
-        = icon.pixmap(QSize(size, size)).toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage picture = icon.pixmap(QSize(size, size)).toImage();
     QCOMPARE(picture.size(), QSize(size, size));
     // The icon is a rounded square over nearly all of its area (at 16 px its edge pixels are
     // partly clear: 192 of the 256 are opaque).
-    int opaque = 0;
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x)
-            opaque += qAlpha(picture.pixel(x, y)) == 255;
+    const int opaque = opaquePixels(picture);
     QVERIFY2(opaque >= size * size / 2, qPrintable(QString::number(opaque)));
-    QCOMPARE(qAlpha(picture.pixel(size / 2, size / 2)), 255);
+    QCOMPARE(picture.pixelColor(size / 2, size / 2).alpha(), 255);
+}
+
+void TestAppIcon::aboutBoxShowsTheIcon()
+{
+    TAboutBox box;
+    box.setPicture(TForm1::ApplicationIcon());
+    const QImage picture = box.Image1()->pixmap().toImage();
+    QCOMPARE(picture.size(), QSize(48, 48));
+    QVERIFY(opaquePixels(picture) >= 48 * 48 / 2);
 }
 
 int main(int argc, char* argv[])
