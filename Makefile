@@ -1,6 +1,7 @@
 # The two entry points: `make run` and `make test`. Both install what is missing first.
 # The checks (see README, "Checks"): `make fuzz`, `make check-asan`, `make check-tsan`,
-# `make soak`, each in its own build folder.
+# `make soak`, each in its own build folder. `make package` builds the Debian package in
+# build-package/, `make check-package` builds and checks it.
 BUILD := build
 JOBS := $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -55,3 +56,11 @@ check-tsan: _tsan
 
 soak: _build
 	SOAK_SECONDS=$(SOAK_SECONDS) $(BUILD)/tests/soak/vokey_soak
+
+.PHONY: package check-package
+package: _deps
+	@[ -f build-package/build.ninja ] || cmake --preset package >/dev/null
+	cmake --build build-package -j $(JOBS) --target package
+
+check-package: package
+	scripts/check-package build-package

@@ -2,6 +2,9 @@
 
 #include "DialogMessageBoxes.h"
 
+#include "core/Version.h"
+
+#include "widgets/ElidedLabel.h"
 #include "widgets/FftBarPainter.h"
 #include "widgets/RigSettingsDialog.h"
 #include "widgets/SelectionSlider.h"
@@ -13,6 +16,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDir>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
@@ -108,9 +112,11 @@ void TForm1::buildLayout()
     setPointSize(m_rig2Button, 14);
 
     m_rig1Led = place<TLed>(this, "Rig1Led", 8, 328, 17, 17);
-    m_rig1Name = place<QLabel>(this, "Rig1Name", 34, 329, 79, 17);
+    // Each name takes the room beside its lamp: rig A's up to rig B's lamp, rig B's up to the
+    // window's edge. A name longer than that is elided.
+    m_rig1Name = place<ElidedLabel>(this, "Rig1Name", 34, 329, 122, 17);
     m_rig2Led = place<TLed>(this, "Rig2Led", 162, 327, 17, 17);
-    m_rig2Name = place<QLabel>(this, "Rig2Name", 186, 328, 63, 17);
+    m_rig2Name = place<ElidedLabel>(this, "Rig2Name", 186, 328, 70, 17);
     for (TLed* led : { m_rig1Led, m_rig2Led }) {
         led->setLedStyle(TLed::lsGradient2);
         led->setColors(0x008000, 0x00FF00, 0x000000, 0x008000);
@@ -143,8 +149,14 @@ void TForm1::buildLayout()
 
 QIcon TForm1::ApplicationIcon()
 {
-    Q_INIT_RESOURCE(vokey);
-    return QIcon(QStringLiteral(":/vokey/vokey.svg"));
+    // PNG renditions of data/vokey.svg, one folder per size (made at build time): an SVG
+    // icon needs Qt's SVG plugin, which a plain Qt installation lacks, and is blank without it.
+    QIcon icon;
+    const QString folder = QStringLiteral(":/vokey/icons");
+    for (const QString& size : QDir(folder).entryList(QDir::Dirs))
+        icon.addFile(
+            folder + u'/' + size + QStringLiteral("/vokey.png"), QSize(size.toInt(), size.toInt()));
+    return icon;
 }
 
 bool TForm1::FormCreate()
@@ -171,7 +183,7 @@ bool TForm1::FormCreate()
         BuildPopupMenu();
         SetApplicationTitle(QStringLiteral("VOKEY"));
         AddTrayIcon();
-        setWindowTitle(QStringLiteral("VOKEY V2.0"));
+        setWindowTitle(QStringLiteral("VOKEY V%1").arg(QLatin1String(VokeyVersion)));
 
         m_aboutDlg = new TAboutDlg(this);
         m_aboutDlg->setTitle(QStringLiteral("Soundcard based Control VOX System"));

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+class ElidedLabel;
 class ErrorReport;
 class IRigX;
 class QAction;
@@ -148,9 +149,9 @@ private:
     TLed* m_ledOn = nullptr;
     TLedButton* m_rig2Button = nullptr;
     TLed* m_rig1Led = nullptr;
-    QLabel* m_rig1Name = nullptr;
+    ElidedLabel* m_rig1Name = nullptr;
     TLed* m_rig2Led = nullptr;
-    QLabel* m_rig2Name = nullptr;
+    ElidedLabel* m_rig2Name = nullptr;
     QPushButton* m_muteButton = nullptr;
     QStatusBar* m_statusBar1 = nullptr;
     QLabel* m_statusPanel = nullptr;

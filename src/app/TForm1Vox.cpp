@@ -2,6 +2,7 @@
 // names, the two sliders with their bands, the mute button, the status bar and the spectrum.
 #include "TForm1.h"
 
+#include "widgets/ElidedLabel.h"
 #include "widgets/FftBarPainter.h"
 #include "widgets/SelectionSlider.h"
 #include "widgets/TLed.h"

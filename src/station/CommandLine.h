@@ -1,7 +1,6 @@
 #pragma once
 
-// The version both programs report.
-inline constexpr char VokeyVersion[] = "2.0";
+#include "core/Version.h"
 
 // What --help and --version ask for. They are answered before anything else happens: no
 // settings read, no lock taken, no device opened. Other arguments the programs do not know

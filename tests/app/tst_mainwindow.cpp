@@ -112,9 +112,9 @@ void TestMainWindow::layout_data()
     QTest::newRow("LedOn") << "LedOn" << QRect(105, 272, 49, 49);
     QTest::newRow("Rig2Button") << "Rig2Button" << QRect(160, 272, 89, 49);
     QTest::newRow("Rig1Led") << "Rig1Led" << QRect(8, 328, 17, 17);
-    QTest::newRow("Rig1Name") << "Rig1Name" << QRect(34, 329, 79, 17);
+    QTest::newRow("Rig1Name") << "Rig1Name" << QRect(34, 329, 122, 17);
     QTest::newRow("Rig2Led") << "Rig2Led" << QRect(162, 327, 17, 17);
-    QTest::newRow("Rig2Name") << "Rig2Name" << QRect(186, 328, 63, 17);
+    QTest::newRow("Rig2Name") << "Rig2Name" << QRect(186, 328, 70, 17);
     QTest::newRow("MuteButton") << "MuteButton" << QRect(8, 352, 241, 49);
     QTest::newRow("StatusBar1") << "StatusBar1" << QRect(0, 411, 260, 25);
 }

@@ -134,6 +134,7 @@ private slots:
     void txTimeout();
     void rejectsBadInput_data();
     void rejectsBadInput();
+    void answersVersion();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -397,6 +398,15 @@ void TestReplay::txTimeout()
         }
     }
     QVERIFY(timeouts >= 1);
+}
+
+void TestReplay::answersVersion()
+{
+    // The version is project(VERSION), as vokey and vokey-station give it.
+    const Run run = runReplay({ "--version" });
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QByteArray("vokey-replay 2.0\n"));
+    QCOMPARE(run.err, QByteArray());
 }
 
 void TestReplay::rejectsBadInput_data()

@@ -3,6 +3,8 @@
 // driven directly with crafted arguments, and the CAT poll against stand-in servers.
 #include "KeyingFixture.h"
 
+#include "widgets/ElidedLabel.h"
+#include "widgets/SelectionSlider.h"
 #include "widgets/TLed.h"
 
 #include <QLabel>
@@ -99,6 +101,11 @@ void TestRigMonitor::namesAndLampsFollowStatus()
     QTRY_COMPARE_WITH_TIMEOUT(name(1)->text(), QStringLiteral("Hamlib Dummy"), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(name(2)->text(), QStringLiteral("Hamlib Dummy"), 5000);
     QVERIFY(led(1)->isOn() && led(2)->isOn());
+    // The whole "maker model" is each label's tool tip; rig A's label, wide to rig B's lamp,
+    // shows it whole.
+    QCOMPARE(name(1)->toolTip(), QStringLiteral("Hamlib Dummy"));
+    QCOMPARE(name(2)->toolTip(), QStringLiteral("Hamlib Dummy"));
+    QCOMPARE(child<ElidedLabel>("Rig1Name")->displayedText(), QStringLiteral("Hamlib Dummy"));
 
     // Rig 2's server goes away: "N/A" and a dark lamp, rig 1 unchanged.
     const quint16 port = m_server2->port();

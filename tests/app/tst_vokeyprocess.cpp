@@ -200,7 +200,9 @@ void TestVokeyProcess::installPutsEverythingInPlace()
     QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
     for (const char* file : { "usr/bin/vokey", "usr/bin/vokey-station", "usr/bin/vokey-replay",
              "usr/share/applications/vokey.desktop",
-             "usr/share/icons/hicolor/scalable/apps/vokey.svg" })
+             "usr/share/icons/hicolor/scalable/apps/vokey.svg",
+             "usr/share/icons/hicolor/48x48/apps/vokey.png", "usr/share/man/man1/vokey.1.gz",
+             "usr/share/metainfo/org.vokey.vokey.metainfo.xml" })
         QVERIFY2(QFileInfo::exists(path("root/") + file), file);
     QVERIFY(QFileInfo(path("root/usr/bin/vokey")).isExecutable());
     QFile desktop(path("root/usr/share/applications/vokey.desktop"));

@@ -7,6 +7,7 @@
 #include "app/replay/ReplayTools.h"
 #include "audio/WavFile.h"
 #include "audio/WavReader.h"
+#include "core/Version.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -25,6 +26,7 @@ constexpr char usage[]
       "                    [--plot FILE.png] FILE.wav\n"
       "       vokey-replay --suggest --noise NOISE.wav [--tx-timeout S] [--plot FILE.png]\n"
       "                    SPEECH.wav\n"
+      "       vokey-replay --help | --version\n"
       "Replays FILE.wav (16-bit PCM, 44100 Hz, mono or stereo) through the VOX\n"
       "detector, a tick every 33 ms of audio time, and prints 'on <ms>' and\n"
       "'off <ms>' for every change of transmit. Gain (threshold) and Delay\n"
@@ -148,6 +150,10 @@ int main(int argc, char* argv[])
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(usage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("vokey-replay %s\n", VokeyVersion);
             return 0;
         }
     }
