@@ -30,6 +30,18 @@ int VoxDetector::voxLevelOf(const History& history)
     return static_cast<int>(std::trunc(double(total) / HistoryLength)) * 3;
 }
 
+int VoxDetector::attackLevelOf(const History& history)
+{
+    constexpr int background = HistoryLength - AttackTicks;
+    const int loudestBefore = *std::max_element(history.begin(), history.begin() + background);
+    const int previous = history[background];
+    const int latest = history[background + 1];
+    // Both above the loudest tick before them, the latest at least (Num / Den) times it.
+    const bool rises = previous > loudestBefore && latest > loudestBefore
+        && qint64(latest) * RiseDenominator >= qint64(loudestBefore) * RiseNumerator;
+    return rises ? latest * 3 : 0;
+}
+
 VoxDetector::TickResult VoxDetector::tick(
     Snapshot snapshot, int gain, int delayPosition, bool muted, qint64 nowMs)
 {
@@ -40,6 +52,12 @@ VoxDetector::TickResult VoxDetector::tick(
     result.voxLevel = voxLevelOf(m_history);
     result.meterLevel = std::min(result.voxLevel, MeterMax);
     result.passed = !muted && result.voxLevel >= gain;
+    if (m_measuredTicks < HistoryLength)
+        ++m_measuredTicks;
+    if (m_attack == Attack::Fast && m_measuredTicks == HistoryLength) {
+        result.attackLevel = attackLevelOf(m_history);
+        result.passed = result.passed || (!muted && result.attackLevel >= gain);
+    }
     advance(result, delayPosition, nowMs);
     return result;
 }

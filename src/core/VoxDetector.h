@@ -41,6 +41,19 @@
 // tick has not passed (the level fell below the gain, or mute blocked it) or endTimeOut() is
 // called (mute toggled). Gain 0, which passes on silence, therefore stays released.
 //
+// Attack (setAttack): how transmit may start.
+//   Average (the default): a tick passes when the VOX level reaches the gain, as above.
+//   Fast: a tick passes also when its attack level reaches the gain. The attack level is
+//   3 * the latest tick level (the VOX level that tick would give if it lasted), offered only
+//   when the two latest ticks both rise out of the background: both are louder than the
+//   loudest of the 14 ticks before them, and the latest is at least RiseNumerator /
+//   RiseDenominator times that loudest; otherwise it is 0. A keyboard click fills one tick
+//   and steady noise does not rise, so neither starts transmit; the first two ticks of a
+//   word do. Until the history holds HistoryLength measured ticks there is no background to
+//   rise from and the attack level is 0 (at start-up the noise would rise out of the zeros).
+//   Holding and release are unchanged: the Delay counts from the last tick that passed by
+//   either level.
+//
 // The level history is never cleared: it survives power cycles of the engine, like the
 // window that owns the detector. Nothing here allocates; tick() is cheap (128 bins).
 class VoxDetector {
@@ -57,6 +70,13 @@ public:
     // real spectrum stays near 1). It keeps the 32-bit sums defined for any input, as does
     // counting NaN as 0.
     static constexpr int MaxBinValue = 100000;
+
+    // Fast attack: the latest tick must be at least 3/2 of the loudest of the 14 before.
+    static constexpr int AttackTicks = 2;
+    static constexpr int RiseNumerator = 3;
+    static constexpr int RiseDenominator = 2;
+
+    enum class Attack { Average, Fast };
 
     using Snapshot = std::span<const float, BinCount>;
     using History = std::array<int, HistoryLength>;
@@ -77,6 +97,8 @@ public:
         // With Key: the release timer's new interval, delay * 50 ms; 0 means no timer.
         int releaseDelayMs = 0;
         bool timeOutEnded = false; // this tick allows keying again after a time-out
+        // Attack Fast only (0 otherwise): the attack level; passed may come from it alone.
+        int attackLevel = 0;
     };
 
     // One render tick. delayPosition is the Delay slider (release after it * 50 ms; taken
@@ -100,6 +122,10 @@ public:
     // time it fell due; otherwise returns nothing.
     std::optional<qint64> releaseIfDue(qint64 nowMs);
 
+    // The attack rule; Average until set. Takes effect from the next tick.
+    void setAttack(Attack attack) { m_attack = attack; }
+    Attack attack() const { return m_attack; }
+
     bool isTransmitting() const { return m_transmitting; }
     // When the pending timed release falls due; empty while released or held by Delay 0.
     std::optional<qint64> releaseDueMs() const { return m_releaseDueMs; }
@@ -108,6 +134,7 @@ public:
     // The level arithmetic alone, without touching any state.
     static int tickLevelOf(Snapshot snapshot);
     static int voxLevelOf(const History& history);
+    static int attackLevelOf(const History& history);
 
 private:
     // The keying state after a tick that passed or not.
@@ -119,4 +146,6 @@ private:
     qint64 m_keyedSinceMs = 0; // start of the current transmission, while m_transmitting
     qint64 m_txTimeoutMs = 0;
     bool m_timedOut = false;
+    Attack m_attack = Attack::Average;
+    int m_measuredTicks = 0; // ticks with audio so far, counted up to HistoryLength
 };
