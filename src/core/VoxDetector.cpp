@@ -32,11 +32,10 @@ int VoxDetector::voxLevelOf(const History& history)
 
 int VoxDetector::attackLevelOf(const History& history)
 {
-    constexpr int background = HistoryLength - AttackTicks;
-    const int loudestBefore = *std::max_element(history.begin(), history.begin() + background);
-    const int previous = history[background];
-    const int latest = history[background + 1];
-    // Both above the loudest tick before them, the latest at least (Num / Den) times it.
+    const int loudestBefore = *std::max_element(history.begin(), history.begin() + BackgroundTicks);
+    const int previous = history[HistoryLength - 2];
+    const int latest = history[HistoryLength - 1];
+    // Both above the loudest background tick, the latest at least (Num / Den) times it.
     const bool rises = previous > loudestBefore && latest > loudestBefore
         && qint64(latest) * RiseDenominator >= qint64(loudestBefore) * RiseNumerator;
     return rises ? latest * 3 : 0;

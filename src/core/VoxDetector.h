@@ -45,14 +45,16 @@
 //   Average (the default): a tick passes when the VOX level reaches the gain, as above.
 //   Fast: a tick passes also when its attack level reaches the gain. The attack level is
 //   3 * the latest tick level (the VOX level that tick would give if it lasted), offered only
-//   when the two latest ticks both rise out of the background: both are louder than the
-//   loudest of the 14 ticks before them, and the latest is at least RiseNumerator /
-//   RiseDenominator times that loudest; otherwise it is 0. A keyboard click fills one tick
-//   and steady noise does not rise, so neither starts transmit; the first two ticks of a
-//   word do. Until the history holds HistoryLength measured ticks there is no background to
-//   rise from and the attack level is 0 (at start-up the noise would rise out of the zeros).
-//   Holding and release are unchanged: the Delay counts from the last tick that passed by
-//   either level.
+//   when the two latest ticks both rise out of the background, the oldest BackgroundTicks of
+//   the history (half a second to a quarter second ago): both are louder than its loudest
+//   tick, and the latest is at least RiseNumerator / RiseDenominator times that; otherwise
+//   it is 0. A keyboard click fills one tick and steady noise does not rise, so neither
+//   starts transmit; the first two ticks of a word do, and the word keeps passing by its
+//   attack level until its start reaches the background, by when the average has caught up
+//   with a word loud enough to reach the gain on it. Until the history holds HistoryLength
+//   measured ticks there is no background and the attack level is 0 (at start-up the noise
+//   would rise out of the zeros). Holding and release are unchanged: the Delay counts from
+//   the last tick that passed by either level.
 //
 // The level history is never cleared: it survives power cycles of the engine, like the
 // window that owns the detector. Nothing here allocates; tick() is cheap (128 bins).
@@ -71,10 +73,11 @@ public:
     // counting NaN as 0.
     static constexpr int MaxBinValue = 100000;
 
-    // Fast attack: the latest tick must be at least 3/2 of the loudest of the 14 before.
-    static constexpr int AttackTicks = 2;
-    static constexpr int RiseNumerator = 3;
-    static constexpr int RiseDenominator = 2;
+    // Fast attack: the two latest ticks against the background, the oldest half of the
+    // history; the latest must be at least twice the background's loudest tick.
+    static constexpr int BackgroundTicks = HistoryLength / 2;
+    static constexpr int RiseNumerator = 2;
+    static constexpr int RiseDenominator = 1;
 
     enum class Attack { Average, Fast };
 

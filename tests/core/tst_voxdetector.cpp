@@ -72,6 +72,14 @@ Spectrum loud()
     return countedBinsAt(5.5f / 500.0f);
 }
 
+// A spectrum of the given tick level: bin 5 alone at v = ceil(6.4 * level), a little above
+// v / 500, gives trunc(20 * v / 128) = level.
+Spectrum atLevel(int level)
+{
+    const int v = (64 * level + 9) / 10;
+    return binAt(VoxDetector::FirstBin, (float(v) + 0.5f) / 500.0f);
+}
+
 } // namespace
 
 class TestVoxDetector : public QObject {
@@ -92,6 +100,8 @@ private slots:
     void idleTicksAndTimeOut_data();
     void idleTicksAndTimeOut();
     void tickDoesNotAllocate();
+    void fastAttack_data();
+    void fastAttack();
 };
 
 void TestVoxDetector::tickLevel_data()
@@ -429,6 +439,66 @@ void TestVoxDetector::tickDoesNotAllocate()
     }
     QCOMPARE(allocations.load(), before);
     QVERIFY(sum > 0);
+}
+
+void TestVoxDetector::fastAttack_data()
+{
+    // Tick levels, one a tick after 14 ticks of the background level; Gain 30, Delay 2
+    // (100 ms). Per tick: K keyed (again), o a timed release fell due before the tick, . none.
+    QTest::addColumn<bool>("fast");
+    QTest::addColumn<int>("background");
+    QTest::addColumn<QList<int>>("levels");
+    QTest::addColumn<QString>("actions");
+    // The onset: a tick above the background, then one that reaches the Gain keys at once;
+    // the 16-tick average needs nine of them. Keyed by the attack level until the onset
+    // reaches the background (the oldest eight ticks), by when the average has caught up.
+    const QList<int> onset { 12, 20, 20, 20, 20, 20, 20, 20, 20, 20, 20, 20 };
+    QTest::newRow("onset, average") << false << 0 << onset << "........KKKK";
+    QTest::newRow("onset, fast") << true << 0 << onset << ".KKKKKKKKKKK";
+    QTest::newRow("onset over noise, fast") << true << 4 << QList<int> { 6, 12, 12 } << ".KK";
+    // The latest tick decides: 3 x 9 = 27 does not reach Gain 30.
+    QTest::newRow("onset below the Gain, fast") << true << 0 << QList<int> { 12, 9, 9 } << "...";
+    QTest::newRow("a single loud tick, fast") << true << 0 << QList<int> { 100, 0, 0, 0 } << "....";
+    QTest::newRow("a single loud tick over noise, fast")
+        << true << 3 << QList<int> { 100, 3, 3, 3 } << "....";
+    // Clicks every third tick: the average stays below the Gain, no two loud ticks in a row.
+    QTest::newRow("a click train, fast")
+        << true << 0 << QList<int> { 30, 0, 0, 30, 0, 0, 30, 0, 0, 30, 0, 0 } << "............";
+    // Noise that wavers in pairs: 3 x 11 reaches the Gain, but 11 is not twice
+    // the loudest background tick (9).
+    QTest::newRow("wavering noise, fast")
+        << true << 9 << QList<int> { 11, 11, 9, 9, 11, 11 } << "......";
+    // Held by the Delay from the last tick that passed by the attack level, then released:
+    // the average (3 x 40 / 16 = 6) never reaches the Gain.
+    QTest::newRow("the hold, fast")
+        << true << 0 << QList<int> { 20, 20, 0, 0, 0, 0, 0 } << ".K...o.";
+}
+
+void TestVoxDetector::fastAttack()
+{
+    QFETCH(bool, fast);
+    QFETCH(int, background);
+    QFETCH(QList<int>, levels);
+    const int gain = 30;
+    const int delay = 2;
+    VoxDetector detector;
+    if (fast)
+        detector.setAttack(VoxDetector::Attack::Fast);
+    qint64 now = 0;
+    for (int k = 0; k < 14; ++k) {
+        const auto r = detector.tick(atLevel(background), gain, delay, false, now += tickMs);
+        QCOMPARE(r.tickLevel, background);
+        QCOMPARE(r.action, Action::None);
+    }
+    QString actions;
+    for (int level : levels) {
+        now += tickMs;
+        const bool released = detector.releaseIfDue(now).has_value();
+        const auto r = detector.tick(atLevel(level), gain, delay, false, now);
+        QCOMPARE(r.tickLevel, level);
+        actions += released ? u'o' : r.action == Action::Key ? u'K' : u'.';
+    }
+    QTEST(actions, "actions");
 }
 
 QTEST_GUILESS_MAIN(TestVoxDetector)
