@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -106,6 +107,9 @@ private slots:
     void suggestion();
     void failures_data();
     void failures();
+    void attackRule_data();
+    void attackRule();
+    void evaluation();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -285,6 +289,68 @@ void TestReplayTools::failures()
     const Run r = replay(arguments);
     QCOMPARE(r.exitCode, 2);
     QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
+}
+
+void TestReplayTools::attackRule_data()
+{
+    QTest::addColumn<QString>("attack");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("lastRow"); // of the trace at the first tick with transmit on
+    // The tone burst of plotPixels (tick level 19 from 1023 ms, VOX level after n ticks of
+    // it trunc(19 * n / 16) * 3), Gain 30, Delay 10. The average reaches 30 at the 9th tone
+    // tick (1287 ms). The fast rule keys at the second tone tick, 1056 ms: 19 after 19, both
+    // above the silent background, 3 x 19 = 57. Both release Delay 10 after the average fell
+    // below the Gain.
+    QTest::newRow("average") << "average" << QByteArray("on 1287\noff 3239\n")
+                             << QByteArray("39,1287,19,30,1");
+    QTest::newRow("fast") << "fast" << QByteArray("on 1056\noff 3239\n")
+                          << QByteArray("32,1056,19,6,1,57");
+}
+
+void TestReplayTools::attackRule()
+{
+    QFETCH(QString, attack);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, lastRow);
+    QList<qint16> tone(4 * 44100, 0);
+    for (int i = 44100; i < 110250; ++i)
+        tone[i] = qint16(std::lround(16384 * std::sin(2 * M_PI * 5 * i / 1024.0)));
+    QVERIFY(writeWav(path("tone.wav"), tone));
+    const Run r = replay({ "--gain", "30", "--delay", "10", "--attack", attack, "--trace",
+        path("attack.csv"), path("tone.wav") });
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.out, out);
+    QFile trace(path("attack.csv"));
+    QVERIFY(trace.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = trace.readAll().split('\n');
+    const auto keyed = std::find_if(rows.begin() + 1, rows.end(),
+        [](const QByteArray& row) { return row.split(',').value(4) == "1"; });
+    QVERIFY(keyed != rows.end());
+    QCOMPARE(*keyed, lastRow);
+}
+
+void TestReplayTools::evaluation()
+{
+    const QString espeak = QStandardPaths::findExecutable(QStringLiteral("espeak-ng"));
+    const QString sox = QStandardPaths::findExecutable(QStringLiteral("sox"));
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (espeak.isEmpty() || sox.isEmpty() || python.isEmpty())
+        QSKIP("espeak-ng, sox and python3 are needed to make the corpus");
+    // The small corpus: three phrases over the loud hiss, that hiss alone, clicks.
+    const Run made = run(python,
+        { QStringLiteral(VOKEY_SOURCE_DIR "/scripts/vox-corpus"), "--small", path("corpus") });
+    QCOMPARE(made.exitCode, 0);
+    const Run r = replay({ "--evaluate", path("corpus/corpus.txt") });
+    qInfo("%s", r.out.constData());
+    QCOMPARE(r.err, QByteArray());
+    // Exit status 0: every goal met.
+    QCOMPARE(r.exitCode, 0);
+    const QStringList lines = QString::fromUtf8(r.out.trimmed()).split(u'\n');
+    QCOMPARE(lines.size(), 1 + 2 * 3 + 1 + 3 + 1 + 4);
+    QCOMPARE(lines.count("") + lines.filter("goal met: fast").size(), 2 + 4);
+    for (const char* row : { "speech-hiss-high.wav", "noise-hiss-high.wav", "clicks-silence.wav" })
+        QCOMPARE(lines.filter(row).size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestReplayTools)

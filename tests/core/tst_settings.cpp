@@ -373,6 +373,9 @@ void TestSettings::writeRoundTripKeepsFile_data()
         "DELAY=17\n"
         "TXTIMEOUT=120\n"
         "\n[NOTES]\n; keep me\nTEXT=anything = goes\n");
+    QTest::newRow("fast attack") << QByteArray(
+        "[SETTINGS]\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nDEVICENAME=\nTRACE=YES\n"
+        "LOGFILE=VOKEY.LOG\nGAIN=1\nDELAY=1\nTXTIMEOUT=300\nATTACK=FAST\n");
     QTest::newRow("CR LF, other order, lower case") << QByteArray(
         "[settings]\r\ndelay=5\r\ngain=6\r\ntrace=YES\r\ndevice=-1\r\ndevicename=\r\n"
         "logfile=VOKEY.LOG\r\ncomport=COM1\r\nbaudrate=4800\r\ntxtimeout=0\r\n[X]\r\nY=1");
