@@ -102,6 +102,7 @@ private slots:
     void tickDoesNotAllocate();
     void fastAttack_data();
     void fastAttack();
+    void fastAttackWaitsForAFullHistory();
 };
 
 void TestVoxDetector::tickLevel_data()
@@ -443,7 +444,7 @@ void TestVoxDetector::tickDoesNotAllocate()
 
 void TestVoxDetector::fastAttack_data()
 {
-    // Tick levels, one a tick after 14 ticks of the background level; Gain 30, Delay 2
+    // Tick levels, one a tick after 16 ticks of the background level; Gain 30, Delay 2
     // (100 ms). Per tick: K keyed (again), o a timed release fell due before the tick, . none.
     QTest::addColumn<bool>("fast");
     QTest::addColumn<int>("background");
@@ -485,7 +486,7 @@ void TestVoxDetector::fastAttack()
     if (fast)
         detector.setAttack(VoxDetector::Attack::Fast);
     qint64 now = 0;
-    for (int k = 0; k < 14; ++k) {
+    for (int k = 0; k < VoxDetector::HistoryLength; ++k) {
         const auto r = detector.tick(atLevel(background), gain, delay, false, now += tickMs);
         QCOMPARE(r.tickLevel, background);
         QCOMPARE(r.action, Action::None);
@@ -499,6 +500,19 @@ void TestVoxDetector::fastAttack()
         actions += released ? u'o' : r.action == Action::Key ? u'K' : u'.';
     }
     QTEST(actions, "actions");
+}
+
+void TestVoxDetector::fastAttackWaitsForAFullHistory()
+{
+    // Started in steady noise of level 4: the first ticks rise out of the zeros of an empty
+    // history (3 x 4 = 12 reaches Gain 12), but no background has been heard yet. The
+    // average keys once it holds 16 ticks of it.
+    VoxDetector detector;
+    detector.setAttack(VoxDetector::Attack::Fast);
+    for (int k = 1; k <= 16; ++k) {
+        const auto r = detector.tick(atLevel(4), 12, 2, false, k * tickMs);
+        QCOMPARE(r.action, k < 16 ? Action::None : Action::Key);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestVoxDetector)
