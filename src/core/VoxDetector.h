@@ -50,11 +50,12 @@
 //   tick, and the latest is at least RiseNumerator / RiseDenominator times that; otherwise
 //   it is 0. A keyboard click fills one tick and steady noise does not rise, so neither
 //   starts transmit; the first two ticks of a word do, and the word keeps passing by its
-//   attack level until its start reaches the background, by when the average has caught up
-//   with a word loud enough to reach the gain on it. Until the history holds HistoryLength
-//   measured ticks there is no background and the attack level is 0 (at start-up the noise
-//   would rise out of the zeros). Holding and release are unchanged: the Delay counts from
-//   the last tick that passed by either level.
+//   attack level until its start reaches the background (8 ticks later). A word only just
+//   loud enough takes up to 16 ticks to bring the average to the gain: a Delay shorter than
+//   the rest (about 8 ticks, 250 ms) may release in between. Until the history holds
+//   HistoryLength measured ticks there is no background and the attack level is 0 (at
+//   start-up the noise would rise out of the zeros). Holding and release are unchanged: the
+//   Delay counts from the last tick that passed by either level.
 //
 // The level history is never cleared: it survives power cycles of the engine, like the
 // window that owns the detector. Nothing here allocates; tick() is cheap (128 bins).
