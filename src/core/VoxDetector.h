@@ -43,19 +43,28 @@
 //
 // Attack (setAttack): how transmit may start.
 //   Average (the default): a tick passes when the VOX level reaches the gain, as above.
-//   Fast: a tick passes also when its attack level reaches the gain. The attack level is
-//   3 * the latest tick level (the VOX level that tick would give if it lasted), offered only
-//   when the two latest ticks both rise out of the background, the oldest BackgroundTicks of
-//   the history (half a second to a quarter second ago): both are louder than its loudest
-//   tick, and the latest is at least RiseNumerator / RiseDenominator times that; otherwise
-//   it is 0. A keyboard click fills one tick and steady noise does not rise, so neither
-//   starts transmit; the first two ticks of a word do, and the word keeps passing by its
-//   attack level until its start reaches the background (8 ticks later). A word only just
-//   loud enough takes up to 16 ticks to bring the average to the gain: a Delay shorter than
-//   the rest (about 8 ticks, 250 ms) may release in between. Until the history holds
-//   HistoryLength measured ticks there is no background and the attack level is 0 (at
-//   start-up the noise would rise out of the zeros). Holding and release are unchanged: the
-//   Delay counts from the last tick that passed by either level.
+//   Fast: a tick passes also when its attack level reaches the gain. The attack level looks
+//   at how far the spectrum rises above the noise floor, not at the tick level:
+//   - the noise floor: every tick, each voice bin (VoiceFirstBin.. + VoiceBins, 301 to 3015
+//     Hz) is smoothed (s = (s + m) / 2, the first tick taken as it is) and so is the sum of
+//     the upper bins (UpperFirstBin..UpperLastBin, 3058 Hz to 16.6 kHz); the floor of each
+//     is its lowest smoothed value over the last FloorTicks ticks before this one (about a
+//     second). Steady hum and hiss sit at the floor; a 100 Hz hum does not reach the voice
+//     band at all except through its harmonics, which are steady too.
+//   - voice rise: trunc(RiseScale * sum over the voice bins of what m lies above
+//     VoiceMargin x its floor); upper rise: trunc(RiseScale * VoiceBins / UpperBins * what
+//     the upper sum lies above UpperMarginNum / UpperMarginDen x its floor), the same
+//     per-bin scale.
+//   - voiced: a tick whose voice rise is at least VoicedRatio x its upper rise (a vowel or
+//     voiced consonant; a click is white, rising about as much in the upper bins as in the
+//     voice band) offers 3 x its voice rise;
+//   - sustained: any two ticks in a row offer 3 x the smaller of their rises, where a tick's
+//     rise is its voice rise + UpperWeight x its upper rise (an "s" or "f" rises mostly in
+//     the upper bins and lasts longer than a tick; a click fills at most one).
+//   The attack level is the larger of the two. Until HistoryLength ticks with audio have
+//   been measured the floor is not known and the attack level is 0. Holding and release are
+//   unchanged: the Delay counts from the last tick that passed by either level. The floor
+//   is followed under either rule, so switching to Fast takes effect at once.
 //
 // The level history is never cleared: it survives power cycles of the engine, like the
 // window that owns the detector. Nothing here allocates; tick() is cheap (128 bins).
@@ -74,11 +83,20 @@ public:
     // counting NaN as 0.
     static constexpr int MaxBinValue = 100000;
 
-    // Fast attack: the two latest ticks against the background, the oldest half of the
-    // history; the latest must be at least twice the background's loudest tick.
-    static constexpr int BackgroundTicks = HistoryLength / 2;
-    static constexpr int RiseNumerator = 2;
-    static constexpr int RiseDenominator = 1;
+    // Fast attack: the voice band, the upper bins and their noise floor (see above).
+    static constexpr int VoiceFirstBin = 7;
+    static constexpr int VoiceBins = 64;
+    static constexpr int UpperFirstBin = VoiceFirstBin + VoiceBins;
+    static constexpr int UpperLastBin = 386;
+    static constexpr int UpperBins = UpperLastBin - UpperFirstBin + 1;
+    static constexpr int FloorTicks = 32;
+    static constexpr float VoiceMargin = 3.0f;
+    static constexpr int UpperMarginNum = 6;
+    static constexpr int UpperMarginDen = 5;
+    // 500 * 20 / 64: a rise of 1/500 in every voice bin gives 20, as a tick level would.
+    static constexpr float RiseScale = 156.25f;
+    static constexpr int VoicedRatio = 4;
+    static constexpr int UpperWeight = 3;
 
     enum class Attack { Average, Fast };
 
@@ -138,7 +156,6 @@ public:
     // The level arithmetic alone, without touching any state.
     static int tickLevelOf(Snapshot snapshot);
     static int voxLevelOf(const History& history);
-    static int attackLevelOf(const History& history);
 
 private:
     // The keying state after a tick that passed or not.
@@ -152,4 +169,17 @@ private:
     bool m_timedOut = false;
     Attack m_attack = Attack::Average;
     int m_measuredTicks = 0; // ticks with audio so far, counted up to HistoryLength
+
+    // Fast attack: follows the noise floor and returns this tick's attack level (0 until
+    // the floor is known).
+    int attackLevelOf(Snapshot snapshot);
+
+    using VoiceBand = std::array<float, VoiceBins>;
+    VoiceBand m_voiceSmoothed {};
+    float m_upperSmoothed = 0;
+    std::array<VoiceBand, FloorTicks> m_voiceFloorRing {}; // smoothed values of past ticks
+    std::array<float, FloorTicks> m_upperFloorRing {};
+    int m_floorNext = 0; // the ring slot the next tick writes
+    int m_floorTicks = 0; // slots written, counted up to FloorTicks
+    int m_previousRise = 0; // voice rise + UpperWeight x upper rise of the previous tick
 };

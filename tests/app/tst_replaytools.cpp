@@ -294,27 +294,34 @@ void TestReplayTools::failures()
 void TestReplayTools::attackRule_data()
 {
     QTest::addColumn<QString>("attack");
+    QTest::addColumn<int>("bin"); // of the tone
     QTest::addColumn<QByteArray>("out");
     QTest::addColumn<QByteArray>("lastRow"); // of the trace at the first tick with transmit on
     // The tone burst of plotPixels (tick level 19 from 1023 ms, VOX level after n ticks of
     // it trunc(19 * n / 16) * 3), Gain 30, Delay 10. The average reaches 30 at the 9th tone
-    // tick (1287 ms). The fast rule keys at the second tone tick, 1056 ms: 19 after 19, both
-    // above the silent background, 3 x 19 = 57. Both release Delay 10 after the average fell
-    // below the Gain.
-    QTest::newRow("average") << "average" << QByteArray("on 1287\noff 3239\n")
+    // tick (1287 ms). Both release Delay 10 after the average fell below the Gain.
+    QTest::newRow("average") << "average" << 5 << QByteArray("on 1287\noff 3239\n")
                              << QByteArray("39,1287,19,30,1");
-    QTest::newRow("fast") << "fast" << QByteArray("on 1056\noff 3239\n")
-                          << QByteArray("32,1056,19,6,1,57");
+    // On bin 20 (861 Hz, also a counted bin: the same tick levels) the fast rule keys at the
+    // first tone tick, 1023 ms: bins 19, 20, 21 at 0.125, 0.25, 0.125 over a silent floor,
+    // voice rise trunc(156.25 * 0.5) = 78, nothing in the upper bins, 3 x 78 = 234.
+    QTest::newRow("fast") << "fast" << 20 << QByteArray("on 1023\noff 3239\n")
+                          << QByteArray("31,1023,19,3,1,234");
+    // On bin 5 (215 Hz) the tone is below the voice band: no attack level, keyed by the
+    // average as without the fast rule.
+    QTest::newRow("fast, below the voice band")
+        << "fast" << 5 << QByteArray("on 1287\noff 3239\n") << QByteArray("39,1287,19,30,1,0");
 }
 
 void TestReplayTools::attackRule()
 {
     QFETCH(QString, attack);
+    QFETCH(int, bin);
     QFETCH(QByteArray, out);
     QFETCH(QByteArray, lastRow);
     QList<qint16> tone(4 * 44100, 0);
     for (int i = 44100; i < 110250; ++i)
-        tone[i] = qint16(std::lround(16384 * std::sin(2 * M_PI * 5 * i / 1024.0)));
+        tone[i] = qint16(std::lround(16384 * std::sin(2 * M_PI * bin * i / 1024.0)));
     QVERIFY(writeWav(path("tone.wav"), tone));
     const Run r = replay({ "--gain", "30", "--delay", "10", "--attack", attack, "--trace",
         path("attack.csv"), path("tone.wav") });
@@ -337,7 +344,7 @@ void TestReplayTools::evaluation()
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     if (espeak.isEmpty() || sox.isEmpty() || python.isEmpty())
         QSKIP("espeak-ng, sox and python3 are needed to make the corpus");
-    // The small corpus: three phrases over the loud hiss, that hiss alone, clicks.
+    // The small corpus: three phrases (every eighth) over the loud hiss, that hiss alone, clicks.
     const Run made = run(python,
         { QStringLiteral(VOKEY_SOURCE_DIR "/scripts/vox-corpus"), "--small", path("corpus") });
     QCOMPARE(made.exitCode, 0);

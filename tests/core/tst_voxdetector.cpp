@@ -442,44 +442,72 @@ void TestVoxDetector::tickDoesNotAllocate()
     QVERIFY(sum > 0);
 }
 
+// A tick for the fast attack, over a background with every bin 7..386 at bg: "0" the
+// background alone; "vN" every voice bin (7..70) at 3 x bg + (N + 0.5) / 10000, a voice rise
+// of N (156.25 * 64 per unit over the floor margin); "uN" the same in every upper bin
+// (71..386), an upper rise of N; "cN" a click, both at once.
+Spectrum fastTick(const QString& code, float bg)
+{
+    Spectrum s {};
+    for (int k = VoxDetector::VoiceFirstBin; k <= VoxDetector::UpperLastBin; ++k)
+        s[std::size_t(k)] = bg;
+    if (code == u"0")
+        return s;
+    const float over = (code.mid(1).toFloat() + 0.5f) / 10000.0f;
+    const bool voice = code.startsWith(u'v') || code.startsWith(u'c');
+    const bool upper = code.startsWith(u'u') || code.startsWith(u'c');
+    for (int k = VoxDetector::VoiceFirstBin; k <= VoxDetector::UpperLastBin; ++k) {
+        const bool isVoice = k < VoxDetector::UpperFirstBin;
+        if (isVoice ? voice : upper)
+            s[std::size_t(k)] = 3 * bg + over;
+    }
+    return s;
+}
+
 void TestVoxDetector::fastAttack_data()
 {
-    // Tick levels, one a tick after 16 ticks of the background level; Gain 30, Delay 2
-    // (100 ms). Per tick: K keyed (again), o a timed release fell due before the tick, . none.
+    // 16 ticks of the background, then one tick per code; Gain 30, Delay 2 (100 ms). Per
+    // tick: K keyed (again), o a timed release fell due before the tick, . none. The VOX
+    // level of these spectra stays below the Gain, so the average never keys.
     QTest::addColumn<bool>("fast");
-    QTest::addColumn<int>("background");
-    QTest::addColumn<QList<int>>("levels");
+    QTest::addColumn<float>("background");
+    QTest::addColumn<QStringList>("ticks");
     QTest::addColumn<QString>("actions");
-    // The onset: a tick above the background, then one that reaches the Gain keys at once;
-    // the 16-tick average needs nine of them. Keyed by the attack level until the onset
-    // reaches the background (the oldest eight ticks), by when the average has caught up.
-    const QList<int> onset { 12, 20, 20, 20, 20, 20, 20, 20, 20, 20, 20, 20 };
-    QTest::newRow("onset, average") << false << 0 << onset << "........KKKK";
-    QTest::newRow("onset, fast") << true << 0 << onset << ".KKKKKKKKKKK";
-    QTest::newRow("onset over noise, fast") << true << 4 << QList<int> { 6, 12, 12 } << ".KK";
-    // The latest tick decides: 3 x 9 = 27 does not reach Gain 30.
-    QTest::newRow("onset below the Gain, fast") << true << 0 << QList<int> { 12, 9, 9 } << "...";
-    QTest::newRow("a single loud tick, fast") << true << 0 << QList<int> { 100, 0, 0, 0 } << "....";
-    QTest::newRow("a single loud tick over noise, fast")
-        << true << 3 << QList<int> { 100, 3, 3, 3 } << "....";
-    // Clicks every third tick: the average stays below the Gain, no two loud ticks in a row.
+    const QStringList onset { "v20", "v20", "v20" };
+    QTest::newRow("voiced onset, average") << false << 0.0f << onset << "...";
+    // Voiced: 20 >= 4 x 0, 3 x 20 = 60 reaches the Gain at the first tick.
+    QTest::newRow("voiced onset, fast") << true << 0.0f << onset << "KKK";
+    QTest::newRow("voiced onset at the Gain, fast") << true << 0.0f << QStringList { "v10" } << "K";
+    QTest::newRow("voiced onset below the Gain, fast")
+        << true << 0.0f << QStringList { "v9", "v9" } << "..";
+    // Over a floor of 0.001 in every bin: the voice must pass 3 x the floor.
+    QTest::newRow("voiced onset over hiss, fast")
+        << true << 0.001f << QStringList { "0", "v20", "v20" } << ".KK";
+    // An "s": upper rise 10, voice rise 0, not voiced; two in a row: 3 x (0 + 3 x 10) = 90.
+    QTest::newRow("fricative onset, fast")
+        << true << 0.0f << QStringList { "u10", "u10", "u10" } << ".KK";
+    // A click rises in both bands alike (20 < 4 x 20): not voiced, and alone.
+    QTest::newRow("a single click, fast")
+        << true << 0.0f << QStringList { "c20", "0", "0", "0" } << "....";
+    QTest::newRow("a single click over hiss, fast")
+        << true << 0.001f << QStringList { "c40", "0", "0", "0" } << "....";
     QTest::newRow("a click train, fast")
-        << true << 0 << QList<int> { 30, 0, 0, 30, 0, 0, 30, 0, 0, 30, 0, 0 } << "............";
-    // Noise that wavers in pairs: 3 x 11 reaches the Gain, but 11 is not twice
-    // the loudest background tick (9).
-    QTest::newRow("wavering noise, fast")
-        << true << 9 << QList<int> { 11, 11, 9, 9, 11, 11 } << "......";
-    // Held by the Delay from the last tick that passed by the attack level, then released:
-    // the average (3 x 40 / 16 = 6) never reaches the Gain.
+        << true << 0.0f
+        << QStringList { "c30", "0", "0", "c30", "0", "0", "c30", "0", "0", "c30", "0", "0" }
+        << "............";
+    // Steady hiss does not rise above its floor.
+    QTest::newRow("steady hiss, fast")
+        << true << 0.001f << QStringList { "0", "0", "0", "0" } << "....";
+    // Held by the Delay from the last tick that passed by the attack level, then released.
     QTest::newRow("the hold, fast")
-        << true << 0 << QList<int> { 20, 20, 0, 0, 0, 0, 0 } << ".K...o.";
+        << true << 0.0f << QStringList { "v20", "0", "0", "0", "0", "0" } << "K...o.";
 }
 
 void TestVoxDetector::fastAttack()
 {
     QFETCH(bool, fast);
-    QFETCH(int, background);
-    QFETCH(QList<int>, levels);
+    QFETCH(float, background);
+    QFETCH(QStringList, ticks);
     const int gain = 30;
     const int delay = 2;
     VoxDetector detector;
@@ -487,16 +515,15 @@ void TestVoxDetector::fastAttack()
         detector.setAttack(VoxDetector::Attack::Fast);
     qint64 now = 0;
     for (int k = 0; k < VoxDetector::HistoryLength; ++k) {
-        const auto r = detector.tick(atLevel(background), gain, delay, false, now += tickMs);
-        QCOMPARE(r.tickLevel, background);
+        const auto r = detector.tick(fastTick("0", background), gain, delay, false, now += tickMs);
         QCOMPARE(r.action, Action::None);
     }
     QString actions;
-    for (int level : levels) {
+    for (const QString& code : ticks) {
         now += tickMs;
         const bool released = detector.releaseIfDue(now).has_value();
-        const auto r = detector.tick(atLevel(level), gain, delay, false, now);
-        QCOMPARE(r.tickLevel, level);
+        const auto r = detector.tick(fastTick(code, background), gain, delay, false, now);
+        QVERIFY(r.voxLevel < gain);
         actions += released ? u'o' : r.action == Action::Key ? u'K' : u'.';
     }
     QTEST(actions, "actions");
@@ -504,13 +531,13 @@ void TestVoxDetector::fastAttack()
 
 void TestVoxDetector::fastAttackWaitsForAFullHistory()
 {
-    // Started in steady noise of level 4: the first ticks rise out of the zeros of an empty
-    // history (3 x 4 = 12 reaches Gain 12), but no background has been heard yet. The
-    // average keys once it holds 16 ticks of it.
+    // A voice from the 15th tick: the floor is not known before 16 ticks with audio, so the
+    // fast rule keys at the 16th.
     VoxDetector detector;
     detector.setAttack(VoxDetector::Attack::Fast);
     for (int k = 1; k <= 16; ++k) {
-        const auto r = detector.tick(atLevel(4), 12, 2, false, k * tickMs);
+        const auto r
+            = detector.tick(fastTick(k < 15 ? "0" : "v20", 0.0f), 30, 2, false, k * tickMs);
         QCOMPARE(r.action, k < 16 ? Action::None : Action::Key);
     }
 }
