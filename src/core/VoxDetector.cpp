@@ -120,6 +120,7 @@ VoxDetector::TickResult VoxDetector::tick(
 
 VoxDetector::TickResult VoxDetector::idle(qint64 nowMs)
 {
+    m_previousRise = 0;
     TickResult result;
     advance(result, 0, nowMs);
     return result;

@@ -498,6 +498,12 @@ void TestVoxDetector::fastAttack_data()
     // Steady hiss does not rise above its floor.
     QTest::newRow("steady hiss, fast")
         << true << 0.001f << QStringList { "0", "0", "0", "0" } << "....";
+    // Muted ("m:" before the code) nothing keys, by either level.
+    QTest::newRow("voiced onset muted, fast")
+        << true << 0.0f << QStringList { "m:v20", "m:v20", "v20" } << "..K";
+    // A tick without audio ("i") between two rising ticks: not two in a row.
+    QTest::newRow("fricative broken by a tick without audio, fast")
+        << true << 0.0f << QStringList { "u10", "i", "u10", "u10" } << "...K";
     // Held by the Delay from the last tick that passed by the attack level, then released.
     QTest::newRow("the hold, fast")
         << true << 0.0f << QStringList { "v20", "0", "0", "0", "0", "0" } << "K...o.";
@@ -522,7 +528,10 @@ void TestVoxDetector::fastAttack()
     for (const QString& code : ticks) {
         now += tickMs;
         const bool released = detector.releaseIfDue(now).has_value();
-        const auto r = detector.tick(fastTick(code, background), gain, delay, false, now);
+        const bool muted = code.startsWith(u"m:");
+        const auto r = code == u"i"
+            ? detector.idle(now)
+            : detector.tick(fastTick(code.mid(muted ? 2 : 0), background), gain, delay, muted, now);
         QVERIFY(r.voxLevel < gain);
         actions += released ? u'o' : r.action == Action::Key ? u'K' : u'.';
     }
