@@ -62,10 +62,11 @@
 //     rise is its voice rise + UpperWeight x its upper rise (an "s" or "f" rises mostly in
 //     the upper bins and lasts longer than a tick; a click fills at most one).
 //   The attack level is the larger of the two. A tick without audio (idle()) leaves the
-//   floor as it is and breaks a run of two: the next tick has no previous rise. Until HistoryLength
-//   ticks with audio have been measured the floor is not known and the attack level is 0. Holding
-//   and release are unchanged: the Delay counts from the last tick that passed by either level. The
-//   floor is followed under either rule, so switching to Fast takes effect at once.
+//   floor as it is and breaks a run of two: the next tick has no previous rise. Until
+//   HistoryLength ticks with audio have been measured the floor is not known and the attack
+//   level is 0. Holding and release are unchanged: the Delay counts from the last tick that
+//   passed by either level. The floor is followed under either rule, so switching to Fast
+//   takes effect at once.
 //
 // The level history is never cleared: it survives power cycles of the engine, like the
 // window that owns the detector. Nothing here allocates; tick() is cheap (the 128 counted
