@@ -57,6 +57,7 @@ public:
         CmdAbout = 666,
         // Only where the desktop has no system tray to offer Exit.
         CmdExit = 667,
+        CmdFastAttack = 557,
     };
 
     explicit TForm1(const TForm1Options& options, QWidget* parent = nullptr);
@@ -90,6 +91,8 @@ public:
     void OmniRigSettings();
     void AboutClick();
     void ExitClick();
+    // Switches the fast attack on or off and writes the configuration (no restart needed).
+    void FastAttackClick();
 
     // The window's own parts, for the tests and the tools.
     QMenu* SystemMenu() const { return m_systemMenu; }
@@ -162,6 +165,9 @@ private:
     QString m_trayTip;
     TAboutDlg* m_aboutDlg = nullptr;
     TLevelHistoryForm* m_levelHistory = nullptr;
+    // "Fast attack" in the window menu and in the popup menu, checked while it is on.
+    QAction* m_fastAttackCommand = nullptr;
+    QAction* m_fastAttackItem = nullptr;
 
     // The spectrum painter of PaintFrame, sized to it when the window is made.
     std::unique_ptr<TSpectrum> m_spectrum;

@@ -42,6 +42,9 @@ void TForm1::BuildSystemMenu()
     addCommand(m_systemMenu, QStringLiteral("OmniRig"), CmdOmniRig);
     addCommand(m_systemMenu, QStringLiteral("Soundcard"), CmdSoundcard);
     addCommand(m_systemMenu, QStringLiteral("Level history"), CmdLevelHistory);
+    m_fastAttackCommand = addCommand(m_systemMenu, QStringLiteral("Fast attack"), CmdFastAttack);
+    m_fastAttackCommand->setCheckable(true);
+    m_fastAttackCommand->setChecked(m_station->FastAttack());
     addCommand(m_systemMenu, QStringLiteral("Comm Port"), CmdCommPort);
     addCommand(m_systemMenu, QStringLiteral("Mute"), CmdMute);
     addCommand(m_systemMenu, QStringLiteral("> A"), CmdRigA);
@@ -81,6 +84,9 @@ void TForm1::SystemCommand(int command)
             break;
         case CmdLevelHistory:
             LevelHistoryClick();
+            break;
+        case CmdFastAttack:
+            FastAttackClick();
             break;
         case CmdCommPort:
             CommSettingsButtonClick();
@@ -130,6 +136,11 @@ void TForm1::BuildPopupMenu()
     item(QStringLiteral("OmniRig"), &TForm1::OmniRigSettings);
     item(QStringLiteral("Soundcard"), &TForm1::SoundcardIN1Click);
     item(QStringLiteral("Level history"), &TForm1::LevelHistoryClick);
+    m_fastAttackItem = m_popupMenu1->addAction(QStringLiteral("Fast attack"));
+    m_fastAttackItem->setCheckable(true);
+    m_fastAttackItem->setChecked(m_station->FastAttack());
+    connect(m_fastAttackItem, &QAction::triggered, this,
+        [this] { guarded([this] { FastAttackClick(); }); });
     item(QStringLiteral("COM Settings"), &TForm1::CommSettingsButtonClick);
     item(QStringLiteral("About"), &TForm1::AboutClick);
     item(QStringLiteral("Exit"), &TForm1::ExitClick);
@@ -184,6 +195,17 @@ void TForm1::LevelHistoryClick()
     m_levelHistory->show();
     m_levelHistory->raise();
     m_levelHistory->activateWindow();
+}
+
+void TForm1::FastAttackClick()
+{
+    // Both menus show the station's choice, whichever was used.
+    m_station->SetFastAttack(!m_station->FastAttack());
+    for (QAction* action : { m_fastAttackCommand, m_fastAttackItem }) {
+        if (action)
+            action->setChecked(m_station->FastAttack());
+    }
+    m_station->WriteINI();
 }
 
 void TForm1::SoundcardIN1Click()

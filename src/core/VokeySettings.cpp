@@ -115,12 +115,15 @@ VokeySettings ReadINI(const QString& configPath, const QString& workDir)
     const QString timeout = read(QStringLiteral("TXTIMEOUT"), QString()).toUpper();
     const std::optional<int> seconds = IsNumericText(timeout) ? ToInteger(timeout) : std::nullopt;
     s.TxTimeout = seconds && *seconds >= 0 ? *seconds : VokeySettings::DefaultTxTimeout;
+    s.Attack = read(QStringLiteral("ATTACK"), QString()).toUpper() == u"FAST"
+        ? VoxDetector::Attack::Fast
+        : VoxDetector::Attack::Average;
     return s;
 }
 
 QStringList LogHeaderLines(const VokeySettings& s)
 {
-    return {
+    QStringList lines {
         QStringLiteral("--------------Parameters ----------------"),
         QStringLiteral("Configuration File ") + s.IniFile,
         QStringLiteral("LOGGING=") + FlagText(s.Trace),
@@ -133,6 +136,9 @@ QStringList LogHeaderLines(const VokeySettings& s)
         QStringLiteral("TXTIMEOUT=") + QString::number(s.TxTimeout),
         QString(41, u'-'),
     };
+    if (s.Attack == VoxDetector::Attack::Fast)
+        lines.insert(lines.size() - 1, QStringLiteral("ATTACK=FAST"));
+    return lines;
 }
 
 void StartLog(TLog& log, const VokeySettings& settings)
@@ -148,18 +154,22 @@ void WriteINI(VokeySettings& s)
 {
     if (s.IniFile.isEmpty())
         s.IniFile = WorkDirFrom(QDir::currentPath()) + DefaultIniName;
-    WriteProfileStrings(s.IniFile, Section,
-        {
-            { QStringLiteral("COMPORT"), s.ComPort },
-            { QStringLiteral("BAUDRATE"), QString::number(BaudSettingFromSpeed(s.BaudRate)) },
-            { QStringLiteral("DEVICE"), QString::number(s.InputDevice) },
-            { QStringLiteral("DEVICENAME"), s.DeviceName },
-            { QStringLiteral("TRACE"), s.Trace ? QStringLiteral("YES") : QStringLiteral("NOT") },
-            { QStringLiteral("LOGFILE"), s.LogFile },
-            { QStringLiteral("GAIN"), QString::number(s.Gain) },
-            { QStringLiteral("DELAY"), QString::number(s.Delay) },
-            { QStringLiteral("TXTIMEOUT"), QString::number(s.TxTimeout) },
-        });
+    QList<ProfileEntry> entries {
+        { QStringLiteral("COMPORT"), s.ComPort },
+        { QStringLiteral("BAUDRATE"), QString::number(BaudSettingFromSpeed(s.BaudRate)) },
+        { QStringLiteral("DEVICE"), QString::number(s.InputDevice) },
+        { QStringLiteral("DEVICENAME"), s.DeviceName },
+        { QStringLiteral("TRACE"), s.Trace ? QStringLiteral("YES") : QStringLiteral("NOT") },
+        { QStringLiteral("LOGFILE"), s.LogFile },
+        { QStringLiteral("GAIN"), QString::number(s.Gain) },
+        { QStringLiteral("DELAY"), QString::number(s.Delay) },
+        { QStringLiteral("TXTIMEOUT"), QString::number(s.TxTimeout) },
+    };
+    const QString attackKey = QStringLiteral("ATTACK");
+    const bool fast = s.Attack == VoxDetector::Attack::Fast;
+    if (fast || !ReadProfileString(s.IniFile, Section, attackKey, QString()).isEmpty())
+        entries.append({ attackKey, fast ? QStringLiteral("FAST") : QStringLiteral("AVERAGE") });
+    WriteProfileStrings(s.IniFile, Section, entries);
 }
 
 int SpeedFromBaudSetting(int baudSetting)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VoxDetector.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +26,8 @@ struct VokeySettings {
     // Longest continuous transmission in seconds; 0 switches the time-out off.
     int TxTimeout = DefaultTxTimeout;
     static constexpr int DefaultTxTimeout = 300;
+    // How transmit starts (ATTACK): AVERAGE, the default, or FAST.
+    VoxDetector::Attack Attack = VoxDetector::Attack::Average;
 
     // The log's full path: LogFile as it stands when absolute, else under WorkDir.
     QString LogPath() const;
@@ -49,12 +53,13 @@ QString TakeAudioFile(QStringList& arguments);
 // it was there.
 bool TakeAudioLoop(QStringList& arguments);
 
-// Reads DEVICE, DEVICENAME, COMPORT, BAUDRATE, LOGFILE, TRACE, GAIN, DELAY and TXTIMEOUT.
-// Values that are not usable fall back as the key table says (TXTIMEOUT: anything but a
-// whole number from 0 up gives 300); nothing fails.
+// Reads DEVICE, DEVICENAME, COMPORT, BAUDRATE, LOGFILE, TRACE, GAIN, DELAY, TXTIMEOUT and
+// ATTACK. Values that are not usable fall back as the key table says (TXTIMEOUT: anything but
+// a whole number from 0 up gives 300; ATTACK: anything but FAST, in any letter case, is
+// AVERAGE); nothing fails.
 VokeySettings ReadINI(const QString& configPath, const QString& workDir);
 
-// The settings block that starts each run's log (eleven lines).
+// The settings block that starts each run's log (eleven lines; twelve with ATTACK=FAST).
 QStringList LogHeaderLines(const VokeySettings& settings);
 
 // Names the log after the settings, switches it on or off (on empties it) and writes the
@@ -62,7 +67,9 @@ QStringList LogHeaderLines(const VokeySettings& settings);
 void StartLog(TLog& log, const VokeySettings& settings);
 
 // Writes COMPORT, BAUDRATE, DEVICE, DEVICENAME, TRACE, LOGFILE, GAIN, DELAY and TXTIMEOUT,
-// in that order, to IniFile, all in one atomic replacement of the file. BaudRate here is the serial
+// in that order, then ATTACK when it is FAST or the file has the key already (a file that
+// never chose the fast attack stays as it was), to IniFile, all in one atomic replacement of
+// the file. BaudRate here is the serial
 // port's current speed; it is stored as BaudSettingFromSpeed gives it. An empty IniFile is
 // first set to VOKEY.INI in the current directory. Throws EIniWrite.
 void WriteINI(VokeySettings& settings);

@@ -252,6 +252,14 @@ void VoxStation::SetDelay(int delay)
     emit delayChanged(delay);
 }
 
+void VoxStation::SetFastAttack(bool fast)
+{
+    if (fast == FastAttack())
+        return;
+    m_detector.setAttack(fast ? VoxDetector::Attack::Fast : VoxDetector::Attack::Average);
+    emit fastAttackChanged(fast);
+}
+
 void VoxStation::ReadConfiguration()
 {
     const QString workDir = WorkDirFrom(QDir::currentPath());
@@ -261,6 +269,7 @@ void VoxStation::ReadConfiguration()
     m_settings = ReadINI(configPath, workDir);
     SetGain(m_settings.Gain);
     SetDelay(m_settings.Delay);
+    SetFastAttack(m_settings.Attack == VoxDetector::Attack::Fast);
     m_detector.setTxTimeoutMs(qint64(m_settings.TxTimeout) * 1000);
     StartLog(m_log, m_settings);
 }
@@ -278,6 +287,7 @@ void VoxStation::WriteINI()
 {
     m_settings.Gain = m_gain;
     m_settings.Delay = m_delay;
+    m_settings.Attack = m_detector.attack();
     m_settings.ComPort = m_comPort->Port();
     m_settings.BaudRate = BaudRateSpeed(m_comPort->BaudRate());
     ::WriteINI(m_settings);

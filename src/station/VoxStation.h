@@ -354,4 +354,13 @@ private:
     void ReportGuardTrouble(const QString& text);
     TxGuard* m_guard = nullptr;
     QString m_guardTrouble; // said before the log was open: written to it once it is
+
+    // Fast attack (ATTACK=FAST): transmit may start on a rise of the voice band over its
+    // noise floor, not only on the 16-tick average (VoxDetector::Attack). Read with the
+    // configuration, written with it.
+public:
+    bool FastAttack() const { return m_detector.attack() == VoxDetector::Attack::Fast; }
+    void SetFastAttack(bool fast);
+signals:
+    void fastAttackChanged(bool fast);
 };

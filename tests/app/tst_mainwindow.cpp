@@ -136,8 +136,8 @@ void TestMainWindow::windowCommandMenu()
     QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
     QCOMPARE(menuItems(m_form->SystemMenu()),
         QStringList({ "&Quit\tAlt+F4=61536", "-", "OmniRig=555", "Soundcard=551",
-            "Level history=556", "Comm Port=552", "Mute=445", "> A=444", "> B=443", "-",
-            "&About...=666", "-", "Exit=667" }));
+            "Level history=556", "Fast attack=557", "Comm Port=552", "Mute=445", "> A=444",
+            "> B=443", "-", "&About...=666", "-", "Exit=667" }));
 }
 
 void TestMainWindow::exitFromTheWindowMenu()
@@ -172,8 +172,8 @@ void TestMainWindow::popupMenu()
 {
     QVERIFY(start());
     QCOMPARE(menuItems(m_form->PopupMenu1()),
-        QStringList({ "> A", "> B", "Mute", "OmniRig", "Soundcard", "Level history", "COM Settings",
-            "About", "Exit" }));
+        QStringList({ "> A", "> B", "Mute", "OmniRig", "Soundcard", "Level history", "Fast attack",
+            "COM Settings", "About", "Exit" }));
 }
 
 void TestMainWindow::levelHistoryFromBothMenus_data()

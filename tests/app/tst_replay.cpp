@@ -437,6 +437,7 @@ void TestReplay::rejectsBadInput_data()
     QTest::newRow("tx-timeout 1.5") << "" << QStringList { "--tx-timeout=1.5" } << "'1.5'";
     QTest::newRow("two files") << "" << QStringList { "stereo.wav" } << "one WAV file";
     QTest::newRow("suggest without noise") << "" << QStringList { "--suggest" } << "--noise";
+    QTest::newRow("unknown attack") << "" << QStringList { "--attack", "slow" } << "'slow'";
     QTest::newRow("noise without suggest")
         << "" << QStringList { "--noise", "stereo.wav" } << "only used with --suggest";
 }

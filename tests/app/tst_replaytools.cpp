@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -106,6 +107,9 @@ private slots:
     void suggestion();
     void failures_data();
     void failures();
+    void attackRule_data();
+    void attackRule();
+    void evaluation();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -285,6 +289,75 @@ void TestReplayTools::failures()
     const Run r = replay(arguments);
     QCOMPARE(r.exitCode, 2);
     QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
+}
+
+void TestReplayTools::attackRule_data()
+{
+    QTest::addColumn<QString>("attack");
+    QTest::addColumn<int>("bin"); // of the tone
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("lastRow"); // of the trace at the first tick with transmit on
+    // The tone burst of plotPixels (tick level 19 from 1023 ms, VOX level after n ticks of
+    // it trunc(19 * n / 16) * 3), Gain 30, Delay 10. The average reaches 30 at the 9th tone
+    // tick (1287 ms). Both release Delay 10 after the average fell below the Gain.
+    QTest::newRow("average") << "average" << 5 << QByteArray("on 1287\noff 3239\n")
+                             << QByteArray("39,1287,19,30,1");
+    // On bin 20 (861 Hz, also a counted bin: the same tick levels) the fast rule keys at the
+    // first tone tick, 1023 ms: bins 19, 20, 21 at 0.125, 0.25, 0.125 over a silent floor,
+    // voice rise trunc(156.25 * 0.5) = 78, nothing in the upper bins, 3 x 78 = 234.
+    QTest::newRow("fast") << "fast" << 20 << QByteArray("on 1023\noff 3239\n")
+                          << QByteArray("31,1023,19,3,1,234");
+    // On bin 5 (215 Hz) the tone is below the voice band: no attack level, keyed by the
+    // average as without the fast rule.
+    QTest::newRow("fast, below the voice band")
+        << "fast" << 5 << QByteArray("on 1287\noff 3239\n") << QByteArray("39,1287,19,30,1,0");
+}
+
+void TestReplayTools::attackRule()
+{
+    QFETCH(QString, attack);
+    QFETCH(int, bin);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, lastRow);
+    QList<qint16> tone(4 * 44100, 0);
+    for (int i = 44100; i < 110250; ++i)
+        tone[i] = qint16(std::lround(16384 * std::sin(2 * M_PI * bin * i / 1024.0)));
+    QVERIFY(writeWav(path("tone.wav"), tone));
+    const Run r = replay({ "--gain", "30", "--delay", "10", "--attack", attack, "--trace",
+        path("attack.csv"), path("tone.wav") });
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.out, out);
+    QFile trace(path("attack.csv"));
+    QVERIFY(trace.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = trace.readAll().split('\n');
+    const auto keyed = std::find_if(rows.begin() + 1, rows.end(),
+        [](const QByteArray& row) { return row.split(',').value(4) == "1"; });
+    QVERIFY(keyed != rows.end());
+    QCOMPARE(*keyed, lastRow);
+}
+
+void TestReplayTools::evaluation()
+{
+    const QString espeak = QStandardPaths::findExecutable(QStringLiteral("espeak-ng"));
+    const QString sox = QStandardPaths::findExecutable(QStringLiteral("sox"));
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (espeak.isEmpty() || sox.isEmpty() || python.isEmpty())
+        QSKIP("espeak-ng, sox and python3 are needed to make the corpus");
+    // The small corpus: three phrases (every eighth) over the loud hiss, that hiss alone, clicks.
+    const Run made = run(python,
+        { QStringLiteral(VOKEY_SOURCE_DIR "/scripts/vox-corpus"), "--small", path("corpus") });
+    QCOMPARE(made.exitCode, 0);
+    const Run r = replay({ "--evaluate", path("corpus/corpus.txt") });
+    qInfo("%s", r.out.constData());
+    QCOMPARE(r.err, QByteArray());
+    // Exit status 0: every goal met.
+    QCOMPARE(r.exitCode, 0);
+    const QStringList lines = QString::fromUtf8(r.out.trimmed()).split(u'\n');
+    QCOMPARE(lines.size(), 1 + 2 * 3 + 1 + 3 + 1 + 4);
+    QCOMPARE(lines.count("") + lines.filter("goal met: fast").size(), 2 + 4);
+    for (const char* row : { "speech-hiss-high.wav", "noise-hiss-high.wav", "clicks-silence.wav" })
+        QCOMPARE(lines.filter(row).size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestReplayTools)

@@ -105,9 +105,9 @@ void TestTray::menusAsWithATray()
     QVERIFY(m_form->TrayIcon()->isVisible());
     // Exit is the tray menu's; the window's own menu is as it always was.
     QCOMPARE(menuItems(m_form->SystemMenu()),
-        QStringList(
-            { "&Quit\tAlt+F4=61536", "-", "OmniRig=555", "Soundcard=551", "Level history=556",
-                "Comm Port=552", "Mute=445", "> A=444", "> B=443", "-", "&About...=666" }));
+        QStringList({ "&Quit\tAlt+F4=61536", "-", "OmniRig=555", "Soundcard=551",
+            "Level history=556", "Fast attack=557", "Comm Port=552", "Mute=445", "> A=444",
+            "> B=443", "-", "&About...=666" }));
 }
 
 void TestTray::failingExitKeepsTheTrayIcon()

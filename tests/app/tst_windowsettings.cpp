@@ -37,6 +37,8 @@ private slots:
     void everyWayOutReleasesTransmit_data();
     void everyWayOutReleasesTransmit();
     void delayBandFollowsTheSlider();
+    void fastAttackFromBothMenus_data();
+    void fastAttackFromBothMenus();
 };
 
 void TestWindowSettings::initTestCase()
@@ -268,6 +270,49 @@ void TestWindowSettings::delayBandFollowsTheSlider()
     QCOMPARE(delay->selEnd(), 30);
     delay->setValue(55);
     QCOMPARE(delay->selEnd(), 55);
+}
+
+void TestWindowSettings::fastAttackFromBothMenus_data()
+{
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QString>("stored"); // ATTACK in the file at start; empty: no file
+    QTest::newRow("window menu, no file") << "window menu"
+                                          << "";
+    QTest::newRow("popup menu, FAST in the file") << "popup menu"
+                                                  << "FAST";
+}
+
+void TestWindowSettings::fastAttackFromBothMenus()
+{
+    QFETCH(QString, menu);
+    QFETCH(QString, stored);
+    if (!stored.isEmpty())
+        writeConfig("VOKEY.INI", { { "ATTACK", stored } });
+    QVERIFY(start());
+    const auto attack
+        = [this] { return ReadProfileString(path("VOKEY.INI"), "SETTINGS", "ATTACK", "absent"); };
+    QAction* used = findAction(
+        menu == "window menu" ? m_form->SystemMenu() : m_form->PopupMenu1(), "Fast attack");
+    QAction* other = findAction(
+        menu == "window menu" ? m_form->PopupMenu1() : m_form->SystemMenu(), "Fast attack");
+    const bool fast = !stored.isEmpty();
+    QVERIFY(used->isCheckable() && other->isCheckable());
+    QCOMPARE(used->isChecked(), fast);
+    QCOMPARE(other->isChecked(), fast);
+    QCOMPARE(m_form->Station().Detector().attack() == VoxDetector::Attack::Fast, fast);
+
+    // Each use switches it, both menus show it and the file has it at once; no restart.
+    const quint32 channel = m_form->Station().RecordChannel();
+    const qsizetype boxes = m_boxes.boxes.size();
+    for (const bool on : { !fast, fast }) {
+        used->trigger();
+        QCOMPARE(m_form->Station().Detector().attack() == VoxDetector::Attack::Fast, on);
+        QCOMPARE(used->isChecked(), on);
+        QCOMPARE(other->isChecked(), on);
+        QCOMPARE(attack(), on ? QStringLiteral("FAST") : QStringLiteral("AVERAGE"));
+    }
+    QCOMPARE(m_form->Station().RecordChannel(), channel);
+    QCOMPARE(m_boxes.boxes.size(), boxes);
 }
 
 QTEST_MAIN(TestWindowSettings)

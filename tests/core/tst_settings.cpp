@@ -23,6 +23,8 @@ private slots:
     void baudMapping();
     void txTimeout_data();
     void txTimeout();
+    void attackKey_data();
+    void attackKey();
 
     void writeNewFile();
     void writeRoundTripKeepsFile_data();
@@ -333,6 +335,35 @@ void TestSettings::txTimeout()
         header.mid(8, 2), QStringList({ "DEVICE=2", QStringLiteral("TXTIMEOUT=%1").arg(seconds) }));
 }
 
+void TestSettings::attackKey_data()
+{
+    QTest::addColumn<QString>("line"); // in [SETTINGS] before; empty: none
+    QTest::addColumn<bool>("fast"); // as read
+    QTest::addColumn<bool>("written"); // set before the write
+    QTest::addColumn<QString>("after"); // ATTACK in the file after the write
+    QTest::newRow("absent, kept average: not written") << "" << false << false << "absent";
+    QTest::newRow("absent, fast chosen") << "" << false << true << "FAST";
+    QTest::newRow("fast, any letter case") << "attack = fast" << true << true << "FAST";
+    QTest::newRow("fast, average chosen") << "ATTACK=FAST" << true << false << "AVERAGE";
+    QTest::newRow("anything else is average") << "ATTACK=quick" << false << false << "AVERAGE";
+}
+
+void TestSettings::attackKey()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, fast);
+    QFETCH(bool, written);
+    const QString path = m_work->filePath("VOKEY.INI");
+    WriteBytes(path, ("[SETTINGS]\nGAIN=5\n" + line + "\n").toUtf8());
+    VokeySettings s = ReadINI(path, WorkDir());
+    QCOMPARE(s.Attack == VoxDetector::Attack::Fast, fast);
+    // The log names the fast attack before its closing line.
+    QCOMPARE(LogHeaderLines(s).contains("ATTACK=FAST"), fast);
+    s.Attack = written ? VoxDetector::Attack::Fast : VoxDetector::Attack::Average;
+    WriteINI(s);
+    QTEST(ReadProfileString(path, "SETTINGS", "ATTACK", "absent"), "after");
+}
+
 void TestSettings::writeNewFile()
 {
     VokeySettings s;
@@ -373,6 +404,9 @@ void TestSettings::writeRoundTripKeepsFile_data()
         "DELAY=17\n"
         "TXTIMEOUT=120\n"
         "\n[NOTES]\n; keep me\nTEXT=anything = goes\n");
+    QTest::newRow("fast attack") << QByteArray(
+        "[SETTINGS]\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nDEVICENAME=\nTRACE=YES\n"
+        "LOGFILE=VOKEY.LOG\nGAIN=1\nDELAY=1\nTXTIMEOUT=300\nATTACK=FAST\n");
     QTest::newRow("CR LF, other order, lower case") << QByteArray(
         "[settings]\r\ndelay=5\r\ngain=6\r\ntrace=YES\r\ndevice=-1\r\ndevicename=\r\n"
         "logfile=VOKEY.LOG\r\ncomport=COM1\r\nbaudrate=4800\r\ntxtimeout=0\r\n[X]\r\nY=1");

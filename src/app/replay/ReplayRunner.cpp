@@ -94,6 +94,7 @@ ReplaySummary runReplay(const ReplayFrameSource& source, const ReplaySettings& s
     FftAnalyzer analyzer;
     VoxDetector detector;
     detector.setTxTimeoutMs(qint64(settings.txTimeout) * 1000);
+    detector.setAttack(settings.attack);
     WindowReader audio(source);
     std::array<float, VoxDetector::BinCount> magnitudes;
     const auto changed = [&](bool on, qint64 timeMs) {
@@ -122,7 +123,8 @@ ReplaySummary runReplay(const ReplayFrameSource& source, const ReplaySettings& s
             changed(false, now);
         }
         if (callbacks.ticked)
-            callbacks.ticked({ k, now, r.tickLevel, r.voxLevel, detector.isTransmitting() });
+            callbacks.ticked(
+                { k, now, r.tickLevel, r.voxLevel, detector.isTransmitting(), r.attackLevel });
         summary.ticks = k;
         summary.endMs = now;
 

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "core/VoxDetector.h"
+
 #include <QtGlobal>
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -24,10 +27,13 @@
 // Transmit time-out: transmit on without a break for txTimeout seconds of audio time is
 // released at the tick that finds it so (timedOut, then txChanged off), and keys again only
 // after a tick that does not pass; 0 switches it off.
+//
+// Attack: the detector's rule for starting transmit (VoxDetector::Attack).
 struct ReplaySettings {
     int gain = 1;
     int delay = 1;
     int txTimeout = 300;
+    VoxDetector::Attack attack = VoxDetector::Attack::Average;
 };
 
 struct ReplayTick {
@@ -36,6 +42,10 @@ struct ReplayTick {
     int tickLevel = 0;
     int voxLevel = 0;
     bool ptt = false; // transmit after this tick
+    int attackLevel = 0; // attack Fast only
+
+    // The level compared with the Gain: the higher of the two.
+    int keyLevel() const { return std::max(voxLevel, attackLevel); }
 };
 
 struct ReplayCallbacks {

@@ -35,9 +35,12 @@ std::optional<QString> printSuggestion(std::span<const std::int16_t> noise,
         };
     };
     const Suggestion suggestion = suggestSettings(replayOf(noise), replayOf(speech), settings);
-    if (suggestion.noiseAlwaysKeys)
-        return QStringLiteral("the noise recording reaches VOX level %1: it keys at every Gain")
-            .arg(suggestion.noiseMaxVoxLevel);
+    if (suggestion.noiseAlwaysKeys) {
+        const bool byAttack = suggestion.noiseMaxAttackLevel > suggestion.noiseMaxVoxLevel;
+        return QStringLiteral("the noise recording reaches %1 level %2: it keys at every Gain")
+            .arg(byAttack ? QStringLiteral("attack") : QStringLiteral("VOX"))
+            .arg(byAttack ? suggestion.noiseMaxAttackLevel : suggestion.noiseMaxVoxLevel);
+    }
     std::fputs(qPrintable(formatSuggestion(suggestion)), stdout);
     if (plotPath.isEmpty())
         return std::nullopt;

@@ -2,6 +2,7 @@
 // when transmit would go on and off, so that Gain and Delay settings can be tried on
 // recordings, and the detector checked, without a sound card or a radio.
 
+#include "app/replay/ReplayEvaluation.h"
 #include "app/replay/ReplayPlot.h"
 #include "app/replay/ReplayRunner.h"
 #include "app/replay/ReplayTools.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QString>
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -22,10 +24,11 @@ namespace {
 
 constexpr int exitError = 2;
 constexpr char usage[]
-    = "usage: vokey-replay [--gain N] [--delay N] [--tx-timeout S] [--trace FILE.csv]\n"
-      "                    [--plot FILE.png] FILE.wav\n"
-      "       vokey-replay --suggest --noise NOISE.wav [--tx-timeout S] [--plot FILE.png]\n"
-      "                    SPEECH.wav\n"
+    = "usage: vokey-replay [--gain N] [--delay N] [--tx-timeout S] [--attack RULE]\n"
+      "                    [--trace FILE.csv] [--plot FILE.png] FILE.wav\n"
+      "       vokey-replay --suggest --noise NOISE.wav [--tx-timeout S] [--attack RULE]\n"
+      "                    [--plot FILE.png] SPEECH.wav\n"
+      "       vokey-replay --evaluate CORPUS.txt [--tx-timeout S]\n"
       "       vokey-replay --help | --version\n"
       "Replays FILE.wav (16-bit PCM, 44100 Hz, mono or stereo) through the VOX\n"
       "detector, a tick every 33 ms of audio time, and prints 'on <ms>' and\n"
@@ -38,12 +41,23 @@ constexpr char usage[]
       "--tx-timeout releases transmit that has been on for S seconds without a\n"
       "break (default 300, 0 off), printing 'timeout <ms>' before its 'off <ms>';\n"
       "it keys again only after a tick below the Gain.\n"
+      "--attack average (the default) keys when the 16-tick VOX level reaches the\n"
+      "Gain; --attack fast also keys when the attack level reaches it: 3 times how\n"
+      "far the 300-3000 Hz bins rise above their noise floor (the quietest of the\n"
+      "last second), at once for a voiced rise, after two ticks for one that also\n"
+      "rises above 3000 Hz; the trace then has a sixth column, attack_level.\n"
       "--plot draws the envelope, the tick and VOX levels with the Gain line and the\n"
       "transmit spans over time into a 1600x600 PNG picture.\n"
       "--suggest prints 'gain N' and 'delay N' lines followed by figures: the\n"
       "smallest Gain at which NOISE.wav never keys plus one VOX step (3), and the\n"
       "smallest Delay that bridges 95 % of the pauses shorter than 1.5 s in\n"
       "SPEECH.wav at that Gain; with --plot the picture shows SPEECH.wav at them.\n"
+      "keying_delay_ms is for the chosen rule, keying_delay_fast_ms and\n"
+      "keying_delay_average_ms for each rule at the same Gain and Delay.\n"
+      "--evaluate replays every recording of a corpus file (see scripts/vox-corpus)\n"
+      "with both rules at the Gain and Delay --suggest proposes for its noise and\n"
+      "prints onset-to-keyed times, speech covered and time keyed on noise and\n"
+      "clicks, then the fast rule's goals; exit status 1 when one is not met.\n"
       "Exit status 0, or 2 for bad arguments, a file that cannot be replayed or\n"
       "noise that keys at every Gain.\n";
 
@@ -72,7 +86,9 @@ struct Arguments {
     QString tracePath;
     QString plotPath;
     QString noisePath;
+    QString corpusPath;
     bool suggest = false;
+    bool attackGiven = false;
     bool levelsGiven = false; // --gain or --delay
 };
 
@@ -89,7 +105,8 @@ std::optional<QString> parseArguments(int argc, char* argv[], Arguments& args)
             value = arg.substr(eq + 1);
         }
         const bool isOption = name == "--gain" || name == "--delay" || name == "--trace"
-            || name == "--tx-timeout" || name == "--plot" || name == "--noise";
+            || name == "--tx-timeout" || name == "--plot" || name == "--noise" || name == "--attack"
+            || name == "--evaluate";
         if (isOption && !value) {
             if (i + 1 >= argc)
                 return QStringLiteral("option %1 needs a value").arg(QString::fromUtf8(name));
@@ -111,6 +128,14 @@ std::optional<QString> parseArguments(int argc, char* argv[], Arguments& args)
                     .arg(shown)
                     .arg(MaxTxTimeout);
             args.settings.txTimeout = *seconds;
+        } else if (name == "--attack") {
+            if (*value != "average" && *value != "fast")
+                return QStringLiteral("invalid attack '%1': average or fast is needed").arg(shown);
+            args.settings.attack
+                = *value == "fast" ? VoxDetector::Attack::Fast : VoxDetector::Attack::Average;
+            args.attackGiven = true;
+        } else if (name == "--evaluate") {
+            args.corpusPath = QString::fromLocal8Bit(value->data(), qsizetype(value->size()));
         } else if (name == "--trace" || name == "--plot" || name == "--noise") {
             (name == "--trace"         ? args.tracePath
                     : name == "--plot" ? args.plotPath
@@ -131,6 +156,12 @@ std::optional<QString> parseArguments(int argc, char* argv[], Arguments& args)
             args.wavPath = QString::fromLocal8Bit(argv[i]);
             wavGiven = true;
         }
+    }
+    if (!args.corpusPath.isEmpty()) {
+        if (wavGiven || args.suggest || args.levelsGiven || args.attackGiven
+            || !args.tracePath.isEmpty() || !args.plotPath.isEmpty() || !args.noisePath.isEmpty())
+            return QStringLiteral("--evaluate takes only --tx-timeout");
+        return std::nullopt;
     }
     if (!wavGiven)
         return QStringLiteral("no WAV file given (see --help)");
@@ -160,6 +191,22 @@ int main(int argc, char* argv[])
     Arguments args;
     if (const auto error = parseArguments(argc, argv, args))
         return fail(*error);
+
+    if (!args.corpusPath.isEmpty()) {
+        std::vector<CorpusRecording> corpus;
+        if (const auto error = readCorpus(args.corpusPath, corpus))
+            return fail(*error);
+        std::vector<RecordingFigures> figures;
+        if (const auto error = evaluateCorpus(corpus, args.settings, figures))
+            return fail(*error);
+        std::vector<Goal> goals;
+        std::fputs(qPrintable(formatEvaluation(figures, goals)), stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            return fail(QStringLiteral("cannot write to standard output"));
+        const bool met
+            = std::all_of(goals.begin(), goals.end(), [](const Goal& goal) { return goal.met; });
+        return met ? 0 : 1;
+    }
 
     WavReader wav;
     if (!wav.open(args.wavPath))
@@ -204,7 +251,9 @@ int main(int argc, char* argv[])
         if (!trace.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return fail(
                 QStringLiteral("%1: cannot write: %2").arg(args.tracePath, trace.errorString()));
-        trace.write("tick,time_ms,tick_level,vox_level,ptt\n");
+        trace.write(args.settings.attack == VoxDetector::Attack::Fast
+                ? "tick,time_ms,tick_level,vox_level,ptt,attack_level\n"
+                : "tick,time_ms,tick_level,vox_level,ptt\n");
     }
 
     ReplayCallbacks callbacks;
@@ -214,11 +263,15 @@ int main(int argc, char* argv[])
     callbacks.timedOut
         = [](qint64 timeMs) { std::printf("timeout %lld\n", static_cast<long long>(timeMs)); };
     if (trace.isOpen()) {
-        callbacks.ticked = [&trace](const ReplayTick& t) {
-            char row[96];
-            const int n = std::snprintf(row, sizeof row, "%lld,%lld,%d,%d,%d\n",
+        const bool fast = args.settings.attack == VoxDetector::Attack::Fast;
+        callbacks.ticked = [&trace, fast](const ReplayTick& t) {
+            char row[112];
+            int n = std::snprintf(row, sizeof row, "%lld,%lld,%d,%d,%d",
                 static_cast<long long>(t.tick), static_cast<long long>(t.timeMs), t.tickLevel,
                 t.voxLevel, t.ptt ? 1 : 0);
+            if (fast)
+                n += std::snprintf(row + n, sizeof row - std::size_t(n), ",%d", t.attackLevel);
+            row[n++] = '\n';
             trace.write(row, n);
         };
     }
