@@ -8,7 +8,7 @@
 
 #include "serial/ComPort.h"
 
-#include "../tests/serial/modemlines.h"
+#include "../tests/common/modemlines.h"
 
 #include <QCoreApplication>
 #include <QDir>

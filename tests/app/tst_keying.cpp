@@ -72,11 +72,9 @@ bool TestKeying::waitForTicks(int count)
     int keyed = 0;
     const QMetaObject::Connection connection
         = connect(m_form.get(), &TForm1::TransmitSet, this, [&](bool on) { keyed += on; });
-    const QDeadlineTimer deadline(10000);
-    while (keyed < count && !deadline.hasExpired())
-        QTest::qWait(5);
+    const bool reached = waitUntil([&] { return keyed >= count; }, 10000);
     disconnect(connection);
-    return keyed >= count;
+    return reached;
 }
 
 void TestKeying::keyingDrivesTheSelectedRoads_data()
@@ -289,7 +287,7 @@ void TestKeying::lineErrorDropsLinesUntilNextTick()
     modemlines_log_clear();
     // A framing error comes with the byte it spoiled.
     QCOMPARE(modemlines_add_errors(m_pty.toLocal8Bit().constData(), 1, 0, 0, 0, 0), 0);
-    QCOMPARE(::write(m_master, "x", 1), 1);
+    QCOMPARE(::write(m_port->Master(), "x", 1), 1);
     // Dropped at once, raised again by the next keying tick.
     const auto droppedAndRaised = [this] {
         const QList<modemlines_event> events = lineEvents();

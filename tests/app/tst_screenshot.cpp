@@ -3,6 +3,8 @@
 // (scripts/screenshot does that for docs/screenshot.png).
 #include "WindowTestSupport.h"
 
+#include "common/PtyPair.h"
+
 #include "app/TForm1.h"
 #include "core/IniProfile.h"
 #include "widgets/TLed.h"
@@ -12,9 +14,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <pty.h>
-#include <unistd.h>
 
 class TestScreenshot : public QObject {
     Q_OBJECT
@@ -30,7 +29,7 @@ void TestScreenshot::windowWhileKeyed()
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
     // The recording plays from the start-up on, over and over: however late the window is
     // shown on a loaded machine, the phrase comes again.
-    if (!makeSpeechWav(dir.path(), "speech.wav", 0.3, 1.0))
+    if (!makeSpeechWav(dir.filePath("speech.wav"), { .before = 0.3, .after = 1.0 }))
         QSKIP("espeak-ng and sox are needed to make the test speech");
     const QString startDir = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
@@ -41,12 +40,11 @@ void TestScreenshot::windowWhileKeyed()
     WriteProfileString(dir.filePath("VOKEY.INI"), "RIG2", "HOST", "");
     // A pseudo-terminal as the port, so the picture shows an open port and no real device
     // is touched.
-    int master = -1, slave = -1;
-    char name[256] = {};
-    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
-    ::close(slave);
+    PtyPair port;
+    port.CloseSlave();
+    QVERIFY(port.IsOpen());
     WriteProfileString(dir.filePath("VOKEY.INI"), "SETTINGS", "COMPORT",
-        QString::fromLocal8Bit(name).remove(QRegularExpression("^/dev/")));
+        port.SlavePath().remove(QRegularExpression("^/dev/")));
 
     RecordingMessageBoxes boxes;
     TForm1Options options;
@@ -76,7 +74,6 @@ void TestScreenshot::windowWhileKeyed()
         if (!out.isEmpty())
             QVERIFY(picture.save(QDir(startDir).absoluteFilePath(out)));
     }
-    ::close(master);
     QDir::setCurrent(startDir);
 }
 

@@ -38,10 +38,7 @@ private:
     bool waitTicks(int count)
     {
         QSignalSpy ticks(child<QTimer>("TimerRender"), &QTimer::timeout);
-        const QDeadlineTimer deadline(10000);
-        while (ticks.count() < count && !deadline.hasExpired())
-            QTest::qWait(5);
-        return ticks.count() >= count;
+        return waitUntil([&] { return ticks.count() >= count; }, 10000);
     }
     bool keyedEverywhere() { return m_server1->ptt() == 1 && lines() == BothLines; }
     bool releasedEverywhere() { return m_server1->ptt() == 0 && lines() == 0; }

@@ -46,7 +46,7 @@ void TestVoxLive::initTestCase()
     QVERIFY(m_data.isValid());
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_data.path()));
     m_startDir = QDir::currentPath();
-    if (!makeSpeechWav(m_data.path(), "speech.wav", 0.5, 2.5))
+    if (!makeSpeechWav(m_data.filePath("speech.wav"), { .before = 0.5, .after = 2.5 }))
         QSKIP("espeak-ng and sox are needed to make the test speech");
     // One on bin 71, a bin the level counts (5 + 3 * 22): tick level 35, VOX level 105.
     QVERIFY(writeTestWav(m_data.filePath("tone71.wav"), 3.0, 71 * 44100.0 / 1024, 0.9));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/CaptureBackend.h"
+#include "common/WavWriter.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -24,8 +25,7 @@ Frames constant(int frames, qint16 left, qint16 right);
 Frames noise(int frames, quint32 seed);
 Frames concat(const Frames& a, const Frames& b);
 
-// 16-bit PCM; frames holds `channels` interleaved samples per frame.
-bool writeWav(const QString& path, const Frames& frames, int rate = Rate, int channels = 2);
+using ::writeWav; // 16-bit PCM (common/WavWriter.h)
 bool writeRaw(const QString& path, const Frames& frames);
 
 // Number of the recording device called `name`, or -1.

@@ -3,31 +3,23 @@
 // Helpers of the tests that run on the modem-line model (modemlines.h): its log, lines and
 // error counters for one pseudo-terminal, and the port's modem-line waiter thread.
 
-#include "PtyPair.h"
-#include "serial/modemlines.h"
+#include "ThreadProbe.h"
+#include "common/ModemLineLog.h"
+#include "common/PtyPair.h"
 
 #include <QDeadlineTimer>
 #include <QString>
 
 #include <set>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <vector>
 
 namespace modemlines_support {
 
-inline std::vector<modemlines_event> LogOf(const QString& path)
+inline QList<modemlines_event> LogOf(const QString& path)
 {
-    struct stat st { };
-    stat(path.toLocal8Bit().constData(), &st);
-    std::vector<modemlines_event> events;
-    for (int i = 0, size = modemlines_log_size(); i < size; ++i) {
-        modemlines_event event {};
-        if (modemlines_log_get(i, &event) == 0 && event.device == st.st_rdev)
-            events.push_back(event);
-    }
-    return events;
+    return modemLineEvents(path);
 }
 
 inline int LinesOf(const PtyPair& pty)

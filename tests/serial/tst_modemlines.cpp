@@ -2,9 +2,10 @@
 // the modem-line model (modemlines.h), which the test run preloads.
 
 #include "ModemLinesSupport.h"
-#include "PtyPair.h"
+#include "ThreadProbe.h"
+#include "common/PtyPair.h"
+#include "common/modemlines.h"
 #include "serial/ComPort.h"
-#include "serial/modemlines.h"
 
 #include <QCoreApplication>
 #include <QTest>

@@ -4,10 +4,11 @@
 // device cannot make, and a hang-up.
 
 #include "ModemLinesSupport.h"
-#include "PtyPair.h"
+#include "ThreadProbe.h"
 #include "TtySettings.h"
+#include "common/PtyPair.h"
+#include "common/modemlines.h"
 #include "serial/ComPort.h"
-#include "serial/modemlines.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>

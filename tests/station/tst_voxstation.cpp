@@ -3,9 +3,9 @@
 // time-out through its operations; and nothing of the widget library in the process.
 #include "KeyingParts.h"
 
+#include "common/modemlines.h"
 #include "rig/OmniRigX.h"
 #include "serial/ComPort.h"
-#include "serial/modemlines.h"
 #include "station/ExitSignals.h"
 #include "station/VoxStation.h"
 
@@ -103,14 +103,11 @@ bool TestVoxStation::startStation(const QString& audio, int gain, int delay, con
             m_station->Run();
         }))
         return false;
-    const QDeadlineTimer deadline(10000);
-    while (m_station->OmniRig()->Rig1()->Status() != rsOnline
-        || m_station->OmniRig()->Rig2()->Status() != rsOnline) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(10);
-    }
-    return m_station->Running();
+    const auto online = [this] {
+        return m_station->OmniRig()->Rig1()->Status() == rsOnline
+            && m_station->OmniRig()->Rig2()->Status() == rsOnline;
+    };
+    return waitUntil(online, 10000) && m_station->Running();
 }
 
 void TestVoxStation::noWidgetLibraryLoaded()
