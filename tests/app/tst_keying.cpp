@@ -7,7 +7,6 @@
 #include "serial/ComPort.h"
 #include "widgets/SelectionSlider.h"
 
-#include <QDeadlineTimer>
 #include <QLabel>
 #include <QTimer>
 

@@ -93,18 +93,6 @@ quint32 startCapture(
     return channel;
 }
 
-bool run(const QString& program, const QStringList& arguments, QString* log)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
-    if (log)
-        *log = QString::fromLocal8Bit(process.readAll());
-    return ok;
-}
-
 Collector::Collector(const AudioEngine* engine, std::size_t target)
     : engine(engine)
     , target(target)

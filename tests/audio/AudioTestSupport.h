@@ -35,9 +35,6 @@ int recordingDevice(AudioEngine& engine, const QByteArray& name);
 quint32 startCapture(
     AudioEngine& engine, const QByteArray& name, RecordProc proc, void* user, QString* error);
 
-// Runs a program to completion; false (with its output in *log) if it fails.
-bool run(const QString& program, const QStringList& arguments, QString* log = nullptr);
-
 // Record-callback state: after every block, on the capture thread, copies the ring's newest
 // frames (as many as the block) into storage reserved beforehand, checks them against the
 // block, and ends the capture once `target` frames have arrived.

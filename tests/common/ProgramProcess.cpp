@@ -28,6 +28,20 @@ QProcessEnvironment ProgramProcess::environment(
     return env;
 }
 
+ProgramProcess::Finished ProgramProcess::runToEnd(
+    const QString& program, const QStringList& arguments, int timeoutMs)
+{
+    QProcess process;
+    process.start(program, arguments);
+    Finished finished;
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit)
+        return finished;
+    finished.exitCode = process.exitCode();
+    finished.out = process.readAllStandardOutput();
+    finished.err = process.readAllStandardError();
+    return finished;
+}
+
 QString ProgramProcess::preload()
 {
     return QStringLiteral(VOKEY_MODEMLINES_PRELOAD);

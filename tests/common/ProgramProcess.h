@@ -14,6 +14,14 @@ public:
     // station as a station computer runs it); Inherited: this process's, as they are.
     enum class Display { Offscreen, None, Inherited };
 
+    // How a program run to its end ended: exitCode -1 when it did not end normally in time.
+    struct Finished {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+    static Finished runToEnd(const QString& program, const QStringList& arguments, int timeoutMs);
+
     explicit ProgramProcess(QObject* parent = nullptr);
     ~ProgramProcess() override;
 

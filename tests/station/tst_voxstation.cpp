@@ -10,7 +10,6 @@
 #include "station/VoxStation.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
