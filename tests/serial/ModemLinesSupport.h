@@ -10,6 +10,8 @@
 #include <QDeadlineTimer>
 #include <QString>
 
+#include <memory>
+
 #include <set>
 #include <sys/syscall.h>
 #include <thread>
@@ -20,6 +22,19 @@ namespace modemlines_support {
 inline QList<modemlines_event> LogOf(const QString& path)
 {
     return modemLineEvents(path);
+}
+
+// A fresh pseudo-terminal on the model, which answers both kernel calls and stores every
+// speed; its lines and the log are cleared. Null when it cannot be made.
+inline std::unique_ptr<PtyPair> FreshModemPty()
+{
+    modemlines_set_features(1, 1);
+    modemlines_set_baud_base(0);
+    auto pty = std::make_unique<PtyPair>();
+    if (!pty->IsOpen() || modemlines_reset(pty->SlavePath().toLocal8Bit().constData()) != 0)
+        return nullptr;
+    modemlines_log_clear();
+    return pty;
 }
 
 inline int LinesOf(const PtyPair& pty)

@@ -45,11 +45,8 @@ void TestModemLines::init()
 {
     if (!modemlines_loaded())
         QSKIP("run with LD_PRELOAD of vokey_modemlines_preload");
-    modemlines_set_features(1, 1);
-    m_pty = std::make_unique<PtyPair>();
-    QVERIFY(m_pty->IsOpen());
-    QCOMPARE(modemlines_reset(m_pty->SlavePath().toLocal8Bit().constData()), 0);
-    modemlines_log_clear();
+    m_pty = FreshModemPty();
+    QVERIFY(m_pty);
 }
 
 void TestModemLines::linesLowFromOpeningUntilKeyed()
