@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
