@@ -10,10 +10,10 @@
 // The modem-line library is loaded by running this program again with LD_PRELOAD.
 #include "app/TForm1.h"
 #include "app/WindowTestSupport.h"
+#include "common/modemlines.h"
 #include "core/IniProfile.h"
 #include "rig/OmniRigX.h"
 #include "rig/RigTestSupport.h"
-#include "serial/modemlines.h"
 #include "widgets/TLedButton.h"
 
 #include <QApplication>

@@ -1,14 +1,14 @@
 // Serial port figures:
 // - BM_SetDTRToLineChange: from SetDTRState to the line's change as the modem-line model logs
 //   it (median, p99). Needs the model:
-//   LD_PRELOAD=<build>/tests/serial/libvokey_modemlines_preload.so
+//   LD_PRELOAD=<build>/tests/common/libvokey_modemlines_preload.so
 // - BM_QuietPortThreadCpu: CPU time of the port's threads on an open, quiet pseudo-terminal
 //   over VOKEY_BENCH_QUIET_SECONDS (default 30), for the kernel's modem-line wait, sampled
 //   lines (a driver without that wait) and, run without the preload, a pty without lines.
 
 #include "serial/ComPort.h"
 
-#include "../tests/serial/modemlines.h"
+#include "../tests/common/modemlines.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,16 +5,15 @@
 
 #include "WindowFixture.h"
 
+#include "common/ModemLineLog.h"
+#include "common/PtyPair.h"
+#include "common/WaitUntil.h"
 #include "rig/RigTestSupport.h"
-#include "serial/modemlines.h"
 #include "widgets/TLedButton.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
 
-#include <pty.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 class KeyingFixture : public WindowFixture {
 protected:
@@ -44,14 +43,13 @@ protected:
             if (server->ptt() != 0 && !server->setPtt(false))
                 return false;
         }
-        int slave = -1;
-        char name[256] = {};
-        if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
+        m_port = std::make_unique<PtyPair>();
+        if (!m_port->IsOpen())
             return false;
-        ::close(slave);
-        m_pty = QString::fromLocal8Bit(name);
+        m_port->CloseSlave();
+        m_pty = m_port->SlavePath();
         if (modemlines_loaded())
-            modemlines_reset(name);
+            modemlines_reset(m_pty.toLocal8Bit().constData());
         writeConfig("VOKEY.INI", { { "COMPORT", m_pty } });
         configureRigs(m_server1->endpoint(), m_server2->endpoint());
         return true;
@@ -59,9 +57,7 @@ protected:
     void tearDownKeying()
     {
         tearDown();
-        if (m_master >= 0)
-            ::close(m_master);
-        m_master = -1;
+        m_port.reset();
     }
 
     void configureRigs(const RigEndpoint& rig1, const RigEndpoint& rig2)
@@ -81,13 +77,7 @@ protected:
         TForm1* form = start();
         if (!form || !waitOnline)
             return form;
-        const QDeadlineTimer deadline(10000);
-        while (!rigOnline(1) || !rigOnline(2)) {
-            if (deadline.hasExpired())
-                return nullptr;
-            QTest::qWait(10);
-        }
-        return form;
+        return waitUntil([this] { return rigOnline(1) && rigOnline(2); }, 10000) ? form : nullptr;
     }
 
     bool rigOnline(int rig) const { return rigOf(rig)->Status() == rsOnline; }
@@ -106,16 +96,7 @@ protected:
     // The line changes of this test's port, in order.
     QList<modemlines_event> lineEvents() const
     {
-        struct stat st { };
-        QList<modemlines_event> events;
-        if (::stat(m_pty.toLocal8Bit().constData(), &st) != 0)
-            return events;
-        for (int i = 0, n = modemlines_log_size(); i < n; ++i) {
-            modemlines_event event {};
-            if (modemlines_log_get(i, &event) == 0 && event.device == st.st_rdev && event.line != 0)
-                events.append(event);
-        }
-        return events;
+        return modemLineEvents(m_pty, ModemLineEvents::LinesOnly);
     }
 
     TLedButton* rigButton(int rig) const
@@ -134,6 +115,6 @@ protected:
 
     std::unique_ptr<RigctldServer> m_server1;
     std::unique_ptr<RigctldServer> m_server2;
-    int m_master = -1;
+    std::unique_ptr<PtyPair> m_port;
     QString m_pty;
 };

@@ -3,11 +3,14 @@
 #include "WindowTestSupport.h"
 
 #include <QDir>
+#include "common/WaitUntil.h"
+
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QMap>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -80,9 +83,7 @@ bool TestDesktop::startServer(const QString& screen)
         { "-displayfd", "1", "-screen", "0", screen + "x24", "-nolisten", "tcp" });
     if (!m_server.waitForStarted(10000))
         return false;
-    const QDeadlineTimer deadline(20000);
-    while (!m_server.canReadLine() && !deadline.hasExpired())
-        m_server.waitForReadyRead(100);
+    waitUntil([this] { return m_server.canReadLine(); }, 20000);
     m_display = ':' + QString::fromLatin1(m_server.readLine()).trimmed();
     return m_display.size() > 1;
 }

@@ -51,13 +51,13 @@ private slots:
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
-    QString standardError() const;
+    QString standardError() const { return textOf(path("stderr.log")); }
     bool startXvfb(QString* display);
     bool start(bool headless, const QString& display);
 
     KeyingParts m_parts;
     std::unique_ptr<QTemporaryDir> m_work;
-    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<ProgramProcess> m_process;
     std::unique_ptr<QProcess> m_xvfb;
 };
 
@@ -79,10 +79,7 @@ void TestGuard::init()
 
 void TestGuard::cleanup()
 {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->kill();
-        m_process->waitForFinished(10000);
-    }
+    m_process.reset();
     // Ended, not killed: an X server killed leaves its display's lock and socket behind, and
     // the servers of suites running beside this one race for that display.
     if (m_xvfb && m_xvfb->state() != QProcess::NotRunning) {
@@ -91,16 +88,9 @@ void TestGuard::cleanup()
             m_xvfb->kill();
         m_xvfb->waitForFinished(10000);
     }
-    m_process.reset();
     m_xvfb.reset();
     m_parts.closePort();
     m_work.reset();
-}
-
-QString TestGuard::standardError() const
-{
-    QFile file(path("stderr.log"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 bool TestGuard::startXvfb(QString* display)
@@ -109,12 +99,9 @@ bool TestGuard::startXvfb(QString* display)
     m_xvfb = std::make_unique<QProcess>();
     m_xvfb->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_xvfb->start(QStringLiteral("Xvfb"), { "-displayfd", "1", "-nolisten", "tcp" });
-    if (!m_xvfb->waitForStarted(10000))
+    if (!m_xvfb->waitForStarted(10000)
+        || !waitUntil([this] { return m_xvfb->canReadLine(); }, 20000))
         return false;
-    while (!m_xvfb->canReadLine()) {
-        if (!m_xvfb->waitForReadyRead(20000))
-            return false;
-    }
     *display = ':' + QString::fromUtf8(m_xvfb->readLine()).trimmed();
     return true;
 }
@@ -123,21 +110,16 @@ bool TestGuard::start(bool headless, const QString& display)
 {
     if (!m_parts.writeConfig(path("VOKEY.INI"), 0, 100))
         return false;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
-        env.remove(name);
+    QProcessEnvironment env = ProgramProcess::environment(
+        ProgramProcess::Display::None, m_parts.runtime.path(), path("lines.log"));
     if (!headless && display.isEmpty())
         env.insert("QT_QPA_PLATFORM", "offscreen");
     if (!display.isEmpty()) {
         env.insert("QT_QPA_PLATFORM", "xcb");
         env.insert("DISPLAY", display);
     }
-    env.insert("XDG_RUNTIME_DIR", m_parts.runtime.path());
-    env.insert("VOKEY_LINES_LOG", path("lines.log"));
-    env.insert("LD_PRELOAD", VOKEY_LINESLOG_PRELOAD " " VOKEY_MODEMLINES_PRELOAD);
-    m_process = std::make_unique<QProcess>();
+    m_process = std::make_unique<ProgramProcess>();
     m_process->setProcessEnvironment(env);
-    m_process->setWorkingDirectory(m_work->path());
     m_process->setStandardOutputFile(QProcess::nullDevice());
     // The guard writes its report to the program's standard error, after the program is gone.
     m_process->setStandardErrorFile(path("stderr.log"));
@@ -149,8 +131,7 @@ bool TestGuard::start(bool headless, const QString& display)
     QStringList arguments { "--audio-file", m_parts.silence };
     if (headless)
         arguments.prepend("--headless");
-    m_process->start(Vokey, arguments);
-    return m_process->waitForStarted(10000);
+    return m_process->startIn(m_work->path(), Vokey, arguments);
 }
 
 void TestGuard::everyEndReleasesBothRoads_data()
@@ -181,8 +162,8 @@ void TestGuard::everyEndReleasesBothRoads()
         QVERIFY(startXvfb(&display));
     QVERIFY(start(headless, display));
     QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(KeyingParts::lineCalls(path("lines.log")).contains(DtrUp)
-            && KeyingParts::lineCalls(path("lines.log")).contains(RtsUp),
+    QTRY_VERIFY_WITH_TIMEOUT(LinesLog::calls(path("lines.log")).contains(DtrUp)
+            && LinesLog::calls(path("lines.log")).contains(RtsUp),
         5000);
 
     if (signalNumber == LoseDisplay)
@@ -192,7 +173,7 @@ void TestGuard::everyEndReleasesBothRoads()
     QVERIFY(m_process->waitForFinished(10000));
     const auto released = [this] {
         return m_parts.server1->ptt() == 0
-            && linesDropped(KeyingParts::callsAfterLastRaise(path("lines.log")));
+            && linesDropped(LinesLog::callsAfterLastRaise(path("lines.log")));
     };
     // Within a second of the program's end.
     QElapsedTimer sinceEnd;

@@ -11,9 +11,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <fcntl.h>
-#include <pty.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -45,19 +42,18 @@ private:
     QString path(const QString& name) const { return m_work->filePath(name); }
     // Standard input: the pseudo-terminal's other side when `terminal`, else a pipe.
     bool startHeadless(const QString& audio, int gain, int delay, bool terminal);
-    QStringList output();
-    QStringList lineCalls() const { return KeyingParts::lineCalls(path("lines.log")); }
+    QStringList output() { return m_process ? m_process->outputLines() : QStringList(); }
+    QStringList lineCalls() const { return LinesLog::calls(path("lines.log")); }
     QStringList callsAfterLastRaise() const
     {
-        return KeyingParts::callsAfterLastRaise(path("lines.log"));
+        return LinesLog::callsAfterLastRaise(path("lines.log"));
     }
-    bool type(char key) { return ::write(m_keysMaster, &key, 1) == 1; }
+    bool type(char key) { return m_keys && m_keys->Send(QByteArray(1, key)); }
 
     KeyingParts m_parts;
     std::unique_ptr<QTemporaryDir> m_work;
-    int m_keysMaster = -1; // the terminal on standard input
-    QStringList m_output;
-    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<PtyPair> m_keys; // the terminal on standard input
+    std::unique_ptr<ProgramProcess> m_process;
 };
 
 void TestHeadless::initTestCase()
@@ -73,20 +69,13 @@ void TestHeadless::init()
     m_work = std::make_unique<QTemporaryDir>();
     QVERIFY(m_work->isValid());
     QVERIFY(m_parts.newPort());
-    m_output.clear();
 }
 
 void TestHeadless::cleanup()
 {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->kill();
-        m_process->waitForFinished(10000);
-    }
     m_process.reset();
     m_parts.closePort();
-    if (m_keysMaster >= 0)
-        ::close(m_keysMaster);
-    m_keysMaster = -1;
+    m_keys.reset();
     m_work.reset();
 }
 
@@ -94,35 +83,18 @@ bool TestHeadless::startHeadless(const QString& audio, int gain, int delay, bool
 {
     if (!m_parts.writeConfig(path("VOKEY.INI"), gain, delay))
         return false;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* display : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
-        env.remove(display);
-    env.insert("XDG_RUNTIME_DIR", m_parts.runtime.path());
-    env.insert("VOKEY_LINES_LOG", path("lines.log"));
-    env.insert("LD_PRELOAD", VOKEY_LINESLOG_PRELOAD " " VOKEY_MODEMLINES_PRELOAD);
-    m_process = std::make_unique<QProcess>();
-    m_process->setProcessEnvironment(env);
-    m_process->setWorkingDirectory(m_work->path());
+    m_process = std::make_unique<ProgramProcess>();
+    m_process->setProcessEnvironment(ProgramProcess::environment(
+        ProgramProcess::Display::None, m_parts.runtime.path(), path("lines.log")));
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     if (terminal) {
-        int slave = -1;
-        char name[256] = {};
-        if (::openpty(&m_keysMaster, &slave, name, nullptr, nullptr) != 0)
+        m_keys = std::make_unique<PtyPair>();
+        m_keys->CloseSlave();
+        if (!m_keys->IsOpen())
             return false;
-        ::close(slave);
-        m_process->setStandardInputFile(QString::fromLocal8Bit(name));
+        m_process->setStandardInputFile(m_keys->SlavePath());
     }
-    m_process->start(Vokey, { "--headless", "--audio-file", audio });
-    return m_process->waitForStarted(10000);
-}
-
-QStringList TestHeadless::output()
-{
-    if (m_process) {
-        while (m_process->canReadLine())
-            m_output << QString::fromUtf8(m_process->readLine()).chopped(1);
-    }
-    return m_output;
+    return m_process->startIn(m_work->path(), Vokey, { "--headless", "--audio-file", audio });
 }
 
 void TestHeadless::speechKeysAndEveryChangeIsALine()

@@ -10,7 +10,6 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,7 +18,6 @@ namespace {
 
 const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
 const QString Station = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey-station");
-const QString Preload = QStringLiteral(VOKEY_LINESLOG_PRELOAD " " VOKEY_MODEMLINES_PRELOAD);
 constexpr int TxTimeout = 3; // the release that falls due while the console holds still
 constexpr int ExitMs = 2000; // SIGTERM ends the program within this
 
@@ -87,37 +85,29 @@ private:
     bool startProcess(Hold hold);
     bool startInShell(bool window);
     QByteArray terminal(); // what the terminal shows so far
-    bool type(const QByteArray& keys)
-    {
-        return ::write(m_master, keys.constData(), size_t(keys.size())) == keys.size();
-    }
+    bool type(const QByteArray& keys) { return m_terminal && m_terminal->Send(keys); }
     bool released()
     {
-        const QStringList after = KeyingParts::callsAfterLastRaise(path("lines.log"));
+        const QStringList after = LinesLog::callsAfterLastRaise(path("lines.log"));
         return m_parts.server1->ptt() == 0 && after.contains(DtrDown) && after.contains(RtsDown);
     }
     bool keyed()
     {
-        return m_parts.server1->ptt() == 1
-            && KeyingParts::lineCalls(path("lines.log")).contains(DtrUp);
+        return m_parts.server1->ptt() == 1 && LinesLog::calls(path("lines.log")).contains(DtrUp);
     }
 
     KeyingParts m_parts;
     std::unique_ptr<QTemporaryDir> m_work;
-    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<ProgramProcess> m_process;
     pid_t m_shell = 0;
-    int m_master = -1; // the terminal the station writes to (and the shell runs on)
+    std::unique_ptr<PtyPair> m_terminal; // the station writes to it (and the shell runs on it)
     int m_pipe[2] = { -1, -1 };
     QByteArray m_shown;
 };
 
 void TestHeadlessConsole::cleanup()
 {
-    if (m_process) {
-        m_process->kill();
-        m_process->waitForFinished(10000);
-        m_process.reset();
-    }
+    m_process.reset();
     if (m_shell > 0) {
         if (const pid_t station = stationOf(m_shell))
             ::kill(station, SIGKILL);
@@ -125,7 +115,8 @@ void TestHeadlessConsole::cleanup()
         ::waitpid(m_shell, nullptr, 0);
         m_shell = 0;
     }
-    for (int* fd : { &m_master, &m_pipe[0], &m_pipe[1] })
+    m_terminal.reset();
+    for (int* fd : { &m_pipe[0], &m_pipe[1] })
         if (*fd >= 0)
             ::close(std::exchange(*fd, -1));
     m_shown.clear();
@@ -135,23 +126,17 @@ void TestHeadlessConsole::cleanup()
 
 bool TestHeadlessConsole::startProcess(Hold hold)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", m_parts.runtime.path());
-    env.insert("VOKEY_LINES_LOG", path("lines.log"));
-    env.insert("LD_PRELOAD", Preload);
-    m_process = std::make_unique<QProcess>();
-    m_process->setProcessEnvironment(env);
-    m_process->setWorkingDirectory(m_work->path());
+    m_process = std::make_unique<ProgramProcess>();
+    m_process->setProcessEnvironment(ProgramProcess::environment(
+        ProgramProcess::Display::Inherited, m_parts.runtime.path(), path("lines.log")));
     m_process->setStandardInputFile(QProcess::nullDevice());
     if (hold == Hold::CtrlS) {
         // The terminal on standard output only: not in key mode, so Ctrl-S stops its output.
-        char name[256] = {};
-        int slave = -1;
-        if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
+        m_terminal = std::make_unique<PtyPair>();
+        m_terminal->CloseSlave();
+        if (!m_terminal->IsOpen())
             return false;
-        ::close(slave);
-        ::fcntl(m_master, F_SETFL, O_NONBLOCK);
-        m_process->setStandardOutputFile(QString::fromLocal8Bit(name));
+        m_process->setStandardOutputFile(m_terminal->SlavePath());
     } else {
         // A pipe of one page: already full when nobody reads it.
         if (::pipe2(m_pipe, O_CLOEXEC) != 0 || ::fcntl(m_pipe[1], F_SETPIPE_SZ, 4096) < 0)
@@ -164,8 +149,7 @@ bool TestHeadlessConsole::startProcess(Hold hold)
             ::close(std::exchange(m_pipe[0], -1));
         m_process->setChildProcessModifier([fd = m_pipe[1]] { ::dup2(fd, STDOUT_FILENO); });
     }
-    m_process->start(Station, { "--audio-file", m_parts.silence });
-    return m_process->waitForStarted(10000);
+    return m_process->startIn(m_work->path(), Station, { "--audio-file", m_parts.silence });
 }
 
 bool TestHeadlessConsole::startInShell(bool window)
@@ -179,7 +163,10 @@ bool TestHeadlessConsole::startInShell(bool window)
     for (const QByteArray& entry : env)
         envp.push_back(const_cast<char*>(entry.constData()));
     envp.push_back(nullptr);
-    m_shell = ::forkpty(&m_master, nullptr, nullptr, nullptr);
+    m_terminal = std::make_unique<PtyPair>();
+    if (!m_terminal->IsOpen())
+        return false;
+    m_shell = m_terminal->ForkOnSlave();
     if (m_shell == 0) {
         ::chdir(home.constData());
         ::execle("/bin/bash", "bash", "--norc", "--noprofile", "-i", nullptr, envp.data());
@@ -187,9 +174,8 @@ bool TestHeadlessConsole::startInShell(bool window)
     }
     if (m_shell < 0)
         return false;
-    ::fcntl(m_master, F_SETFL, O_NONBLOCK);
     return type(QStringLiteral("LD_PRELOAD='%1' VOKEY_LINES_LOG=%2 %3 %4 %5 --audio-file %6\n")
-                    .arg(Preload, path("lines.log"))
+                    .arg(ProgramProcess::preload(), path("lines.log"))
                     .arg(window ? "QT_QPA_PLATFORM=offscreen" : "", Vokey)
                     .arg(window ? "" : "--headless", m_parts.silence)
                     .toLocal8Bit());
@@ -199,7 +185,7 @@ QByteArray TestHeadlessConsole::terminal()
 {
     char buffer[4096];
     ssize_t n;
-    while (m_master >= 0 && (n = ::read(m_master, buffer, sizeof buffer)) > 0)
+    while (m_terminal && (n = ::read(m_terminal->Master(), buffer, sizeof buffer)) > 0)
         m_shown.append(buffer, n);
     return m_shown;
 }
@@ -299,17 +285,13 @@ void TestHeadlessConsole::informationOnly()
     const QByteArray lock = m_parts.runtime.filePath("VOKEY").toLocal8Bit();
     const int held = ::open(lock.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     QVERIFY(held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) == 0);
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* display : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
-        env.remove(display);
-    env.insert("XDG_RUNTIME_DIR", m_parts.runtime.path());
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(m_work->path());
+    ProgramProcess process;
+    process.setProcessEnvironment(
+        ProgramProcess::environment(ProgramProcess::Display::None, m_parts.runtime.path()));
     QStringList arguments { argument };
     if (argument == "--headless")
         arguments << "--help";
-    process.start(program, arguments);
+    QVERIFY(process.startIn(m_work->path(), program, arguments));
     QVERIFY(process.waitForFinished(10000));
     ::close(held);
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);

@@ -6,7 +6,8 @@
 
 #include "widgets/SelectionSlider.h"
 
-#include <QDeadlineTimer>
+#include <QLabel>
+#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
@@ -55,11 +56,9 @@ bool TestKeying::waitForTicks(int count)
     int keyed = 0;
     const QMetaObject::Connection connection
         = connect(m_form.get(), &TForm1::TransmitSet, this, [&](bool on) { keyed += on; });
-    const QDeadlineTimer deadline(10000);
-    while (keyed < count && !deadline.hasExpired())
-        QTest::qWait(5);
+    const bool reached = waitUntil([&] { return keyed >= count; }, 10000);
     disconnect(connection);
-    return keyed >= count;
+    return reached;
 }
 
 void TestKeying::pressOnTheKeyedRigsButton_data()

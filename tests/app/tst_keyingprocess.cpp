@@ -1,20 +1,15 @@
 // The vokey program keying real rigctld dummies and a pseudo-terminal's modem lines, as a
 // user runs it: speech from a WAV file keys and releases both roads, and every way the
-// process is ended while keyed releases both before it is gone. Two preloaded libraries:
-// one logs each modem-line call to a file, the next one answers them for the pseudo-terminal.
+// process is ended while keyed releases both before it is gone. The preloaded modem-line
+// library answers the pseudo-terminal's modem-line calls and logs each one to a file.
 #include "station/KeyingParts.h"
 
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcessEnvironment>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
-#include <pty.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -40,16 +35,16 @@ private:
     // rigAPort: a rigctld of the test's own instead of the first server.
     bool startVokey(const QString& audio, int gain, int delay, const QString& settings = {},
         quint16 rigAPort = 0);
-    QStringList lineCalls() const { return KeyingParts::lineCalls(path("lines.log")); }
+    QStringList lineCalls() const { return LinesLog::calls(path("lines.log")); }
     QStringList callsAfterLastRaise() const
     {
-        return KeyingParts::callsAfterLastRaise(path("lines.log"));
+        return LinesLog::callsAfterLastRaise(path("lines.log"));
     }
-    QString messages() const;
+    QString messages() const { return textOf(path("messages.log")); }
 
     KeyingParts m_parts;
     std::unique_ptr<QTemporaryDir> m_work;
-    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<ProgramProcess> m_process;
 };
 
 void TestKeyingProcess::initTestCase()
@@ -69,10 +64,6 @@ void TestKeyingProcess::init()
 
 void TestKeyingProcess::cleanup()
 {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->kill();
-        m_process->waitForFinished(10000);
-    }
     m_process.reset();
     m_parts.closePort();
     m_work.reset();
@@ -83,24 +74,12 @@ bool TestKeyingProcess::startVokey(
 {
     if (!m_parts.writeConfig(path("VOKEY.INI"), gain, delay, settings, rigAPort))
         return false;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("XDG_RUNTIME_DIR", m_parts.runtime.path());
+    QProcessEnvironment env = ProgramProcess::environment(
+        ProgramProcess::Display::Offscreen, m_parts.runtime.path(), path("lines.log"));
     env.insert("VOKEY_MESSAGE_LOG", path("messages.log"));
-    env.insert("VOKEY_LINES_LOG", path("lines.log"));
-    // The logger first: it passes each call on to the library that answers it.
-    env.insert("LD_PRELOAD", VOKEY_LINESLOG_PRELOAD " " VOKEY_MODEMLINES_PRELOAD);
-    m_process = std::make_unique<QProcess>();
+    m_process = std::make_unique<ProgramProcess>();
     m_process->setProcessEnvironment(env);
-    m_process->setWorkingDirectory(m_work->path());
-    m_process->start(Vokey, { "--audio-file", audio });
-    return m_process->waitForStarted(10000);
-}
-
-QString TestKeyingProcess::messages() const
-{
-    QFile file(path("messages.log"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return m_process->startIn(m_work->path(), Vokey, { "--audio-file", audio });
 }
 
 void TestKeyingProcess::endWhileKeyedReleasesBothRoads_data()
@@ -188,28 +167,19 @@ void TestKeyingProcess::rtsOfAnotherPortKeysWithoutCat()
     if (m_parts.speech.isEmpty())
         QSKIP("espeak-ng and sox are needed to make the test speech");
     // Rig A is the dummy radio keying through RTS of a second pseudo-terminal, as a sound
-    // interface whose push-to-talk hangs on RTS. rigctld gets the same two libraries: the
-    // log shows each modem-line call it makes, the other answers them.
-    int master = -1, slave = -1;
-    char name[256] = {};
-    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
-    ::close(slave);
-    const auto closeMaster = qScopeGuard([master] { ::close(master); });
+    // interface whose push-to-talk hangs on RTS. rigctld gets the same library: it answers
+    // each modem-line call rigctld makes and logs it.
+    PtyPair rts;
+    rts.CloseSlave();
+    QVERIFY(rts.IsOpen());
     const quint16 port = freeLoopbackPort();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("VOKEY_LINES_LOG", path("rts.log"));
-    env.insert("LD_PRELOAD", VOKEY_LINESLOG_PRELOAD " " VOKEY_MODEMLINES_PRELOAD);
-    QProcess rigctld;
-    rigctld.setProcessEnvironment(env);
+    ProgramProcess rigctld;
+    rigctld.setProcessEnvironment(ProgramProcess::environment(
+        ProgramProcess::Display::Inherited, m_parts.runtime.path(), path("rts.log")));
     rigctld.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    rigctld.start("rigctld",
-        { "-m", "1", "-P", "RTS", "-p", QString::fromLocal8Bit(name), "-T", "127.0.0.1", "-t",
-            QString::number(port) });
-    const auto stop = qScopeGuard([&rigctld] {
-        rigctld.kill();
-        rigctld.waitForFinished(5000);
-    });
-    QVERIFY(rigctld.waitForStarted(5000));
+    QVERIFY(rigctld.startIn(m_work->path(), "rigctld",
+        { "-m", "1", "-P", "RTS", "-p", rts.SlavePath(), "-T", "127.0.0.1", "-t",
+            QString::number(port) }));
     QTRY_VERIFY_WITH_TIMEOUT(
         [port] {
             QTcpSocket probe;
@@ -217,12 +187,7 @@ void TestKeyingProcess::rtsOfAnotherPortKeysWithoutCat()
             return probe.waitForConnected(500);
         }(),
         10000);
-    const auto rtsCalls = [this] {
-        QFile file(path("rts.log"));
-        return file.open(QIODevice::ReadOnly)
-            ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
-            : QStringList();
-    };
+    const auto rtsCalls = [this] { return LinesLog::calls(path("rts.log")); };
 
     QVERIFY(startVokey(m_parts.speech, 5, 10, {}, port));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path("VOKEY.LOG")), 10000);

@@ -1,9 +1,11 @@
 // Runs the built vokey-replay on speech made at test time with espeak-ng and on malformed files.
 
+#include "common/ProgramProcess.h"
+#include "common/Speech.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -18,31 +20,11 @@ constexpr int windowMs = 24; // 1024 frames at 44100 Hz, rounded up
 // waveform: 2/1024 * 1024 * 0.5 * 63/32768 < 1/500.
 constexpr int audibleAmplitude = 64;
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = ProgramProcess::Finished;
 
 Run runReplay(const QStringList& arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(VOKEY_REPLAY_BINARY), arguments);
-    Run run;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
-}
-
-bool runTool(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
+    return ProgramProcess::runToEnd(QStringLiteral(VOKEY_REPLAY_BINARY), arguments, 60000);
 }
 
 struct TxChange {
@@ -148,21 +130,12 @@ private:
 
 void TestReplay::initTestCase()
 {
-    const QString espeak = QStandardPaths::findExecutable(QStringLiteral("espeak-ng"));
-    const QString sox = QStandardPaths::findExecutable(QStringLiteral("sox"));
-    if (espeak.isEmpty() || sox.isEmpty())
-        QSKIP("espeak-ng and sox are needed to make the test speech");
+    SKIP_WITHOUT_SPEECH_TOOLS();
+    const QString sox = QStringLiteral("sox");
     QVERIFY(m_dir.isValid());
-    QVERIFY(runTool(espeak,
-        { QStringLiteral("-w"), path("espeak.wav"),
-            QStringLiteral("Testing the voice operated switch, one two three.") }));
     // Half a second of silence before, one second after; no dither, so the stereo file is
-    // the mono file's samples duplicated.
-    QVERIFY(runTool(sox,
-        { QStringLiteral("-D"), QStringLiteral("-V1"), path("espeak.wav"), QStringLiteral("-r"),
-            QStringLiteral("44100"), QStringLiteral("-c"), QStringLiteral("1"),
-            QStringLiteral("-b"), QStringLiteral("16"), path("mono.wav"), QStringLiteral("pad"),
-            QStringLiteral("0.5"), QStringLiteral("1") }));
+    // the mono file's samples duplicated. espeak-ng's own file is espeak-mono.wav.
+    QVERIFY(makeSpeechWav(path("mono.wav"), { .channels = 1, .before = 0.5, .after = 1 }));
     QVERIFY(runTool(sox,
         { QStringLiteral("-D"), QStringLiteral("-V1"), path("mono.wav"), QStringLiteral("-c"),
             QStringLiteral("2"), path("stereo.wav") }));
@@ -415,7 +388,7 @@ void TestReplay::rejectsBadInput_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("reason"); // part of the message
 
-    QTest::newRow("22050 Hz") << "espeak.wav" << QStringList {} << "22050 Hz";
+    QTest::newRow("22050 Hz") << "espeak-mono.wav" << QStringList {} << "22050 Hz";
     QTest::newRow("8-bit") << "8bit.wav" << QStringList {} << "8-bit";
     QTest::newRow("float") << "float.wav" << QStringList {} << "float";
     QTest::newRow("truncated") << "truncated.wav" << QStringList {} << "truncated";

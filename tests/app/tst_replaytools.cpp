@@ -1,6 +1,10 @@
 // vokey-replay's picture and Gain/Delay suggestion, run as a user runs them, on generated
 // sounds and on espeak-ng speech.
 
+#include "common/ProgramProcess.h"
+#include "common/Speech.h"
+#include "common/WavWriter.h"
+
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -13,23 +17,11 @@
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = ProgramProcess::Finished;
 
 Run run(const QString& program, const QStringList& arguments)
 {
-    QProcess process;
-    process.start(program, arguments);
-    Run result;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return result;
-    result.exitCode = process.exitCode();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
+    return ProgramProcess::runToEnd(program, arguments, 120000);
 }
 
 Run replay(const QStringList& arguments)
@@ -40,28 +32,11 @@ Run replay(const QStringList& arguments)
 // Stereo 16-bit 44100 Hz PCM; samples is one channel, duplicated.
 bool writeWav(const QString& path, const QList<qint16>& samples)
 {
-    QByteArray data;
-    data.reserve(samples.size() * 4);
-    char b[2];
-    for (qint16 s : samples) {
-        qToLittleEndian(s, b);
-        data.append(b, 2).append(b, 2);
-    }
-    QByteArray fmt(16, '\0');
-    qToLittleEndian<quint16>(1, fmt.data());
-    qToLittleEndian<quint16>(2, fmt.data() + 2);
-    qToLittleEndian<quint32>(44100, fmt.data() + 4);
-    qToLittleEndian<quint32>(44100 * 4, fmt.data() + 8);
-    qToLittleEndian<quint16>(4, fmt.data() + 12);
-    qToLittleEndian<quint16>(16, fmt.data() + 14);
-    QByteArray file("RIFF....WAVEfmt ....");
-    qToLittleEndian<quint32>(quint32(36 + data.size()), file.data() + 4);
-    qToLittleEndian<quint32>(16, file.data() + 16);
-    file += fmt + "data....";
-    qToLittleEndian<quint32>(quint32(data.size()), file.data() + 40);
-    file += data;
-    QFile out(path);
-    return out.open(QIODevice::WriteOnly) && out.write(file) == file.size();
+    std::vector<qint16> stereo;
+    stereo.reserve(std::size_t(samples.size()) * 2);
+    for (qint16 s : samples)
+        stereo.insert(stereo.end(), { s, s });
+    return ::writeWav(path, stereo);
 }
 
 // Uniform noise of the given peak from a fixed generator, so every run sees the same samples.
@@ -192,21 +167,14 @@ void TestReplayTools::plotPixels()
 
 void TestReplayTools::suggestion()
 {
-    const QString espeak = QStandardPaths::findExecutable(QStringLiteral("espeak-ng"));
-    const QString sox = QStandardPaths::findExecutable(QStringLiteral("sox"));
-    if (espeak.isEmpty() || sox.isEmpty())
-        QSKIP("espeak-ng and sox are needed to make the test speech");
-    QCOMPARE(run(espeak,
-                 { "-w", path("espeak.wav"),
-                     "Testing the voice operated switch. One, two, three, four, five." })
-                 .exitCode,
-        0);
+    SKIP_WITHOUT_SPEECH_TOOLS();
     // Mono 44100 Hz raw, one second of silence before and after the phrase.
-    QCOMPARE(run(sox,
-                 { "-D", "-V1", path("espeak.wav"), "-r", "44100", "-c", "1", "-b", "16", "-t",
-                     "raw", path("speech.raw"), "pad", "1", "1" })
-                 .exitCode,
-        0);
+    QVERIFY(makeSpeechWav(path("speech.raw"),
+        { .text = "Testing the voice operated switch. One, two, three, four, five.",
+            .channels = 1,
+            .before = 1,
+            .after = 1,
+            .raw = true }));
     QFile raw(path("speech.raw"));
     QVERIFY(raw.open(QIODevice::ReadOnly));
     const QByteArray bytes = raw.readAll();

@@ -4,6 +4,8 @@
 // the extension (scripts/screenshot does that for docs/screenshot.png).
 #include "WindowTestSupport.h"
 
+#include "common/PtyPair.h"
+
 #include "app/TForm1.h"
 #include "core/IniProfile.h"
 #include "widgets/SelectionSlider.h"
@@ -15,9 +17,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <pty.h>
-#include <unistd.h>
 
 class TestScreenshot : public QObject {
     Q_OBJECT
@@ -61,7 +60,7 @@ void TestScreenshot::window()
     // shown on a loaded machine, the phrase comes again.
     if (!speech)
         QVERIFY(writeTestWav(dir.filePath("speech.wav"), 2.0));
-    else if (!makeSpeechWav(dir.path(), "speech.wav", 0.3, 1.0))
+    else if (!makeSpeechWav(dir.filePath("speech.wav"), { .before = 0.3, .after = 1.0 }))
         QSKIP("espeak-ng and sox are needed to make the test speech");
     const QString startDir = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
@@ -72,12 +71,11 @@ void TestScreenshot::window()
     WriteProfileString(dir.filePath("VOKEY.INI"), "RIG2", "HOST", "");
     // A pseudo-terminal as the port, so the picture shows an open port and no real device
     // is touched.
-    int master = -1, slave = -1;
-    char name[256] = {};
-    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
-    ::close(slave);
+    PtyPair port;
+    port.CloseSlave();
+    QVERIFY(port.IsOpen());
     WriteProfileString(dir.filePath("VOKEY.INI"), "SETTINGS", "COMPORT",
-        QString::fromLocal8Bit(name).remove(QRegularExpression("^/dev/")));
+        port.SlavePath().remove(QRegularExpression("^/dev/")));
 
     RecordingMessageBoxes boxes;
     TForm1Options options;
@@ -122,7 +120,6 @@ void TestScreenshot::window()
             QVERIFY(picture.save(QDir(startDir).absoluteFilePath(out)));
         }
     }
-    ::close(master);
     QDir::setCurrent(startDir);
 }
 

@@ -14,6 +14,7 @@
 #include <QProcessEnvironment>
 #include <QScopeGuard>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
@@ -107,24 +108,24 @@ private:
     bool startVokey(const QStringList& arguments, const QString& audio, int gain, int delay,
         const QString& busAddress);
     void sayPrepareForSleep(bool start);
-    QString log() const;
+    QString log() const { return textOf(path("VOKEY.LOG")); }
     QStringList callsAfterLastRaise() const
     {
-        return KeyingParts::callsAfterLastRaise(path("lines.log"));
+        return LinesLog::callsAfterLastRaise(path("lines.log"));
     }
     // DTR and RTS raised, and not dropped since.
     bool linesUp() const
     {
-        const QStringList calls = KeyingParts::lineCalls(path("lines.log"));
+        const QStringList calls = LinesLog::calls(path("lines.log"));
         return calls.contains(DtrUp) && calls.contains(RtsUp) && callsAfterLastRaise().isEmpty();
     }
 
     KeyingParts m_parts;
     QString m_tones; // a voice above the Gain, a pause, the voice again
     std::unique_ptr<QTemporaryDir> m_work;
-    std::unique_ptr<QProcess> m_bus;
+    std::unique_ptr<ProgramProcess> m_bus;
     QString m_busAddress;
-    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<ProgramProcess> m_process;
 };
 
 void TestSuspend::initTestCase()
@@ -156,12 +157,6 @@ void TestSuspend::cleanup()
 {
     // The stand-in leaves the bus before the bus goes.
     QDBusConnection::disconnectFromBus(QStringLiteral("standin"));
-    for (auto* process : { m_process.get(), m_bus.get() }) {
-        if (process && process->state() != QProcess::NotRunning) {
-            process->kill();
-            process->waitForFinished(10000);
-        }
-    }
     m_process.reset();
     m_bus.reset();
     m_parts.closePort();
@@ -183,16 +178,13 @@ bool TestSuspend::startBus()
                      .arg(path("bus"))
                      .toUtf8());
     config.close();
-    m_bus = std::make_unique<QProcess>();
+    m_bus = std::make_unique<ProgramProcess>();
     m_bus->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_bus->start(
-        "dbus-daemon", { "--config-file=" + config.fileName(), "--nofork", "--print-address" });
     // The address is printed once the bus listens.
-    if (!m_bus->waitForStarted(10000))
+    if (!m_bus->startIn(m_work->path(), "dbus-daemon",
+            { "--config-file=" + config.fileName(), "--nofork", "--print-address" })
+        || !waitUntil([this] { return m_bus->canReadLine(); }, 10000))
         return false;
-    QDeadlineTimer deadline(10000);
-    while (!m_bus->canReadLine() && !deadline.hasExpired())
-        m_bus->waitForReadyRead(int(deadline.remainingTime()));
     m_busAddress = QString::fromUtf8(m_bus->readLine()).trimmed();
     return !m_busAddress.isEmpty();
 }
@@ -202,19 +194,15 @@ bool TestSuspend::startVokey(const QStringList& arguments, const QString& audio,
 {
     if (!m_parts.writeConfig(path("VOKEY.INI"), gain, delay))
         return false;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("XDG_RUNTIME_DIR", m_parts.runtime.path());
+    QProcessEnvironment env = ProgramProcess::environment(
+        ProgramProcess::Display::Offscreen, m_parts.runtime.path(), path("lines.log"));
     env.insert("DBUS_SYSTEM_BUS_ADDRESS", busAddress);
     env.insert("VOKEY_MESSAGE_LOG", path("messages.log"));
-    env.insert("VOKEY_LINES_LOG", path("lines.log"));
-    env.insert("LD_PRELOAD", VOKEY_LINESLOG_PRELOAD " " VOKEY_MODEMLINES_PRELOAD);
-    m_process = std::make_unique<QProcess>();
+    m_process = std::make_unique<ProgramProcess>();
     m_process->setProcessEnvironment(env);
-    m_process->setWorkingDirectory(m_work->path());
     m_process->setStandardOutputFile(QProcess::nullDevice());
-    m_process->start(Vokey, arguments + QStringList { "--audio-file", audio });
-    return m_process->waitForStarted(10000);
+    return m_process->startIn(
+        m_work->path(), Vokey, arguments + QStringList { "--audio-file", audio });
 }
 
 void TestSuspend::sayPrepareForSleep(bool start)
@@ -223,12 +211,6 @@ void TestSuspend::sayPrepareForSleep(bool start)
         = QDBusMessage::createSignal(LoginPath, LoginManager, QStringLiteral("PrepareForSleep"));
     signal << start;
     QVERIFY(QDBusConnection(QStringLiteral("standin")).send(signal));
-}
-
-QString TestSuspend::log() const
-{
-    QFile file(path("VOKEY.LOG"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 void TestSuspend::releasedBeforeTheSleepAndQuietAtTheWake_data()

@@ -2,7 +2,11 @@
 // killed instance, and the end by a signal. Message boxes go to a file (VOKEY_MESSAGE_LOG).
 #include "WindowTestSupport.h"
 
-#include <QDeadlineTimer>
+#include "common/ProgramProcess.h"
+#include "common/PtyPair.h"
+#include "common/TextFile.h"
+#include "common/WaitUntil.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcessEnvironment>
@@ -10,9 +14,7 @@
 #include <QTest>
 
 #include <csignal>
-#include <pty.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -45,13 +47,13 @@ private:
     QString path(const QString& name) const { return m_work->filePath(name); }
     QProcessEnvironment environment() const;
     // Starts vokey in the work directory; returns when its log header shows that it runs.
-    bool startRunning(QProcess& process);
-    QString messages() const;
+    bool startRunning(ProgramProcess& process);
+    QString messages() const { return textOf(path("messages.log")); }
 
     QTemporaryDir m_runtime;
     std::unique_ptr<QTemporaryDir> m_work;
     QString m_silence;
-    QList<QProcess*> m_processes;
+    std::vector<std::unique_ptr<ProgramProcess>> m_processes;
 };
 
 void TestVokeyProcess::initTestCase()
@@ -70,22 +72,14 @@ void TestVokeyProcess::init()
 
 void TestVokeyProcess::cleanup()
 {
-    for (QProcess* process : m_processes) {
-        if (process->state() != QProcess::NotRunning) {
-            process->kill();
-            process->waitForFinished(10000);
-        }
-        delete process;
-    }
     m_processes.clear();
     m_work.reset();
 }
 
 QProcessEnvironment TestVokeyProcess::environment() const
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("XDG_RUNTIME_DIR", m_runtime.path());
+    QProcessEnvironment env
+        = ProgramProcess::environment(ProgramProcess::Display::Offscreen, m_runtime.path());
     env.insert("VOKEY_MESSAGE_LOG", path("messages.log"));
     // No system bus: the log's last start-up line, that suspends are not watched, is there
     // whatever machine the suite runs on.
@@ -93,49 +87,32 @@ QProcessEnvironment TestVokeyProcess::environment() const
     return env;
 }
 
-QString TestVokeyProcess::messages() const
-{
-    QFile file(path("messages.log"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-bool TestVokeyProcess::startRunning(QProcess& process)
+bool TestVokeyProcess::startRunning(ProgramProcess& process)
 {
     process.setProcessEnvironment(environment());
-    process.setWorkingDirectory(m_work->path());
-    process.start(Vokey, { "--audio-file", m_silence });
-    if (!process.waitForStarted(10000))
+    if (!process.startIn(m_work->path(), Vokey, { "--audio-file", m_silence }))
         return false;
     // The log's header is written after the instance lock is taken, the port notice by the
     // last start-up step, the suspend notice just after it: then the program runs.
     const qsizetype notices = messages().count(PortNotice);
     const auto started = [this, notices] {
-        QFile log(path("VOKEY.LOG"));
-        if (!log.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray text = log.readAll();
-        return text.contains(QByteArray(41, '-')) && text.contains("System suspend not watched")
+        const QString text = textOf(path("VOKEY.LOG"));
+        return text.contains(QString(41, '-')) && text.contains("System suspend not watched")
             && messages().count(PortNotice) > notices;
     };
-    QDeadlineTimer deadline(20000);
-    while (!started()) {
-        if (deadline.hasExpired() || process.state() != QProcess::Running)
-            return false;
-        QTest::qWait(20);
-    }
-    return process.state() == QProcess::Running;
+    const auto ended = [&process] { return process.state() != QProcess::Running; };
+    return waitUntil([&] { return started() || ended(); }, 20000) && started() && !ended();
 }
 
 void TestVokeyProcess::withoutDisplaySaysHowToRun()
 {
-    QProcess process;
+    ProgramProcess process;
     QProcessEnvironment env = environment();
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
     env.remove("QT_QPA_PLATFORM");
     process.setProcessEnvironment(env);
-    process.setWorkingDirectory(m_work->path());
-    process.start(Vokey, {});
+    QVERIFY(process.startIn(m_work->path(), Vokey, {}));
     QVERIFY(process.waitForFinished(20000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 1);
@@ -146,7 +123,7 @@ void TestVokeyProcess::withoutDisplaySaysHowToRun()
 
 void TestVokeyProcess::secondInstanceIsRefused()
 {
-    auto* first = m_processes.emplace_back(new QProcess);
+    auto* first = m_processes.emplace_back(std::make_unique<ProgramProcess>()).get();
     QVERIFY(startRunning(*first));
     QFile log(path("VOKEY.LOG"));
     QVERIFY(log.open(QIODevice::ReadOnly));
@@ -154,10 +131,9 @@ void TestVokeyProcess::secondInstanceIsRefused()
     log.close();
     const QDateTime logTime = QFileInfo(log).lastModified();
 
-    QProcess second;
+    ProgramProcess second;
     second.setProcessEnvironment(environment());
-    second.setWorkingDirectory(m_work->path());
-    second.start(Vokey, { "--audio-file", m_silence });
+    QVERIFY(second.startIn(m_work->path(), Vokey, { "--audio-file", m_silence }));
     QVERIFY(second.waitForFinished(20000));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QVERIFY(second.exitCode() != 0);
@@ -175,13 +151,13 @@ void TestVokeyProcess::secondInstanceIsRefused()
 
 void TestVokeyProcess::startsAfterKilledInstance()
 {
-    auto* first = m_processes.emplace_back(new QProcess);
+    auto* first = m_processes.emplace_back(std::make_unique<ProgramProcess>()).get();
     QVERIFY(startRunning(*first));
     ::kill(pid_t(first->processId()), SIGKILL);
     QVERIFY(first->waitForFinished(10000));
     QVERIFY(QFile::remove(path("VOKEY.LOG")));
 
-    auto* next = m_processes.emplace_back(new QProcess);
+    auto* next = m_processes.emplace_back(std::make_unique<ProgramProcess>()).get();
     QVERIFY(startRunning(*next));
     QCOMPARE(messages(), PortNotice + PortNotice);
 }
@@ -228,44 +204,38 @@ void TestVokeyProcess::crashDropsTheSerialLines()
     QFETCH(int, signalNumber);
     QFETCH(bool, headless);
     // The port is a pseudo-terminal; the preloaded library logs every modem-line call.
-    int master = -1, slave = -1;
-    char name[256] = {};
-    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
-    ::close(slave);
+    PtyPair port;
+    port.CloseSlave();
+    QVERIFY(port.IsOpen());
     QFile config(path("VOKEY.INI"));
     QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("[SETTINGS]\nCOMPORT=" + QByteArray(name) + "\n" + NoRadios);
+    config.write("[SETTINGS]\nCOMPORT=" + port.SlavePath().toLocal8Bit() + "\n" + NoRadios);
     config.close();
 
-    auto* process = m_processes.emplace_back(new QProcess);
+    auto* process = m_processes.emplace_back(std::make_unique<ProgramProcess>()).get();
     QProcessEnvironment env = environment();
-    env.insert("LD_PRELOAD", VOKEY_LINESLOG_PRELOAD);
+    env.insert("LD_PRELOAD", ProgramProcess::preload());
     env.insert("VOKEY_LINES_LOG", path("lines.log"));
     process->setProcessEnvironment(env);
-    process->setWorkingDirectory(m_work->path());
-    process->start(Vokey,
+    QVERIFY(process->startIn(m_work->path(), Vokey,
         QStringList { "--audio-file", m_silence }
-            + (headless ? QStringList { "--headless" } : QStringList {}));
-    QVERIFY(process->waitForStarted(10000));
+            + (headless ? QStringList { "--headless" } : QStringList {})));
     // Running with the port open: the opening dropped both lines (logged). Wait until the
-    // opening's calls are all in, then the crash must add its own drop after them.
-    const auto readLines = [this] {
-        QFile file(path("lines.log"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    };
+    // opening's calls are all in (the log the same on two looks 100 ms apart), then the crash
+    // must add its own drop after them.
+    const auto readLines = [this] { return textOf(path("lines.log")); };
     QString before;
     QString previous = "none";
-    QDeadlineTimer deadline(20000);
-    while ((before = readLines()).isEmpty() || before != previous) {
-        QVERIFY(!deadline.hasExpired());
-        previous = before;
+    const auto settled = [&] {
         QTest::qWait(100);
-    }
+        previous = std::exchange(before, readLines());
+        return !before.isEmpty() && before == previous;
+    };
+    QVERIFY(waitUntil(settled, 20000));
     ::kill(pid_t(process->processId()), signalNumber);
     QVERIFY(process->waitForFinished(10000));
     QCOMPARE(process->exitStatus(), QProcess::CrashExit);
     QCOMPARE(readLines(), before + QStringLiteral("TIOCMBIC %1\n").arg(TIOCM_DTR | TIOCM_RTS));
-    ::close(master);
 }
 
 void TestVokeyProcess::exitSignalsEndWithStatusZero_data()
@@ -287,7 +257,7 @@ void TestVokeyProcess::exitSignalsEndWithStatusZero()
     config.close();
     const QByteArray configBefore = "[SETTINGS]\nGAIN=0\nDELAY=100\n" + NoRadios;
 
-    auto* process = m_processes.emplace_back(new QProcess);
+    auto* process = m_processes.emplace_back(std::make_unique<ProgramProcess>()).get();
     QVERIFY(startRunning(*process));
     ::kill(pid_t(process->processId()), signalNumber);
     QVERIFY(process->waitForFinished(10000));

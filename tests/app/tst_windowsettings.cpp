@@ -2,6 +2,8 @@
 // port, and every way out releasing transmit.
 #include "WindowFixture.h"
 
+#include "common/PtyPair.h"
+
 #include "serial/ComPort.h"
 #include "widgets/SelectionSlider.h"
 #include "widgets/TLed.h"
@@ -14,8 +16,6 @@
 #include <QWindow>
 
 #include <csignal>
-#include <pty.h>
-#include <unistd.h>
 
 class TestWindowSettings : public QObject, WindowFixture {
     Q_OBJECT
@@ -39,6 +39,9 @@ private slots:
     void delayBandFollowsTheSlider();
     void fastAttackFromBothMenus_data();
     void fastAttackFromBothMenus();
+
+private:
+    std::unique_ptr<PtyPair> m_port; // a port for the tests that open one
 };
 
 void TestWindowSettings::initTestCase()
@@ -54,6 +57,7 @@ void TestWindowSettings::init()
 void TestWindowSettings::cleanup()
 {
     tearDown();
+    m_port.reset();
 }
 
 void TestWindowSettings::cancelledSettingsActionWritesAndCycles_data()
@@ -174,15 +178,15 @@ void TestWindowSettings::configurationFileFromCommandLine()
 
 void TestWindowSettings::serialPortFollowsTheEngine()
 {
-    int master = -1, slave = -1;
-    char name[256] = {};
-    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
-    ::close(slave);
-    writeConfig("VOKEY.INI", { { "COMPORT", QString::fromLocal8Bit(name) } });
+    m_port = std::make_unique<PtyPair>();
+    m_port->CloseSlave();
+    QVERIFY(m_port->IsOpen());
+    const QString name = m_port->SlavePath();
+    writeConfig("VOKEY.INI", { { "COMPORT", name } });
     QVERIFY(start({}, true));
     QCOMPARE(m_boxes.boxes.size(), 0);
     QVERIFY(m_form->Station().ComPort().Connected());
-    QCOMPARE(m_form->StatusText(), "Soundcard:-1 Default Serial:" + QString::fromLocal8Bit(name));
+    QCOMPARE(m_form->StatusText(), "Soundcard:-1 Default Serial:" + name);
     // The power cycle of a settings action closes and opens it again.
     closeNextModal(false);
     findAction(m_form->PopupMenu1(), "COM Settings")->trigger();
@@ -190,9 +194,8 @@ void TestWindowSettings::serialPortFollowsTheEngine()
     QCOMPARE(m_boxes.boxes.size(), 0);
     m_form->ExitClick();
     QVERIFY(!m_form->Station().ComPort().Connected());
-    QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "COMPORT", "?"),
-        QString::fromLocal8Bit(name));
-    ::close(master);
+    QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "COMPORT", "?"), name);
+    m_port.reset();
 }
 
 void TestWindowSettings::baudRateRoundTrip_data()

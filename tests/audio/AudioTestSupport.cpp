@@ -57,44 +57,11 @@ namespace {
         return bytes;
     }
 
-    void put32(QByteArray& b, quint32 v)
-    {
-        char raw[4];
-        qToLittleEndian(v, raw);
-        b.append(raw, 4);
-    }
-
-    void put16(QByteArray& b, quint16 v)
-    {
-        char raw[2];
-        qToLittleEndian(v, raw);
-        b.append(raw, 2);
-    }
-
     bool writeFile(const QString& path, const QByteArray& bytes)
     {
         QFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
     }
-}
-
-bool writeWav(const QString& path, const Frames& frames, int rate, int channels)
-{
-    const QByteArray data = littleEndian(frames);
-    QByteArray wav("RIFF");
-    put32(wav, quint32(36 + data.size()));
-    wav.append("WAVEfmt ");
-    put32(wav, 16);
-    put16(wav, 1); // PCM
-    put16(wav, quint16(channels));
-    put32(wav, quint32(rate));
-    put32(wav, quint32(rate * 2 * channels));
-    put16(wav, quint16(2 * channels));
-    put16(wav, 16);
-    wav.append("data");
-    put32(wav, quint32(data.size()));
-    wav.append(data);
-    return writeFile(path, wav);
 }
 
 bool writeRaw(const QString& path, const Frames& frames)
@@ -124,18 +91,6 @@ quint32 startCapture(
         = engine.RecordInit(device) ? engine.RecordStart(44100, 2, 0, proc, user) : 0;
     *error = engine.LastError();
     return channel;
-}
-
-bool run(const QString& program, const QStringList& arguments, QString* log)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
-    if (log)
-        *log = QString::fromLocal8Bit(process.readAll());
-    return ok;
 }
 
 Collector::Collector(const AudioEngine* engine, std::size_t target)

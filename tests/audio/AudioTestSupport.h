@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/CaptureBackend.h"
+#include "common/WavWriter.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -24,8 +25,7 @@ Frames constant(int frames, qint16 left, qint16 right);
 Frames noise(int frames, quint32 seed);
 Frames concat(const Frames& a, const Frames& b);
 
-// 16-bit PCM; frames holds `channels` interleaved samples per frame.
-bool writeWav(const QString& path, const Frames& frames, int rate = Rate, int channels = 2);
+using ::writeWav; // 16-bit PCM (common/WavWriter.h)
 bool writeRaw(const QString& path, const Frames& frames);
 
 // Number of the recording device called `name`, or -1.
@@ -34,9 +34,6 @@ int recordingDevice(AudioEngine& engine, const QByteArray& name);
 // The channel, or 0 with the reason in *error.
 quint32 startCapture(
     AudioEngine& engine, const QByteArray& name, RecordProc proc, void* user, QString* error);
-
-// Runs a program to completion; false (with its output in *log) if it fails.
-bool run(const QString& program, const QStringList& arguments, QString* log = nullptr);
 
 // Record-callback state: after every block, on the capture thread, copies the ring's newest
 // frames (as many as the block) into storage reserved beforehand, checks them against the

@@ -3,7 +3,8 @@
 // clients without authentication, and this process's connections pointed at it. The test
 // may freeze it (SIGSTOP), kill it and start it again.
 
-#include <QDeadlineTimer>
+#include "common/WaitUntil.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -40,10 +41,7 @@ public:
             return false;
         // Only this process's connections go to this daemon.
         qputenv("PULSE_SERVER", "unix:" + socket.toLocal8Bit());
-        const QDeadlineTimer deadline(20000);
-        while (!QFile::exists(socket) && !deadline.hasExpired())
-            QTest::qWait(10);
-        return QFile::exists(socket);
+        return waitUntil([&socket] { return QFile::exists(socket); }, 20000);
     }
 
     // Kills it, as when the sound server crashes.

@@ -3,6 +3,7 @@
 // and shows in the spectrum the render tick reads.
 #include "AudioTestSupport.h"
 #include "audio/AudioEngine.h"
+#include "common/Speech.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -43,12 +44,8 @@ void TestPulseCapture::initTestCase()
     for (const char* tool : { "espeak-ng", "sox", "paplay" })
         QVERIFY2(!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty(), tool);
 
-    const QString raw = m_dir.filePath("speech-22k.wav");
     m_speech = m_dir.filePath("speech.wav");
-    QString log;
-    QVERIFY2(run("espeak-ng", { "-w", raw, "CQ test, delta lima one" }, &log), qPrintable(log));
-    QVERIFY2(
-        run("sox", { raw, "-r", "44100", "-c", "2", "-b", "16", m_speech }, &log), qPrintable(log));
+    QVERIFY(makeSpeechWav(m_speech, { .text = "CQ test, delta lima one" }));
 }
 
 void TestPulseCapture::speechShowsInSpectrum()

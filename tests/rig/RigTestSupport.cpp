@@ -1,5 +1,7 @@
 #include "RigTestSupport.h"
 
+#include "common/WaitUntil.h"
+
 #include <QDeadlineTimer>
 #include <QStandardPaths>
 #include <QTest>
@@ -65,17 +67,14 @@ bool RigctldServer::start()
     m_process.start(QStringLiteral("rigctld"), arguments);
     if (!m_process.waitForStarted(5000))
         return false;
-    const QDeadlineTimer deadline(10000);
-    while (!deadline.hasExpired()) {
+    bool listening = false;
+    const auto answered = [this, &listening] {
         QTcpSocket probe;
         probe.connectToHost(QStringLiteral("127.0.0.1"), m_port);
-        if (probe.waitForConnected(500))
-            return true;
-        if (m_process.state() != QProcess::Running)
-            return false;
-        QTest::qWait(20);
-    }
-    return false;
+        listening = probe.waitForConnected(500);
+        return listening || m_process.state() != QProcess::Running;
+    };
+    return waitUntil(answered, 10000) && listening;
 }
 
 void RigctldServer::kill()

@@ -3,31 +3,38 @@
 // Helpers of the tests that run on the modem-line model (modemlines.h): its log, lines and
 // error counters for one pseudo-terminal, and the port's modem-line waiter thread.
 
-#include "PtyPair.h"
-#include "serial/modemlines.h"
+#include "ThreadProbe.h"
+#include "common/ModemLineLog.h"
+#include "common/PtyPair.h"
 
 #include <QDeadlineTimer>
 #include <QString>
 
+#include <memory>
+
 #include <set>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <vector>
 
 namespace modemlines_support {
 
-inline std::vector<modemlines_event> LogOf(const QString& path)
+inline QList<modemlines_event> LogOf(const QString& path)
 {
-    struct stat st { };
-    stat(path.toLocal8Bit().constData(), &st);
-    std::vector<modemlines_event> events;
-    for (int i = 0, size = modemlines_log_size(); i < size; ++i) {
-        modemlines_event event {};
-        if (modemlines_log_get(i, &event) == 0 && event.device == st.st_rdev)
-            events.push_back(event);
-    }
-    return events;
+    return modemLineEvents(path);
+}
+
+// A fresh pseudo-terminal on the model, which answers both kernel calls and stores every
+// speed; its lines and the log are cleared. Null when it cannot be made.
+inline std::unique_ptr<PtyPair> FreshModemPty()
+{
+    modemlines_set_features(1, 1);
+    modemlines_set_baud_base(0);
+    auto pty = std::make_unique<PtyPair>();
+    if (!pty->IsOpen() || modemlines_reset(pty->SlavePath().toLocal8Bit().constData()) != 0)
+        return nullptr;
+    modemlines_log_clear();
+    return pty;
 }
 
 inline int LinesOf(const PtyPair& pty)

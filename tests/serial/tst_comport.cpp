@@ -1,8 +1,8 @@
 // The serial port on a real pseudo-terminal: opening, closing, exclusive use, settings on the
 // device and received data reaching the handlers.
 
-#include "PtyPair.h"
 #include "TtySettings.h"
+#include "common/PtyPair.h"
 #include "serial/ComPort.h"
 
 #include <QCoreApplication>

@@ -2,8 +2,8 @@
 // an open port, the flow-control summary, buffer rounding, the update counter, loading,
 // reopening on a new name, and the messages of its exception.
 
-#include "PtyPair.h"
 #include "TtySettings.h"
+#include "common/PtyPair.h"
 #include "serial/ComPort.h"
 #include "serial/SerialDevice.h"
 

@@ -1,6 +1,7 @@
 // Reading from the port as its read timeouts say.
 
-#include "PtyPair.h"
+#include "ThreadProbe.h"
+#include "common/PtyPair.h"
 #include "serial/ComPort.h"
 
 #include <QTest>

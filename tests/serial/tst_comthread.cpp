@@ -1,8 +1,9 @@
 // The serial event thread on a real pseudo-terminal: no thread without events, handler
 // failures, and closing against a thread that is delivering.
 
-#include "PtyPair.h"
+#include "ThreadProbe.h"
 #include "TtySettings.h"
+#include "common/PtyPair.h"
 #include "serial/ComPort.h"
 
 #include <QCoreApplication>

@@ -4,10 +4,11 @@
 // device cannot make, and a hang-up.
 
 #include "ModemLinesSupport.h"
-#include "PtyPair.h"
+#include "ThreadProbe.h"
 #include "TtySettings.h"
+#include "common/PtyPair.h"
+#include "common/modemlines.h"
 #include "serial/ComPort.h"
-#include "serial/modemlines.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -93,12 +94,8 @@ void TestPortSafety::init()
 {
     if (!modemlines_loaded())
         QSKIP("run with LD_PRELOAD of vokey_modemlines_preload");
-    modemlines_set_features(1, 1);
-    modemlines_set_baud_base(0);
-    m_pty = std::make_unique<PtyPair>();
-    QVERIFY(m_pty->IsOpen());
-    QCOMPARE(modemlines_reset(m_pty->SlavePath().toLocal8Bit().constData()), 0);
-    modemlines_log_clear();
+    m_pty = FreshModemPty();
+    QVERIFY(m_pty);
 }
 
 void TestPortSafety::heldPortRefusedBeforeOpening_data()

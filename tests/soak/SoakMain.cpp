@@ -6,6 +6,9 @@
 // SOAK_SECONDS (default 600) bounds the run, SOAK_SEED (default 1) picks the moments.
 #include "SoakParts.h"
 #include "XWindowProbe.h"
+#include "common/ProgramProcess.h"
+#include "common/PtyPair.h"
+#include "common/WaitUntil.h"
 #include "core/IniProfile.h"
 #include "rig/RigTestSupport.h"
 
@@ -23,7 +26,6 @@
 #include <cstdio>
 #include <map>
 #include <optional>
-#include <pty.h>
 #include <random>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -84,7 +86,7 @@ private:
     bool m_rigDown[2] = { false, false };
     qint64 m_healAt[2] = { -1, -1 };
     qint64 m_serialBackAt = -1;
-    int m_master = -1;
+    std::unique_ptr<PtyPair> m_serial;
     QString m_serialLink;
     QProcess m_vokey;
     QProcess m_xvfb;
@@ -118,14 +120,11 @@ bool Soak::startVokey()
             .arg(m_rigs[1].port())
             .toUtf8());
     config.close();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = ProgramProcess::environment(ProgramProcess::Display::Inherited,
+        m_dir.path(), m_dir.filePath(QStringLiteral("lines.log")));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("DISPLAY"), m_xvfb.arguments().value(0));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
     env.insert(QStringLiteral("VOKEY_MESSAGE_LOG"), m_dir.filePath(QStringLiteral("messages.log")));
-    env.insert(QStringLiteral("VOKEY_LINES_LOG"), m_dir.filePath(QStringLiteral("lines.log")));
-    env.insert(QStringLiteral("LD_PRELOAD"),
-        QStringLiteral(VOKEY_LINESLOG_PRELOAD " " VOKEY_MODEMLINES_PRELOAD));
     m_vokey.setProcessEnvironment(env);
     m_vokey.setWorkingDirectory(m_dir.path());
     m_vokey.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -135,13 +134,12 @@ bool Soak::startVokey()
 
 void Soak::newSerialDevice()
 {
-    int slave = -1;
-    char name[256] = {};
-    if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
+    m_serial = std::make_unique<PtyPair>();
+    m_serial->CloseSlave();
+    if (!m_serial->IsOpen())
         return;
-    ::close(slave);
     QFile::remove(m_serialLink);
-    QFile::link(QString::fromLocal8Bit(name), m_serialLink);
+    QFile::link(m_serial->SlavePath(), m_serialLink);
 }
 
 void Soak::watchLines()
@@ -242,8 +240,7 @@ void Soak::injectFault()
         if (m_serialBackAt >= 0)
             return;
         // The device goes away as an unplugged adapter does: the other end hangs up.
-        ::close(m_master);
-        m_master = -1;
+        m_serial.reset();
         QFile::remove(m_serialLink);
         m_serialBackAt = now() + outage(m_random);
         ++m_faults[QStringLiteral("serial device removed")];
@@ -341,11 +338,8 @@ int Soak::run()
     m_xvfb.start(QStringLiteral("Xvfb"),
         { display, QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("800x600x24"),
             QStringLiteral("-nolisten"), QStringLiteral("tcp") });
-    QElapsedTimer displayUp;
-    displayUp.start();
-    while (!XWindowProbe(display).connected() && displayUp.elapsed() < 10000)
-        QTest::qWait(50);
-    if (!XWindowProbe(display).connected() || !m_rigs[0].start() || !m_rigs[1].start())
+    if (!waitUntil([&display] { return XWindowProbe(display).connected(); }, 10000)
+        || !m_rigs[0].start() || !m_rigs[1].start())
         return 2;
     m_serialLink = m_dir.filePath(QStringLiteral("ttyVOKEY"));
     newSerialDevice();
@@ -353,9 +347,7 @@ int Soak::run()
         return 2;
     m_window = std::make_unique<XWindowProbe>(display);
     m_clock.start();
-    while (!m_window->findWindow(QStringLiteral("VOKEY")) && now() < 30000)
-        QTest::qWait(50);
-    if (now() >= 30000) {
+    if (!waitUntil([this] { return m_window->findWindow(QStringLiteral("VOKEY")); }, 30000)) {
         std::fprintf(stderr, "soak: the window did not show\n");
         return 2;
     }

@@ -3,12 +3,6 @@
 // plays on repeat, and the program's descriptors, threads and memory from /proc.
 
 #include <QString>
-#include <QStringList>
-
-#include <optional>
-
-// The tool's output, or nothing when it failed.
-std::optional<QString> runTool(const QString& tool, const QStringList& arguments);
 
 // The speech, its length in seconds (one phrase and its pause), and its voiced length.
 struct Speech {

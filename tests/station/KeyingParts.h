@@ -2,24 +2,21 @@
 // The real parts a station keys, for the tests that run it in this process or as the vokey
 // program: two rigctld dummy servers on loopback, a pseudo-terminal as the serial port, the
 // test audio (silence, and espeak-ng speech where it can be made), and the modem-line calls
-// the preloaded logger writes.
+// the preloaded library logs.
 
 #include "StationTestSupport.h"
 
+#include "common/LinesLog.h"
+#include "common/ProgramProcess.h"
+#include "common/PtyPair.h"
+#include "common/TextFile.h"
+#include "common/WaitUntil.h"
 #include "rig/RigTestSupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <memory>
-#include <pty.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-inline const QString DtrUp = QStringLiteral("TIOCMBIS %1").arg(TIOCM_DTR);
-inline const QString RtsUp = QStringLiteral("TIOCMBIS %1").arg(TIOCM_RTS);
-inline const QString DtrDown = QStringLiteral("TIOCMBIC %1").arg(TIOCM_DTR);
-inline const QString RtsDown = QStringLiteral("TIOCMBIC %1").arg(TIOCM_RTS);
 
 struct KeyingParts {
     QTemporaryDir runtime;
@@ -27,7 +24,7 @@ struct KeyingParts {
     std::unique_ptr<RigctldServer> server2;
     QString silence;
     QString speech; // empty without espeak-ng and sox
-    int master = -1;
+    std::unique_ptr<PtyPair> port;
     QString pty;
 
     // From initTestCase, once rigctld is known to be there: the audio and both servers.
@@ -38,7 +35,7 @@ struct KeyingParts {
         silence = runtime.filePath("silence.wav");
         if (!writeTestWav(silence, 0.2))
             return false;
-        if (makeSpeechWav(runtime.path(), "speech.wav", 1.0, 3.0))
+        if (makeSpeechWav(runtime.filePath("speech.wav"), { .before = 1.0, .after = 3.0 }))
             speech = runtime.filePath("speech.wav");
         server1 = std::make_unique<RigctldServer>();
         server2 = std::make_unique<RigctldServer>();
@@ -49,20 +46,12 @@ struct KeyingParts {
     {
         if (!server1->setPtt(false) || !server2->setPtt(false))
             return false;
-        int slave = -1;
-        char name[256] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            return false;
-        ::close(slave);
-        pty = QString::fromLocal8Bit(name);
-        return true;
+        port = std::make_unique<PtyPair>();
+        port->CloseSlave();
+        pty = port->SlavePath();
+        return port->IsOpen();
     }
-    void closePort()
-    {
-        if (master >= 0)
-            ::close(master);
-        master = -1;
-    }
+    void closePort() { port.reset(); }
     // A configuration file naming the port and both servers (rig A at `rigAPort` instead
     // when given); `more` goes into SETTINGS as it is.
     bool writeConfig(
@@ -82,23 +71,5 @@ struct KeyingParts {
                                 .arg(more)
                                 .toUtf8())
             > 0;
-    }
-
-    // The modem-line calls in the logger's file, in order.
-    static QStringList lineCalls(const QString& log)
-    {
-        QFile file(log);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-    }
-    // The calls after the last raising of a line.
-    static QStringList callsAfterLastRaise(const QString& log)
-    {
-        const QStringList calls = lineCalls(log);
-        qsizetype last = calls.size() - 1;
-        while (last >= 0 && !calls[last].startsWith("TIOCMBIS"))
-            --last;
-        return last < 0 ? QStringList() : calls.mid(last + 1);
     }
 };

@@ -5,12 +5,13 @@
 
 #include "KeyingParts.h"
 
+#include "common/ModemLineLog.h"
+#include "common/WaitUntil.h"
+
 #include "rig/OmniRigX.h"
 #include "rig/RigSettings.h"
-#include "serial/modemlines.h"
 #include "station/VoxStation.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QSignalSpy>
 #include <QTest>
@@ -143,13 +144,7 @@ protected:
     // Waits up to `ms` for a condition.
     static bool waitFor(const std::function<bool()>& condition, int ms = 10000)
     {
-        const QDeadlineTimer deadline(ms);
-        while (!condition()) {
-            if (deadline.hasExpired())
-                return false;
-            QTest::qWait(5);
-        }
-        return true;
+        return waitUntil(condition, ms);
     }
     // Waits for `count` more render ticks, or for `count` more keyings.
     bool waitForTicks(int count)
@@ -184,16 +179,7 @@ protected:
     // The line changes of this test's port, in order.
     QList<modemlines_event> lineEvents() const
     {
-        struct stat st { };
-        QList<modemlines_event> events;
-        if (::stat(m_parts.pty.toLocal8Bit().constData(), &st) != 0)
-            return events;
-        for (int i = 0, n = modemlines_log_size(); i < n; ++i) {
-            modemlines_event event {};
-            if (modemlines_log_get(i, &event) == 0 && event.device == st.st_rdev && event.line != 0)
-                events.append(event);
-        }
-        return events;
+        return modemLineEvents(m_parts.pty, ModemLineEvents::LinesOnly);
     }
     int reports() const
     {

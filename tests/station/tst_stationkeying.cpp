@@ -210,7 +210,7 @@ void TestStationKeying::lineErrorDropsLinesUntilNextTick()
     modemlines_log_clear();
     // A framing error comes with the byte it spoiled.
     QCOMPARE(modemlines_add_errors(m_parts.pty.toLocal8Bit().constData(), 1, 0, 0, 0, 0), 0);
-    QCOMPARE(::write(m_parts.master, "x", 1), 1);
+    QCOMPARE(::write(m_parts.port->Master(), "x", 1), 1);
     // Dropped at once, raised again by the next keying tick.
     const auto droppedAndRaised = [this] {
         const QList<modemlines_event> events = lineEvents();

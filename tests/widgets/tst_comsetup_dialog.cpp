@@ -3,7 +3,7 @@
 #include <widgets/ComSetupForm.h>
 #include <widgets/TComComboBox.h>
 
-#include "serial/PtyPair.h"
+#include "common/PtyPair.h"
 #include "widgets/ModalDriver.h"
 
 #include <QApplication>

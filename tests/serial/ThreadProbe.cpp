@@ -1,55 +1,10 @@
-#include "PtyPair.h"
+#include "ThreadProbe.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <pty.h>
 #include <thread>
-#include <unistd.h>
-
-PtyPair::PtyPair()
-{
-    char name[128] = {};
-    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
-        m_master = m_slave = -1;
-        return;
-    }
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    fcntl(m_slave, F_SETFD, FD_CLOEXEC);
-    m_path = QString::fromLocal8Bit(name);
-}
-
-PtyPair::~PtyPair()
-{
-    HangUp();
-    if (m_slave >= 0)
-        ::close(m_slave);
-}
-
-bool PtyPair::Send(const QByteArray& bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(m_master, bytes.constData() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-void PtyPair::HangUp()
-{
-    if (m_master >= 0)
-        ::close(m_master);
-    m_master = -1;
-}
 
 std::set<int> ThreadIds()
 {

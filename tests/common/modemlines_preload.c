@@ -1,4 +1,5 @@
-/* A UART's modem lines for pseudo-terminal slaves, loaded with LD_PRELOAD: see modemlines.h. */
+/* A UART's modem lines for pseudo-terminal slaves, and the lines log of a program under test,
+ * loaded with LD_PRELOAD: see modemlines.h. */
 #define _GNU_SOURCE
 #include "modemlines.h"
 
@@ -60,6 +61,7 @@ static int (*real_open)(const char*, int, ...);
 static int (*real_openat)(int, const char*, int, ...);
 static int (*real_close)(int);
 static int (*real_ioctl)(int, unsigned long, ...);
+static char g_linesLog[4096]; /* VOKEY_LINES_LOG, read once before main */
 
 __attribute__((constructor)) static void resolve(void)
 {
@@ -69,6 +71,36 @@ __attribute__((constructor)) static void resolve(void)
     real_openat = dlsym(RTLD_NEXT, "openat");
     real_close = dlsym(RTLD_NEXT, "close");
     real_ioctl = dlsym(RTLD_NEXT, "ioctl");
+    const char* log = getenv("VOKEY_LINES_LOG");
+    if (log)
+        strncpy(g_linesLog, log, sizeof g_linesLog - 1);
+}
+
+/* Appends "<call> <bits>" to the lines log. Only async-signal-safe calls, and no lock: a crash
+ * handler's drop of the lines is logged too. */
+static void log_line_call(const char* call, int bits)
+{
+    if (!g_linesLog[0])
+        return;
+    char line[64];
+    size_t n = strlen(call);
+    memcpy(line, call, n);
+    line[n++] = ' ';
+    char digits[16];
+    int d = 0;
+    unsigned value = (unsigned)bits;
+    do
+        digits[d++] = (char)('0' + value % 10);
+    while ((value /= 10) != 0);
+    while (d > 0)
+        line[n++] = digits[--d];
+    line[n++] = '\n';
+    const int fd = real_open(g_linesLog, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        const ssize_t written = write(fd, line, n);
+        (void)written;
+        real_close(fd);
+    }
 }
 
 static int is_pty_slave(dev_t rdev)
@@ -256,6 +288,13 @@ int ioctl(int fd, unsigned long request, ...)
     va_start(args, request);
     void* arg = va_arg(args, void*);
     va_end(args);
+
+    /* Every change asked for is logged, whatever the device and whether it succeeds. */
+    if (arg && (request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET))
+        log_line_call(request == TIOCMBIS ? "TIOCMBIS"
+                : request == TIOCMBIC     ? "TIOCMBIC"
+                                          : "TIOCMSET",
+            *(const int*)arg);
 
     switch (request) {
     case TIOCMGET:

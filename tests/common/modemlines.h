@@ -9,18 +9,24 @@
  * is logged with a CLOCK_MONOTONIC time stamp, and so is each termios write (TCSETS*), as
  * line 0, so that a test can tell what happened before the settings were applied.
  *
+ * A program that the process tests run cannot be asked for that log: when VOKEY_LINES_LOG
+ * names a file, the library also appends a line "<call> <bits>" to it for every TIOCMBIS,
+ * TIOCMBIC and TIOCMSET asked for, on any device and before it is answered (LinesLog.h reads
+ * it; ProgramProcess.h sets both variables). That logging uses async-signal-safe calls only,
+ * so the lines a crash handler drops are logged too.
+ *
  * Using it from a test folder's CMakeLists.txt:
  *     vokey_tests(LIBS ...)
  *     set_tests_properties(tst_mytest PROPERTIES ENVIRONMENT
  *         "QT_QPA_PLATFORM=offscreen;LD_PRELOAD=$<TARGET_FILE:vokey_modemlines_preload>")
  *     add_dependencies(tst_mytest vokey_modemlines_preload)
- * and in the test: #include "serial/modemlines.h". The functions below are weak references
+ * and in the test: #include "common/modemlines.h". The functions below are weak references
  * that the preloaded library satisfies; modemlines_loaded() says whether it is there (QSKIP
  * otherwise). Devices are named by path (ptsname() of the master, or a symlink to it).
  * Call modemlines_reset() on a fresh pseudo-terminal: the kernel reuses their numbers.
  */
-#ifndef VOKEY_TESTS_SERIAL_MODEMLINES_H
-#define VOKEY_TESTS_SERIAL_MODEMLINES_H
+#ifndef VOKEY_TESTS_COMMON_MODEMLINES_H
+#define VOKEY_TESTS_COMMON_MODEMLINES_H
 
 #include <sys/ioctl.h> /* TIOCM_DTR, TIOCM_RTS, TIOCM_CTS, TIOCM_DSR, TIOCM_RNG, TIOCM_CD */
 

@@ -1,0 +1,12 @@
+#pragma once
+// What a program under test wrote to a file (its log, its messages): the text as it is now,
+// empty while there is no file.
+
+#include <QFile>
+#include <QString>
+
+inline QString textOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
