@@ -110,6 +110,11 @@ int AudioEngine::ChannelIsActive(quint32 handle) const
     return now - m_lastProgress > limit ? Stopped : Playing;
 }
 
+quint64 AudioEngine::ChannelFrames(quint32 handle) const
+{
+    return hasChannel(handle) ? m_ring.framesWritten() : 0;
+}
+
 int AudioEngine::ChannelGetData(quint32 handle, void* buffer, quint32 length)
 {
     if (!hasChannel(handle) || length != DataFft1024 || !buffer)

@@ -48,6 +48,10 @@ public:
     // handle 0, an unknown or stopped handle, a capture ended by its callback, a device
     // that failed or went away, or one that delivered nothing for StallTimeout.
     int ChannelIsActive(quint32 handle) const;
+    // Frames the channel has captured since it started; 0 for an unknown handle. A capture
+    // that runs but has delivered nothing yet (PulseAudio's first 0.8 s) has no audio to
+    // measure.
+    quint64 ChannelFrames(quint32 handle) const;
     // With length DataFft1024: writes 512 floats to buffer and returns the bytes of audio
     // transformed (4096). The spectrum is that of the latest 1024 captured frames (silence
     // before the first): both channels averaged, scaled to +-1 (sample / 32768), a periodic

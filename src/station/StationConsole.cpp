@@ -52,9 +52,9 @@ StationConsole::StationConsole(VoxStation& station, ConsoleLines lines, QObject*
     , m_station(station)
     , m_lines(std::move(lines))
 {
-    connect(&station, &VoxStation::runningChanged, this, [this](bool running) {
-        m_lines(running ? QStringLiteral("engine on") : QStringLiteral("engine off"));
-    });
+    connect(&station, &VoxStation::runningChanged, this, &StationConsole::showEngine);
+    connect(&station, &VoxStation::captureLost, this, &StationConsole::showEngine);
+    connect(&station, &VoxStation::captureFound, this, &StationConsole::showEngine);
     connect(&station, &VoxStation::modeChanged, this, [this](const QString& text) {
         if (text != m_mode)
             m_lines(QStringLiteral("mode ") + text);
@@ -173,6 +173,15 @@ void StationConsole::showSelection()
         return;
     m_selection = selection;
     m_lines(QStringLiteral("selected ") + selection);
+}
+
+void StationConsole::showEngine()
+{
+    const bool on = m_station.Running() && !m_station.CaptureLost();
+    if (on == m_engineOn)
+        return;
+    m_engineOn = on;
+    m_lines(on ? QStringLiteral("engine on") : QStringLiteral("engine off"));
 }
 
 void StationConsole::showRigLamp(RigId id)

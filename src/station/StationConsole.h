@@ -71,6 +71,9 @@ private:
     void showRigLamp(RigId rig);
     void showRigName(RigId rig);
     void showSelection();
+    // "engine on" while the engine is on and captures, "engine off" otherwise: a capture
+    // device lost and found again reads as the engine going off and on.
+    void showEngine();
     void finish(const QString& line);
 
     VoxStation& m_station;
@@ -84,6 +87,7 @@ private:
     std::map<RigId, Shown> m_shown;
     QString m_selection;
     QString m_mode;
+    bool m_engineOn = false;
     bool m_finished = false;
     JobControl* m_jobControl = nullptr;
 };

@@ -363,4 +363,31 @@ public:
     void SetFastAttack(bool fast);
 signals:
     void fastAttackChanged(bool fast);
+
+    // The capture device lost and found (VoxStationCapture.cpp): capture that stops while the
+    // engine runs (a USB interface unplugged, the sound server restarted), or that cannot
+    // start, is closed and said once, then opened again every 2 s from the configured device
+    // until it delivers audio. Running() stays true meanwhile: the engine is on as the
+    // operator left it, the serial port stays open, and no tick keys without audio.
+public:
+    // Capture is gone and not delivering again yet.
+    bool CaptureLost() const { return m_captureLost; }
+signals:
+    // Capture stopped (or could not start) while the engine ran, and delivers again; the
+    // device as the mode line names it.
+    void captureLost(const QString& device);
+    void captureFound(const QString& device);
+
+private:
+    void StartCapture();
+    void StopCapture();
+    bool OpenCapture(bool strict);
+    // Whether the capture delivers audio now; notes a lost capture that delivers again.
+    bool CaptureDelivers();
+    void WatchCapture();
+    void LoseCapture(const QString& reason);
+    void ReportCaptureLost(const QString& reason);
+    QString CaptureName() const;
+    QTimer* m_captureWatch = nullptr; // made at the first power-on
+    bool m_captureLost = false;
 };

@@ -12,12 +12,6 @@
 
 namespace {
 
-// Capture continues whatever arrives; the audio is taken by polling in the render tick.
-bool RecordCallback(quint32, const void*, quint32, void*)
-{
-    return true;
-}
-
 constexpr int FftSnapshotLength = 513;
 
 } // namespace
@@ -36,10 +30,7 @@ void VoxStation::setPowered(bool on)
         return;
     if (on) {
         setRunning(true);
-        FindInputDevice();
-        m_audio->RecordInit(m_settings.InputDevice);
-        m_recordChannel
-            = m_audio->RecordStart(AudioEngine::SampleRate, 2, 0, RecordCallback, nullptr);
+        StartCapture();
         m_timerRender->start(33);
         ShowMode();
         OpenSerialPort();
@@ -52,8 +43,7 @@ void VoxStation::setPowered(bool on)
         // every road while the port is still open.
         if (m_txOn)
             Guarded([this] { TimerDelayTimer(); });
-        m_audio->ChannelStop(m_recordChannel);
-        m_audio->RecordFree();
+        StopCapture();
         CloseSerialPort();
     }
 }
@@ -96,9 +86,10 @@ void VoxStation::PowerCycle()
 
 void VoxStation::TimerRenderTimer()
 {
-    if (m_audio->ChannelIsActive(m_recordChannel) != AudioEngine::Playing) {
-        // No audio (device unplugged, sound server gone): nothing to draw or measure, but
-        // the tick still counts as one that does not pass, or Delay 0 would hold transmit.
+    if (!CaptureDelivers()) {
+        // No audio (device unplugged, sound server gone, capture not delivering yet): nothing
+        // to draw or measure, but the tick still counts as one that does not pass, or Delay 0
+        // would hold transmit.
         ApplyKeying(m_detector.idle(m_clock.elapsed()));
         return;
     }

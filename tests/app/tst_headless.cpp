@@ -2,6 +2,7 @@
 // from a WAV file keys the dummy radio and the serial lines, each change is a line on
 // standard output, keys typed on a terminal select, mute and exit, and SIGTERM, SIGINT, SIGHUP
 // or SIGQUIT while keyed releases both roads and ends with status 0.
+#include "audio/PulseDaemon.h"
 #include "station/KeyingParts.h"
 
 #include <QFileInfo>
@@ -37,10 +38,12 @@ private slots:
     void keysFromATerminal();
     void endWhileKeyedReleasesBothRoads_data();
     void endWhileKeyedReleasesBothRoads();
+    void soundServerRestartIsSaid();
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
-    // Standard input: the pseudo-terminal's other side when `terminal`, else a pipe.
+    // Standard input: the pseudo-terminal's other side when `terminal`, else a pipe. No
+    // audio file: the default capture device.
     bool startHeadless(const QString& audio, int gain, int delay, bool terminal);
     QStringList output() { return m_process ? m_process->outputLines() : QStringList(); }
     QStringList lineCalls() const { return LinesLog::calls(path("lines.log")); }
@@ -94,7 +97,10 @@ bool TestHeadless::startHeadless(const QString& audio, int gain, int delay, bool
             return false;
         m_process->setStandardInputFile(m_keys->SlavePath());
     }
-    return m_process->startIn(m_work->path(), Vokey, { "--headless", "--audio-file", audio });
+    QStringList arguments { "--headless" };
+    if (!audio.isEmpty())
+        arguments << "--audio-file" << audio;
+    return m_process->startIn(m_work->path(), Vokey, arguments);
 }
 
 void TestHeadless::speechKeysAndEveryChangeIsALine()
@@ -194,6 +200,36 @@ void TestHeadless::endWhileKeyedReleasesBothRoads()
     QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 0, 5000);
     const QStringList after = callsAfterLastRaise();
     QVERIFY2(after.contains(DtrDown) && after.contains(RtsDown), qPrintable(after.join(", ")));
+}
+
+void TestHeadless::soundServerRestartIsSaid()
+{
+    // The sound server dies and comes back while the station listens to its default device:
+    // the engine reads as off while there is nothing to hear, and on again by itself.
+    PulseDaemon pulse;
+    if (!pulse.start(m_parts.runtime.path(), "headless_sink"))
+        QSKIP("pulseaudio is needed (scripts/install-deps)");
+    // Gain 0: the sink's silence keys at every tick that has audio.
+    QVERIFY(startHeadless({}, 0, 0, false));
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
+    QVERIFY(pulse.stop());
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains("engine off"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 0, 5000);
+    QVERIFY(callsAfterLastRaise().contains(DtrDown));
+    const qsizetype off = output().indexOf("engine off");
+    QVERIFY(pulse.start(m_parts.runtime.path(), "headless_sink"));
+    QTRY_VERIFY_WITH_TIMEOUT(output().lastIndexOf("engine on") > off, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
+
+    const QStringList lines = output();
+    QCOMPARE(lines.count("engine off"), 1);
+    QCOMPARE(lines.count("engine on"), 2);
+    const qsizetype released = lines.indexOf("tx off");
+    QVERIFY(released >= 0 && released < off);
+    QVERIFY(lines.lastIndexOf(QRegularExpression("^tx on level \\d+ gain 0$")) > off);
+    for (const QString& line : lines)
+        QVERIFY2(Documented.match(line).hasMatch(), qPrintable(line));
+    QCOMPARE(m_process->state(), QProcess::Running);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

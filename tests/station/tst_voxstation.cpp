@@ -1,7 +1,7 @@
 // The station's VOX engine without a window, on the real parts: speech from a WAV file keys
 // rig A and both serial lines and releases them after the Delay; mute, the engine going off,
-// the transmit time-out and a lost capture device release every road; and nothing of the
-// widget library in the process.
+// the transmit time-out and a lost capture device release every road; a capture device that
+// comes back keys again by itself; and nothing of the widget library in the process.
 #include "StationFixture.h"
 
 #include "audio/PulseDaemon.h"
@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 
 class TestVoxStation : public QObject, StationFixture {
     Q_OBJECT
@@ -23,7 +24,8 @@ private slots:
     void speechKeysAndReleasesAfterDelay();
     void releasedOnEveryRoad_data();
     void releasedOnEveryRoad();
-    void lostCaptureReleasesWithDelayZero();
+    void lostCaptureComesBack_data();
+    void lostCaptureComesBack();
     void crashHandlerFollowsThePort();
     void releaseOfADownLinkAwaitsItsReturn();
     void serialPortComesBack_data();
@@ -195,25 +197,76 @@ void TestVoxStation::releasedOnEveryRoad()
     QTRY_VERIFY_WITH_TIMEOUT(!transmit.isEmpty() && transmit.first().at(0).toBool(), 5000);
 }
 
-void TestVoxStation::lostCaptureReleasesWithDelayZero()
+void TestVoxStation::lostCaptureComesBack_data()
 {
+    QTest::addColumn<QString>("more");
+    QTest::addColumn<QString>("device");
+    // The daemon's null sink monitor is the default source; PortAudio lists it as "pulse"
+    // too, which a stored name finds again whatever number it has now.
+    QTest::newRow("default device (DEVICE=-1)") << QString() << "Default";
+    QTest::newRow("by its name, the number moved") << "DEVICE=7\nDEVICENAME=pulse\n"
+                                                   << "pulse";
+}
+
+void TestVoxStation::lostCaptureComesBack()
+{
+    QFETCH(QString, more);
+    QFETCH(QString, device);
+    if (m_parts.speech.isEmpty())
+        QSKIP("espeak-ng and sox are needed to make the test speech");
     PulseDaemon pulse;
     if (!pulse.start(m_parts.runtime.path(), "safety_sink"))
         QSKIP("pulseaudio is needed (scripts/install-deps)");
-    // No audio file: the default device is the daemon's null sink monitor, silence, which
-    // Gain 0 keys.
-    QVERIFY(startStation({}, 0, 0));
+    // The speech played into the sink over and over: what the station hears while it can.
+    QProcess player;
+    bool playing = true; // not while the server is down: paplay would end at once
+    const auto play = [&] { player.start("paplay", { "-d", "safety_sink", m_parts.speech }); };
+    QObject scope;
+    connect(&player, &QProcess::finished, &scope, [&] {
+        if (playing)
+            play();
+    });
+    play();
+    // Gain 5: speech keys, the sink's silence does not. Delay 0: released at the first tick
+    // that does not pass.
+    QVERIFY(startStation({}, 5, 0, more));
+    QSignalSpy lost(m_station.get(), &VoxStation::captureLost);
+    QSignalSpy found(m_station.get(), &VoxStation::captureFound);
     QTRY_VERIFY_WITH_TIMEOUT(server(RigId::A).ptt() == 1 && lines() == BothLines, 20000);
-    QVERIFY(m_station->TxOn());
 
+    playing = false;
     QVERIFY(pulse.stop());
-    // No audio: the ticks do not pass any more, and Delay 0 releases at the first of them.
+    // No audio: the ticks do not pass any more, every road is released, and the loss is
+    // said once. The engine stays on, the serial port open.
     QTRY_VERIFY_WITH_TIMEOUT(!m_station->TxOn(), 30000);
-    QVERIFY(m_station->Running());
     QCOMPARE(lines(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(server(RigId::A).ptt(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 30000);
+    QCOMPARE(lost.first().at(0).toString(), device);
+    QVERIFY(m_station->Running());
+    QVERIFY(m_station->CaptureLost());
+    QVERIFY(m_station->ComPort().Connected());
     QVERIFY(waitForTicks(10));
     QVERIFY(released());
+
+    // The sound server back: capture resumes and the speech keys again, without the operator.
+    QVERIFY(pulse.start(m_parts.runtime.path(), "safety_sink"));
+    QElapsedTimer back;
+    back.start();
+    player.waitForFinished();
+    playing = true;
+    play();
+    QTRY_COMPARE_WITH_TIMEOUT(found.size(), 1, 30000);
+    const qint64 resumedMs = back.elapsed();
+    QCOMPARE(found.first().at(0).toString(), device);
+    QVERIFY(!m_station->CaptureLost());
+    QTRY_VERIFY_WITH_TIMEOUT(server(RigId::A).ptt() == 1 && lines() == BothLines, 30000);
+    qInfo("server back -> capture resumed %lld ms, keyed again %lld ms", resumedMs, back.elapsed());
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(m_station->Running());
+    playing = false;
+    player.kill();
+    player.waitForFinished();
 }
 
 void TestVoxStation::crashHandlerFollowsThePort()
