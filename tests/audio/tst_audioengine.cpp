@@ -35,6 +35,7 @@ void TestAudioEngine::callsWithoutChannelFailQuietly()
     buffer.fill(7.0f);
     for (quint32 handle : { 0u, 1u, 0x10001u, 0xffffffffu }) {
         QCOMPARE(engine.ChannelIsActive(handle), 0);
+        QCOMPARE(engine.ChannelFrames(handle), 0u);
         QCOMPARE(engine.ChannelGetData(handle, buffer.data(), AudioEngine::DataFft1024), -1);
         QVERIFY(!engine.ChannelStop(handle));
     }
@@ -144,6 +145,7 @@ void TestAudioEngine::fileSourcePlaysThenSilence()
 
     QTRY_VERIFY_WITH_TIMEOUT(collector.filled >= fileFrames, 20000);
     QCOMPARE(engine.ChannelIsActive(channel), 1);
+    QVERIFY(engine.ChannelFrames(channel) >= fileFrames);
     // After the file: silence, or the file again, and the channel keeps running.
     QTRY_VERIFY_WITH_TIMEOUT(collector.filled >= fileFrames + 4410, 20000);
     QCOMPARE(engine.ChannelIsActive(channel), 1);
@@ -188,6 +190,7 @@ void TestAudioEngine::stoppedChannelIsGone()
     QVERIFY(engine.RecordFree());
     magnitudes.fill(3.0f);
     QCOMPARE(engine.ChannelIsActive(first), 0);
+    QCOMPARE(engine.ChannelFrames(first), 0u);
     QCOMPARE(engine.ChannelGetData(first, magnitudes.data(), AudioEngine::DataFft1024), -1);
     QCOMPARE(magnitudes[0], 3.0f);
     QVERIFY(!engine.ChannelStop(first));

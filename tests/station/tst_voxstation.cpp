@@ -199,17 +199,21 @@ void TestVoxStation::releasedOnEveryRoad()
 
 void TestVoxStation::lostCaptureComesBack_data()
 {
+    QTest::addColumn<int>("delay");
     QTest::addColumn<QString>("more");
     QTest::addColumn<QString>("device");
     // The daemon's null sink monitor is the default source; PortAudio lists it as "pulse"
-    // too, which a stored name finds again whatever number it has now.
-    QTest::newRow("default device (DEVICE=-1)") << QString() << "Default";
-    QTest::newRow("by its name, the number moved") << "DEVICE=7\nDEVICENAME=pulse\n"
-                                                   << "pulse";
+    // too. A stored name is looked for first (there is no device 7), and found again.
+    // Delay 0 releases at the first tick without audio; a long Delay when the loss is said.
+    QTest::newRow("default device (DEVICE=-1)") << 0 << QString() << "Default";
+    QTest::newRow("by its stored name (DEVICENAME=pulse)") << 0 << "DEVICE=7\nDEVICENAME=pulse\n"
+                                                           << "pulse";
+    QTest::newRow("delay 100 (5 s)") << 100 << QString() << "Default";
 }
 
 void TestVoxStation::lostCaptureComesBack()
 {
+    QFETCH(int, delay);
     QFETCH(QString, more);
     QFETCH(QString, device);
     if (m_parts.speech.isEmpty())
@@ -227,10 +231,12 @@ void TestVoxStation::lostCaptureComesBack()
             play();
     });
     play();
-    // Gain 5: speech keys, the sink's silence does not. Delay 0: released at the first tick
-    // that does not pass.
-    QVERIFY(startStation({}, 5, 0, more));
+    // Gain 5: speech keys, the sink's silence does not.
+    QVERIFY(startStation({}, 5, delay, more));
     QSignalSpy lost(m_station.get(), &VoxStation::captureLost);
+    bool keyedAtLoss = true;
+    connect(m_station.get(), &VoxStation::captureLost, &scope,
+        [&] { keyedAtLoss = m_station->TxOn() || lines() != 0; });
     QSignalSpy found(m_station.get(), &VoxStation::captureFound);
     QTRY_VERIFY_WITH_TIMEOUT(server(RigId::A).ptt() == 1 && lines() == BothLines, 20000);
 
@@ -243,11 +249,15 @@ void TestVoxStation::lostCaptureComesBack()
     QTRY_COMPARE_WITH_TIMEOUT(server(RigId::A).ptt(), 0, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 30000);
     QCOMPARE(lost.first().at(0).toString(), device);
+    QVERIFY(!keyedAtLoss);
     QVERIFY(m_station->Running());
     QVERIFY(m_station->CaptureLost());
     QVERIFY(m_station->ComPort().Connected());
-    QVERIFY(waitForTicks(10));
+    // Tries while the server is still down find nothing, say nothing more, key nothing.
+    QSignalSpy tries(timer("CaptureWatch"), &QTimer::timeout);
+    QVERIFY(waitFor([&] { return tries.size() >= 2; }));
     QVERIFY(released());
+    QVERIFY(!m_station->TxOn());
 
     // The sound server back: capture resumes and the speech keys again, without the operator.
     QVERIFY(pulse.start(m_parts.runtime.path(), "safety_sink"));
