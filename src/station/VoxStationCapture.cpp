@@ -126,7 +126,7 @@ void VoxStation::ReportCaptureLost(const QString& reason)
 {
     const QString device = CaptureName();
     m_log.WriteLine(1,
-        QStringLiteral("Soundcard \"%1\" %2: capture closed, tried again every %3 s")
+        QStringLiteral("Soundcard \"%1\" %2: trying it again every %3 s")
             .arg(device, reason)
             .arg(CaptureRetryMs / 1000));
     emit captureLost(device);

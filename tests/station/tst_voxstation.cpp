@@ -274,6 +274,15 @@ void TestVoxStation::lostCaptureComesBack()
     qInfo("server back -> capture resumed %lld ms, keyed again %lld ms", resumedMs, back.elapsed());
     QCOMPARE(lost.size(), 1);
     QVERIFY(m_station->Running());
+    // Said in the log once each way.
+    QFile log(m_work->filePath("VOKEY.LOG"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString logged = QString::fromUtf8(log.readAll());
+    QCOMPARE(logged.count(QStringLiteral(
+                 "Soundcard \"%1\" stopped delivering audio: trying it again every 2 s")
+                              .arg(device)),
+        1);
+    QCOMPARE(logged.count(QStringLiteral("Soundcard \"%1\" capturing again").arg(device)), 1);
     playing = false;
     player.kill();
     player.waitForFinished();
