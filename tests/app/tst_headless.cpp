@@ -4,6 +4,7 @@
 // or SIGQUIT while keyed releases both roads and ends with status 0.
 #include "station/KeyingParts.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -22,7 +23,7 @@ const QRegularExpression Documented(
     QStringLiteral("^(engine (on|off)|mode Soundcard:-?\\d+ .* Serial:.*|selected (A|B|A\\+B|none)"
                    "|rig [AB] (online|offline|name .+|reports (transmit|receive))"
                    "|tx on level \\d+ gain \\d+|tx off|muted|unmuted|timeout (on|off)|error .+"
-                   "|exit|exit signal \\d+|lost \\d+ lines?)$"));
+                   "|serial (lost|open) .+|exit|exit signal \\d+|lost \\d+ lines?)$"));
 
 } // namespace
 
@@ -37,11 +38,13 @@ private slots:
     void keysFromATerminal();
     void endWhileKeyedReleasesBothRoads_data();
     void endWhileKeyedReleasesBothRoads();
+    void unpluggedPortComesBack();
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
     // Standard input: the pseudo-terminal's other side when `terminal`, else a pipe.
-    bool startHeadless(const QString& audio, int gain, int delay, bool terminal);
+    bool startHeadless(
+        const QString& audio, int gain, int delay, bool terminal, const QStringList& more = {});
     QStringList output() { return m_process ? m_process->outputLines() : QStringList(); }
     QStringList lineCalls() const { return LinesLog::calls(path("lines.log")); }
     QStringList callsAfterLastRaise() const
@@ -79,7 +82,8 @@ void TestHeadless::cleanup()
     m_work.reset();
 }
 
-bool TestHeadless::startHeadless(const QString& audio, int gain, int delay, bool terminal)
+bool TestHeadless::startHeadless(
+    const QString& audio, int gain, int delay, bool terminal, const QStringList& more)
 {
     if (!m_parts.writeConfig(path("VOKEY.INI"), gain, delay))
         return false;
@@ -94,7 +98,8 @@ bool TestHeadless::startHeadless(const QString& audio, int gain, int delay, bool
             return false;
         m_process->setStandardInputFile(m_keys->SlavePath());
     }
-    return m_process->startIn(m_work->path(), Vokey, { "--headless", "--audio-file", audio });
+    return m_process->startIn(
+        m_work->path(), Vokey, QStringList { "--headless", "--audio-file", audio } + more);
 }
 
 void TestHeadless::speechKeysAndEveryChangeIsALine()
@@ -194,6 +199,32 @@ void TestHeadless::endWhileKeyedReleasesBothRoads()
     QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 0, 5000);
     const QStringList after = callsAfterLastRaise();
     QVERIFY2(after.contains(DtrDown) && after.contains(RtsDown), qPrintable(after.join(", ")));
+}
+
+void TestHeadless::unpluggedPortComesBack()
+{
+    // The adapter named by a link, as /dev/serial/by-id names it; unplugged while keyed, then
+    // plugged back under another number behind the same link. Gain 0 keys every tick.
+    const QString link = path("ttyUSB-adapter");
+    QVERIFY(QFile::link(m_parts.pty, link));
+    m_parts.pty = link;
+    QVERIFY(startHeadless(m_parts.silence, 0, 0, false, { "--audio-loop" }));
+    QTRY_VERIFY_WITH_TIMEOUT(lineCalls().contains(DtrUp), 20000);
+    QElapsedTimer unplugged;
+    unplugged.start();
+    m_parts.closePort();
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains("serial lost " + link), 10000);
+    QVERIFY(output().contains("error Serial port " + link + " disconnected"));
+    const qsizetype raises = lineCalls().count(DtrUp);
+    QVERIFY(QFile::remove(link));
+    QVERIFY(m_parts.newPort());
+    QVERIFY(QFile::link(m_parts.pty, link));
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains("serial open " + link), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(lineCalls().count(DtrUp) > raises, 10000);
+    qInfo("unplugged to keyed again through the new device: %lld ms", unplugged.elapsed());
+    QCOMPARE(output().count("serial lost " + link), 1);
+    for (const QString& line : output())
+        QVERIFY2(Documented.match(line).hasMatch(), qPrintable(line));
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
