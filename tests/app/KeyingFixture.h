@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 
-
 class KeyingFixture : public WindowFixture {
 protected:
     // From initTestCase: the servers run for the whole test case.
