@@ -44,6 +44,12 @@ public:
     TComComboBox* Combo(int row) const { return m_combos.at(row - 1); }
     QPushButton* Button1() const { return m_button1; }
     QPushButton* Button2() const { return m_button2; }
+    // Why OK is refused (the field and the reason), empty while the choices are possible.
+    QString Problem() const;
+
+    // Greys the entries that cannot go with the data bits shown and refuses OK, naming the
+    // field, while the choices shown are impossible for a tty.
+    void CheckCombination();
 
 private:
     void FormCreate();
@@ -51,6 +57,7 @@ private:
     QGroupBox* m_groupBox1 = nullptr;
     std::array<QLabel*, 6> m_labels {};
     std::array<TComComboBox*, 6> m_combos {};
+    QLabel* m_problem = nullptr;
     QPushButton* m_button1 = nullptr;
     QPushButton* m_button2 = nullptr;
 };
