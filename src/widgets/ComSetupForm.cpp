@@ -2,6 +2,7 @@
 
 #include "serial/ComTextConversions.h"
 #include "serial/CustomComPort.h"
+#include "serial/EComPort.h"
 #include "widgets/TComComboBox.h"
 
 #include <QGridLayout>
@@ -32,6 +33,16 @@ constexpr std::array<Row, 6> rows
     = { { { "Port", cpPort }, { "Baud rate", cpBaudRate }, { "Data bits", cpDataBits },
         { "Stop bits", cpStopBits }, { "Parity", cpParity }, { "Flow control", cpFlowControl } } };
 
+}
+
+ERefusedSetting::ERefusedSetting(
+    const EComPort& refusal, const QString& field, const QString& value)
+    : EComPort(refusal.ReasonCode(), refusal.SystemErrorCode())
+    , m_text(QStringLiteral("%1 %2: refused by the port; its previous settings are kept.\n%3")
+                 .arg(field, value, refusal.Message())
+                 .toStdString())
+    , m_field(field)
+{
 }
 
 void SetComSetupTranslator(TComSetupTranslator translatorToUse)
@@ -209,6 +220,26 @@ void RunSettingsDialog(TCustomComPort& port, const TPortLister& listPorts, QWidg
     try {
         restore();
     } catch (...) {
+        std::rethrow_exception(failure); // the device itself fails (unplugged): nothing to name
+    }
+    // The port takes its old settings but refused the new ones: which field it was is found
+    // by trying each choice alone on the open device (the driver's speeds, say, cannot be
+    // known without it).
+    if (port.Connected()) {
+        for (int row = 2; row <= 6; ++row) {
+            try {
+                port.BeginSettingsUpdate();
+                form->Combo(row)->ApplyChoice();
+                port.EndSettingsUpdate();
+                restore();
+            } catch (const EComPort& refusal) {
+                try {
+                    restore();
+                } catch (...) {
+                }
+                throw ERefusedSetting(refusal, form->Label(row)->text(), form->Combo(row)->Text());
+            }
+        }
     }
     std::rethrow_exception(failure);
 }

@@ -35,6 +35,7 @@ private slots:
     void absentPortNameKept();
     void choosingAnotherPortReopens();
     void failingReopenRaisesAfterRelease();
+    void refusedSettingsRaiseAfterRelease_data();
     void refusedSettingsRaiseAfterRelease();
     void unreadablePortListRaisesBeforeShowing();
     void captionsAndTranslationHook();
@@ -84,17 +85,19 @@ termios settingsOf(int master)
     return t;
 }
 
-// A port that raises at the end of the update as a device refusing the settings would;
-// pseudo-terminals accept every setting, so the refusal is made here.
+// A port that raises at the end of the update as a device refusing the settings would (all
+// of them, or one speed as a driver does); pseudo-terminals accept every setting, so the
+// refusal is made here.
 class RefusingPort : public TComPort {
 public:
     using TComPort::TComPort;
     bool refuse = false;
+    TBaudRate refusedBaud = TBaudRate(0xFF); // none
 
 protected:
     void ApplyAllSettings() override
     {
-        if (refuse)
+        if (refuse || BaudRate() == refusedBaud)
             throw EComPort(CError_SetStateFailed, EINVAL);
         TComPort::ApplyAllSettings();
     }
@@ -295,22 +298,40 @@ void TestComSetupDialog::failingReopenRaisesAfterRelease()
     QVERIFY(port.Connected());
 }
 
+void TestComSetupDialog::refusedSettingsRaiseAfterRelease_data()
+{
+    // A device that fails everything (nothing to name), and a driver that refuses one speed.
+    QTest::addColumn<bool>("refuseAll");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("device refuses everything")
+        << true << "SetCommState function failed (win error code: 22): Invalid argument";
+    QTest::newRow("driver refuses the speed")
+        << false
+        << "Baud rate 2400: refused by the port; its previous settings are kept.\n"
+           "SetCommState function failed (win error code: 22): Invalid argument";
+}
+
 void TestComSetupDialog::refusedSettingsRaiseAfterRelease()
 {
+    QFETCH(bool, refuseAll);
+    QFETCH(QString, message);
     RefusingPort port;
     openOn(port, *m_a);
-    port.refuse = true;
-    vokeytest::ModalAction driver(answer({ {}, "2400" }, true));
+    port.refuse = refuseAll;
+    port.refusedBaud = br2400;
+    vokeytest::ModalAction driver(answer({ {}, "2400", "7" }, true));
     try {
         RunSettingsDialog(port, lister(), nullptr);
         QFAIL("no exception");
     } catch (const EComPort& error) {
         QCOMPARE(formsAlive(), 0);
         QCOMPARE(error.ReasonCode(), int(CError_SetStateFailed));
+        QCOMPARE(error.Message(), message);
     }
     QVERIFY(driver.ran());
-    // The refused value does not stay: the next opening gets what worked before.
+    // The refused values do not stay: the next opening gets what worked before.
     QCOMPARE(port.BaudRate(), br9600);
+    QCOMPARE(port.DataBits(), dbEight);
     port.refuse = false;
     port.BeginSettingsUpdate();
     port.EndSettingsUpdate(); // balanced: this one applies
