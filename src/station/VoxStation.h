@@ -361,5 +361,4 @@ private:
     void ReportGuardTrouble(const QString& text);
     TxGuard* m_guard = nullptr;
     QString m_guardTrouble; // said before the log was open: written to it once it is
-
 };
