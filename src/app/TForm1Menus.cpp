@@ -18,6 +18,8 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
+#include <exception>
+
 namespace {
 
 QAction* addCommand(QMenu* menu, const QString& text, int command)
@@ -182,8 +184,17 @@ void TForm1::TrayActivated(int reason)
 
 void TForm1::CommSettingsButtonClick()
 {
-    RunSettingsDialog(m_station->ComPort(), this);
+    // A port that refuses the settings (or is unplugged) must still be power-cycled: that is
+    // what reopens it and what restarts its retries. The failure is shown after.
+    std::exception_ptr failure;
+    try {
+        RunSettingsDialog(m_station->ComPort(), this);
+    } catch (...) {
+        failure = std::current_exception();
+    }
     m_station->applySettingsChange();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TForm1::LevelHistoryClick()

@@ -49,7 +49,11 @@ void TForm1::connectStation()
     connect(station, &VoxStation::mutedChanged, this, [this](bool muted) {
         m_muteButton->setText(muted ? QStringLiteral("Muted") : QStringLiteral("Mute"));
     });
-    connect(station, &VoxStation::modeChanged, m_statusPanel, &QLabel::setText);
+    // The panel cuts a long port name (a by-id link) at the window's edge; the tip has it all.
+    connect(station, &VoxStation::modeChanged, m_statusPanel, [this](const QString& text) {
+        m_statusPanel->setText(text);
+        m_statusPanel->setToolTip(text);
+    });
     connect(station, &VoxStation::exitRequested, this, [this] { closeOnSignal(); });
     for (RigId rig : AllRigs) {
         ShowRigLamp(rig);

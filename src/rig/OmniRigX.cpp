@@ -17,8 +17,8 @@ TOmniRigX::TOmniRigX(std::unique_ptr<IRigX> rig1, std::unique_ptr<IRigX> rig2, Q
     m_rigs = { rig1.release(), rig2.release() };
     for (IRigX* rig : m_rigs)
         rig->setParent(this);
-    attach(1);
-    attach(2);
+    attach(m_rigs[0], 1);
+    attach(m_rigs[1], 2);
 }
 
 TOmniRigX::~TOmniRigX()
@@ -30,9 +30,8 @@ TOmniRigX::~TOmniRigX()
         m_dialog->setEvents({});
 }
 
-void TOmniRigX::attach(int rigNumber)
+void TOmniRigX::attach(IRigX* rig, int rigNumber)
 {
-    IRigX* rig = m_rigs[rigNumber - 1];
     connect(rig, &IRigX::statusChanged, this, [this, rigNumber] {
         post({ EventKind::StatusChange, rigNumber });
     });

@@ -90,7 +90,7 @@ private:
         QByteArray reply {};
     };
 
-    void attach(int rigNumber);
+    void attach(IRigX* rig, int rigNumber);
     void post(Event event);
     void dispatchEvents();
     void deliver(const Event& event);

@@ -3,6 +3,8 @@
 #include "core/IniProfile.h"
 
 #include <QDebug>
+#include <QHostAddress>
+#include <QRegularExpression>
 
 namespace {
 QString sectionOf(int index)
@@ -21,6 +23,21 @@ RigEndpoint RigSettings::defaultEndpoint(int rigNumber)
 RigSettings RigSettings::defaults()
 {
     return RigSettings { { defaultEndpoint(1), defaultEndpoint(2) } };
+}
+
+QString RigSocketHost(const QString& host)
+{
+    const QString text = host.trimmed();
+    const bool bracketed = text.startsWith(u'[') && text.endsWith(u']');
+    const QString inner = bracketed ? text.mid(1, text.size() - 2) : text;
+    if (inner.isEmpty() || inner.contains(u'[') || inner.contains(u']')
+        || inner.contains(QRegularExpression(QStringLiteral("\\s"))))
+        return QString();
+    // A colon only belongs in an IPv6 address; brackets only around one.
+    const bool ipv6 = QHostAddress(inner).protocol() == QAbstractSocket::IPv6Protocol;
+    if ((bracketed || inner.contains(u':')) && !ipv6)
+        return QString();
+    return inner;
 }
 
 RigSettings ReadRigSettings(const QString& fileName, const RigSettings& defaults)

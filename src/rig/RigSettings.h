@@ -16,6 +16,12 @@ struct RigSettings {
     friend bool operator==(const RigSettings&, const RigSettings&) = default;
 };
 
+// The host as the socket takes it: a name, an IPv4 address, or an IPv6 address bare
+// ("::1") or bracketed the way it is written next to a port ("[::1]", which loses its
+// brackets). Empty when the text cannot name a host ("[::1", "host:4532", "a b"), and for
+// an empty text. The settings window accepts exactly the hosts this gives a name for.
+QString RigSocketHost(const QString& host);
+
 // Never fails: what cannot be read is taken from the defaults.
 RigSettings ReadRigSettings(
     const QString& fileName, const RigSettings& defaults = RigSettings::defaults());

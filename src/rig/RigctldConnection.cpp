@@ -1,5 +1,7 @@
 #include "RigctldConnection.h"
 
+#include "RigSettings.h"
+
 #include <QDeadlineTimer>
 
 #include <optional>
@@ -51,7 +53,8 @@ void RigctldConnection::open(const RigEndpoint& endpoint)
 {
     close();
     m_endpoint = endpoint;
-    m_socket.connectToHost(endpoint.host, endpoint.port);
+    // "[::1]" is how users write an IPv6 address; the socket wants it without brackets.
+    m_socket.connectToHost(RigSocketHost(endpoint.host), endpoint.port);
     m_timer.start(m_readTimeout);
 }
 

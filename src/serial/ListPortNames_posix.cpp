@@ -2,7 +2,9 @@
 
 #include "serial/EComPort.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <dirent.h>
@@ -73,4 +75,39 @@ QStringList PresentSerialDevices(const QString& sysfsRoot)
             names << QFile::decodeName(name);
     }
     return names;
+}
+
+QStringList ConsoleDevices(const TPortListRoots& roots)
+{
+    QStringList names;
+    // Serial-core ports say themselves whether the console writes to them.
+    const QDir sysfs(roots.sysfs);
+    for (const QString& name : sysfs.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
+        QFile flag(sysfs.filePath(name + QStringLiteral("/console")));
+        if (flag.open(QIODevice::ReadOnly) && flag.readAll().trimmed() == "Y")
+            names << name;
+    }
+    // Lines like "ttyS0                -W- (EC p a)    4:64": the device name comes first.
+    QFile consoles(roots.consoles);
+    if (consoles.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : consoles.readAll().split('\n')) {
+            const QByteArray name = line.simplified().split(' ').value(0);
+            if (!name.isEmpty() && !names.contains(QString::fromLocal8Bit(name)))
+                names << QString::fromLocal8Bit(name);
+        }
+    }
+    return names;
+}
+
+QStringList StablePortLinks(const QString& byIdRoot)
+{
+    QStringList links;
+    const QDir dir(byIdRoot);
+    for (const QFileInfo& entry :
+        dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        // A link left behind by an adapter that went away leads nowhere: skip it.
+        if (entry.isSymLink() && QFileInfo::exists(entry.canonicalFilePath()))
+            links << entry.absoluteFilePath();
+    }
+    return links;
 }

@@ -204,6 +204,12 @@ public:
     IMessageBoxes& Messages() { return m_messages; }
     TLog& Log() { return m_log; }
 
+    // Fast attack (ATTACK=FAST): transmit may start on a rise of the voice band over its
+    // noise floor, not only on the 16-tick average (VoxDetector::Attack). Read with the
+    // configuration, written with it.
+    bool FastAttack() const { return m_detector.attack() == VoxDetector::Attack::Fast; }
+    void SetFastAttack(bool fast);
+
 signals:
     void runningChanged(bool running);
     // Transmit went on or off.
@@ -234,6 +240,7 @@ signals:
     // The serial port's device went away (unplugged), or opened again while the engine ran.
     void serialPortLost(const QString& port);
     void serialPortFound(const QString& port);
+    void fastAttackChanged(bool fast);
     // SIGINT, SIGTERM, SIGHUP or SIGQUIT arrived: the program is to end as an operator's close
     // does.
     void exitRequested(int signalNumber);
@@ -354,15 +361,6 @@ private:
     void ReportGuardTrouble(const QString& text);
     TxGuard* m_guard = nullptr;
     QString m_guardTrouble; // said before the log was open: written to it once it is
-
-    // Fast attack (ATTACK=FAST): transmit may start on a rise of the voice band over its
-    // noise floor, not only on the 16-tick average (VoxDetector::Attack). Read with the
-    // configuration, written with it.
-public:
-    bool FastAttack() const { return m_detector.attack() == VoxDetector::Attack::Fast; }
-    void SetFastAttack(bool fast);
-signals:
-    void fastAttackChanged(bool fast);
 
     // The capture device lost and found (VoxStationCapture.cpp): capture that stops while the
     // engine runs (a USB interface unplugged, the sound server restarted), or that cannot

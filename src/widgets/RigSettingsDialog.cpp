@@ -7,6 +7,7 @@
 #include <QHideEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -79,8 +80,10 @@ TRigSettingsDialog::TRigSettingsDialog(QWidget* parent)
         form->addRow(QStringLiteral("Port"), row.port);
         layout->addWidget(box);
         connect(row.kind, &QComboBox::currentIndexChanged, this, [this, i] { updateEnabled(i); });
+        connect(row.host, &QLineEdit::textChanged, this, [this, i] { updateEnabled(i); });
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
@@ -134,4 +137,19 @@ void TRigSettingsDialog::updateEnabled(int index)
     const bool rigctld = m_rows[index].kind->currentText() == KindRigctld;
     m_rows[index].host->setEnabled(rigctld);
     m_rows[index].port->setEnabled(rigctld);
+    // OK only with hosts the link can reach: what it cannot use would be "Host not found"
+    // for ever. The host field says why.
+    bool usable = true;
+    for (const RigRow& row : m_rows) {
+        if (!row.kind)
+            continue;
+        const bool bad
+            = row.kind->currentText() == KindRigctld && RigSocketHost(row.host->text()).isEmpty();
+        row.host->setToolTip(bad
+                ? QStringLiteral("Not a host name or address (write an IPv6 address as [::1])")
+                : QString());
+        usable = usable && !bad;
+    }
+    if (m_ok)
+        m_ok->setEnabled(usable);
 }

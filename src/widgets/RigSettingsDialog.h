@@ -7,6 +7,7 @@
 
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 class QSpinBox;
 
 // The rig-control server's own settings window: for each rig, "rigctld" at host:port or
@@ -36,6 +37,7 @@ private:
     void updateEnabled(int index);
 
     std::array<RigRow, 2> m_rows;
+    QPushButton* m_ok = nullptr;
 };
 
 // The rig link's settings window on the desktop: a TRigSettingsDialog of its own each time

@@ -58,9 +58,14 @@ void TComComboBox::ShowPortValue()
     setCurrentIndex(m_select->ShowPortValue());
 }
 
+QString TComComboBox::Value() const
+{
+    return m_select->ValueAt(currentIndex());
+}
+
 void TComComboBox::UserPicked(int)
 {
-    m_select->RememberChoice(Text());
+    m_select->RememberChoice(Value());
     emit Change();
 }
 

@@ -25,6 +25,9 @@ public:
     void SetAutoApply(bool value) { m_select->SetAutoApply(value); }
     // The selected item's text, empty with no selection.
     QString Text() const;
+    // What the selected item stands for: its text, or for the Port list the name it stores
+    // (empty for "(none)").
+    QString Value() const;
     // Selects the item with this text (the list's lookup); nothing when it is absent.
     void SetText(const QString& text);
 

@@ -5,6 +5,24 @@
 #include "serial/ListPortNames.h"
 
 #include <QComboBox>
+#include <QFileInfo>
+
+namespace {
+
+// What the Port list shows for a name: a link (a stable by-id name) with the tty it leads
+// to now, so that the user can tell which adapter it is.
+QString shownPortName(const QString& name)
+{
+    const QFileInfo info(name);
+    if (!info.isSymLink())
+        return name;
+    const QString target = QFileInfo(info.canonicalFilePath()).fileName();
+    return target.isEmpty() ? name : name + QStringLiteral(" (") + target + u')';
+}
+
+}
+
+const QString TComSelect::NoPortText = QStringLiteral("(none)");
 
 TComSelect::TComSelect(QComboBox& items)
     : m_items(items)
@@ -23,7 +41,13 @@ void TComSelect::FillList(TComProperty property)
             m_listPorts(texts);
         else
             ListPortNames(texts);
-        break;
+        // The entries show names and hold the name to store; "(none)" stores an empty name,
+        // which means no serial keying.
+        m_items.clear();
+        m_items.addItem(NoPortText, QString());
+        for (const QString& name : std::as_const(texts))
+            m_items.addItem(shownPortName(name), name);
+        return;
     case cpBaudRate:
         texts = BaudRateTexts();
         break;
@@ -85,6 +109,9 @@ void TComSelect::ApplyChoice()
     case cpNone:
         break;
     case cpPort:
+        // No port: let the device go rather than try to open an empty name.
+        if (m_choice.port.isEmpty() && !m_port->Port().isEmpty())
+            m_port->ClosePort();
         m_port->SetPort(m_choice.port);
         break;
     case cpBaudRate:
@@ -132,18 +159,39 @@ int TComSelect::ShowPortValue()
         current = FlowControlText(m_port->FlowControl().FlowControl());
         break;
     }
+    if (m_property == cpPort)
+        return ShowPort(current);
     // The list's own lookup: the whole text, letter case ignored.
-    int index = m_items.findText(current, Qt::MatchFixedString);
-    // The port may be named by its device name alone ("ttyUSB0"); the list holds paths.
-    if (index < 0 && m_property == cpPort && !current.isEmpty() && !current.contains(u'/'))
-        index = m_items.findText(QStringLiteral("/dev/") + current, Qt::MatchFixedString);
-    if (index >= 0) {
-        // Remember the list's value, so that confirming unchanged writes what is shown.
+    const int index = m_items.findText(current, Qt::MatchFixedString);
+    // Remember the list's value, so that confirming unchanged writes what is shown.
+    if (index >= 0)
         StoreChoice(m_items.itemText(index));
-    } else if (m_property == cpPort) {
-        // A port that is not present (unplugged, or typed by hand) keeps its name unless
-        // the user picks another: confirming must not store an empty name.
-        m_choice.port = current;
-    }
     return index;
+}
+
+int TComSelect::ShowPort(const QString& current)
+{
+    // The names the entries hold, letter case ignored.
+    int index = m_items.findData(current, Qt::UserRole, Qt::MatchFixedString);
+    // The port may be named by its device name alone ("ttyUSB0"); the list holds paths.
+    if (index < 0 && !current.isEmpty() && !current.contains(u'/'))
+        index = m_items.findData(
+            QStringLiteral("/dev/") + current, Qt::UserRole, Qt::MatchFixedString);
+    if (index < 0) {
+        // A port that is not present (unplugged, or typed by hand) is shown under "(none)"
+        // and kept unless the user picks another: confirming must not change the name.
+        index = 1;
+        m_items.insertItem(index, current, current);
+    }
+    m_choice.port = m_items.itemData(index).toString();
+    return index;
+}
+
+QString TComSelect::ValueAt(int index) const
+{
+    if (index < 0)
+        return QString();
+    if (m_property == cpPort)
+        return m_items.itemData(index).toString();
+    return m_items.itemText(index);
 }

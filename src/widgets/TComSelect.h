@@ -59,11 +59,18 @@ public:
     // Writes the remembered value to the port; nothing without a port.
     void ApplyChoice();
     // The item showing the port's current value (letter case ignored), -1 when none is.
-    // A found item becomes the remembered choice.
+    // A found item becomes the remembered choice. A port name that is not listed is added
+    // below "(none)" and shown.
     int ShowPortValue();
+    // The value an item stands for: its text, or for cpPort the name it stores.
+    QString ValueAt(int index) const;
+
+    // The first entry of the Port list: no serial port (an empty name).
+    static const QString NoPortText;
 
 private:
     void StoreChoice(const QString& text);
+    int ShowPort(const QString& current);
 
     QComboBox& m_items;
     TComProperty m_property = cpNone;

@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 
-
 class KeyingFixture : public WindowFixture {
 protected:
     // From initTestCase: the servers run for the whole test case.
@@ -39,6 +38,7 @@ protected:
         m_makeOmniRig = {};
         m_audioFile.clear();
         m_soundCard = false;
+        m_audioLoop = false;
         for (auto* server : { m_server1.get(), m_server2.get() }) {
             if (server->ptt() != 0 && !server->setPtt(false))
                 return false;

@@ -65,6 +65,7 @@ protected:
             options.audioFile = m_audioFile;
         if (m_soundCard)
             options.audioFile.clear();
+        options.audioLoop = m_audioLoop;
         m_form = std::make_unique<TForm1>(options);
         if (!m_form->FormCreate())
             return nullptr;
@@ -97,6 +98,7 @@ protected:
     std::function<std::unique_ptr<TOmniRigX>()> m_makeOmniRig;
     QString m_audioFile; // empty: silence
     bool m_soundCard = false; // capture from the configured device instead of a file
+    bool m_audioLoop = false; // the audio file played over and over
 };
 
 // "text=command" per item, "-" per separator.

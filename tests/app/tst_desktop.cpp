@@ -2,8 +2,8 @@
 // as the window's title and icon, and where the window opens on screens of several sizes.
 #include "WindowTestSupport.h"
 
-#include <QDir>
 #include "common/WaitUntil.h"
+#include <QDir>
 
 #include <QFileInfo>
 #include <QLibraryInfo>

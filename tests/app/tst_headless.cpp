@@ -5,6 +5,7 @@
 #include "audio/PulseDaemon.h"
 #include "station/KeyingParts.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -23,7 +24,7 @@ const QRegularExpression Documented(
     QStringLiteral("^(engine (on|off)|mode Soundcard:-?\\d+ .* Serial:.*|selected (A|B|A\\+B|none)"
                    "|rig [AB] (online|offline|name .+|reports (transmit|receive))"
                    "|tx on level \\d+ gain \\d+|tx off|muted|unmuted|timeout (on|off)|error .+"
-                   "|exit|exit signal \\d+|lost \\d+ lines?)$"));
+                   "|serial (lost|open) .+|exit|exit signal \\d+|lost \\d+ lines?)$"));
 
 } // namespace
 
@@ -38,13 +39,15 @@ private slots:
     void keysFromATerminal();
     void endWhileKeyedReleasesBothRoads_data();
     void endWhileKeyedReleasesBothRoads();
+    void unpluggedPortComesBack();
     void soundServerRestartIsSaid();
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
     // Standard input: the pseudo-terminal's other side when `terminal`, else a pipe. No
     // audio file: the default capture device.
-    bool startHeadless(const QString& audio, int gain, int delay, bool terminal);
+    bool startHeadless(
+        const QString& audio, int gain, int delay, bool terminal, const QStringList& more = {});
     QStringList output() { return m_process ? m_process->outputLines() : QStringList(); }
     QStringList lineCalls() const { return LinesLog::calls(path("lines.log")); }
     QStringList callsAfterLastRaise() const
@@ -82,7 +85,8 @@ void TestHeadless::cleanup()
     m_work.reset();
 }
 
-bool TestHeadless::startHeadless(const QString& audio, int gain, int delay, bool terminal)
+bool TestHeadless::startHeadless(
+    const QString& audio, int gain, int delay, bool terminal, const QStringList& more)
 {
     if (!m_parts.writeConfig(path("VOKEY.INI"), gain, delay))
         return false;
@@ -100,7 +104,7 @@ bool TestHeadless::startHeadless(const QString& audio, int gain, int delay, bool
     QStringList arguments { "--headless" };
     if (!audio.isEmpty())
         arguments << "--audio-file" << audio;
-    return m_process->startIn(m_work->path(), Vokey, arguments);
+    return m_process->startIn(m_work->path(), Vokey, arguments + more);
 }
 
 void TestHeadless::speechKeysAndEveryChangeIsALine()
@@ -200,6 +204,32 @@ void TestHeadless::endWhileKeyedReleasesBothRoads()
     QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 0, 5000);
     const QStringList after = callsAfterLastRaise();
     QVERIFY2(after.contains(DtrDown) && after.contains(RtsDown), qPrintable(after.join(", ")));
+}
+
+void TestHeadless::unpluggedPortComesBack()
+{
+    // The adapter named by a link, as /dev/serial/by-id names it; unplugged while keyed, then
+    // plugged back under another number behind the same link. Gain 0 keys every tick.
+    const QString link = path("ttyUSB-adapter");
+    QVERIFY(QFile::link(m_parts.pty, link));
+    m_parts.pty = link;
+    QVERIFY(startHeadless(m_parts.silence, 0, 0, false, { "--audio-loop" }));
+    QTRY_VERIFY_WITH_TIMEOUT(lineCalls().contains(DtrUp), 20000);
+    QElapsedTimer unplugged;
+    unplugged.start();
+    m_parts.closePort();
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains("serial lost " + link), 10000);
+    QVERIFY(output().contains("error Serial port " + link + " disconnected"));
+    const qsizetype raises = lineCalls().count(DtrUp);
+    QVERIFY(QFile::remove(link));
+    QVERIFY(m_parts.newPort());
+    QVERIFY(QFile::link(m_parts.pty, link));
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains("serial open " + link), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(lineCalls().count(DtrUp) > raises, 10000);
+    qInfo("unplugged to keyed again through the new device: %lld ms", unplugged.elapsed());
+    QCOMPARE(output().count("serial lost " + link), 1);
+    for (const QString& line : output())
+        QVERIFY2(Documented.match(line).hasMatch(), qPrintable(line));
 }
 
 void TestHeadless::soundServerRestartIsSaid()

@@ -94,7 +94,8 @@ void TestScreenshot::window()
         QVERIFY(gain);
         if (speech) {
             // Keyed, with a good part of the phrase on the meter.
-            QTRY_VERIFY_WITH_TIMEOUT(form.Station().TxOn() && form.Station().Detector().levelHistory()[15] > 20, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                form.Station().TxOn() && form.Station().Detector().levelHistory()[15] > 20, 10000);
         } else {
             // A second of ticks over silence.
             QSignalSpy ticks(&form.Station(), &VoxStation::meterChanged);

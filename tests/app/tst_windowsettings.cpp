@@ -32,6 +32,7 @@ private slots:
     void exitWritesTheConfiguration();
     void configurationFileFromCommandLine();
     void serialPortFollowsTheEngine();
+    void commPortOkCyclesAfterAFailingApply();
     void baudRateRoundTrip_data();
     void baudRateRoundTrip();
     void everyWayOutReleasesTransmit_data();
@@ -187,6 +188,8 @@ void TestWindowSettings::serialPortFollowsTheEngine()
     QCOMPARE(m_boxes.boxes.size(), 0);
     QVERIFY(m_form->Station().ComPort().Connected());
     QCOMPARE(m_form->StatusText(), "Soundcard:-1 Default Serial:" + name);
+    // The panel may cut a long port name; its tip holds the whole text.
+    QCOMPARE(child<QLabel>("StatusPanel0")->toolTip(), "Soundcard:-1 Default Serial:" + name);
     // The power cycle of a settings action closes and opens it again.
     closeNextModal(false);
     findAction(m_form->PopupMenu1(), "COM Settings")->trigger();
@@ -196,6 +199,29 @@ void TestWindowSettings::serialPortFollowsTheEngine()
     QVERIFY(!m_form->Station().ComPort().Connected());
     QCOMPARE(ReadProfileString(path("VOKEY.INI"), "SETTINGS", "COMPORT", "?"), name);
     m_port.reset();
+}
+
+void TestWindowSettings::commPortOkCyclesAfterAFailingApply()
+{
+    m_port = std::make_unique<PtyPair>();
+    m_port->CloseSlave();
+    const QString name = m_port->SlavePath();
+    writeConfig("VOKEY.INI", { { "COMPORT", name } });
+    QVERIFY(start({}, true));
+    QVERIFY(m_form->Station().ComPort().Connected());
+    const quint32 channel = m_form->Station().RecordChannel();
+    // Unplugged: the master goes away and the open port's every call fails with EIO, so
+    // applying even the unchanged settings raises.
+    m_port.reset();
+    closeNextModal(true);
+    findAction(m_form->PopupMenu1(), "COM Settings")->trigger();
+    // Power-cycled all the same (a new capture channel, the port tried again), and the
+    // refused apply is shown after the cycle's own message.
+    QVERIFY(m_form->Station().Running());
+    QVERIFY(m_form->Station().RecordChannel() != channel);
+    QCOMPARE(m_boxes.texts(),
+        QStringList({ "Defined COM Port not available\n" + name + ": no such device",
+            "SetCommState function failed (win error code: 5): Input/output error" }));
 }
 
 void TestWindowSettings::baudRateRoundTrip_data()

@@ -130,9 +130,9 @@ FakeRigctld::FakeRigctld(Mode mode, QObject* parent)
     });
 }
 
-bool FakeRigctld::listen(quint16 port)
+bool FakeRigctld::listen(quint16 port, const QHostAddress& address)
 {
-    return m_server.listen(QHostAddress::LocalHost, port);
+    return m_server.listen(address, port);
 }
 
 void FakeRigctld::close()

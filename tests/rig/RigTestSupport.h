@@ -56,7 +56,7 @@ public:
     enum class Mode { Good, Garbage, LongLine, Silent };
 
     explicit FakeRigctld(Mode mode, QObject* parent = nullptr);
-    bool listen(quint16 port = 0);
+    bool listen(quint16 port = 0, const QHostAddress& address = QHostAddress::LocalHost);
     void close();
     quint16 port() const { return m_server.serverPort(); }
     RigEndpoint endpoint() const;

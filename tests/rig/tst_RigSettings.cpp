@@ -40,6 +40,8 @@ private slots:
     void settingsReadAtConnect_data();
     void settingsReadAtConnect();
     void eventsOneAtATime();
+    void socketHost_data();
+    void socketHost();
 };
 
 void tst_RigSettings::rawReply_data()
@@ -80,19 +82,24 @@ void tst_RigSettings::capsAndPtt()
 void tst_RigSettings::settingsReadAtConnect_data()
 {
     QTest::addColumn<QByteArray>("portText");
-    QTest::newRow("port") << QByteArray();
-    QTest::newRow("bad port") << QByteArray("45x");
+    QTest::addColumn<QByteArray>("host");
+    QTest::newRow("port") << QByteArray() << QByteArray("127.0.0.1");
+    QTest::newRow("bad port") << QByteArray("45x") << QByteArray("127.0.0.1");
+    QTest::newRow("bracketed IPv6 host") << QByteArray() << QByteArray("[::1]");
 }
 
 void tst_RigSettings::settingsReadAtConnect()
 {
     QFETCH(QByteArray, portText);
+    QFETCH(QByteArray, host);
     FakeRigctld fake(FakeRigctld::Mode::Good);
-    QVERIFY(fake.listen());
+    QVERIFY(fake.listen(0,
+        host.startsWith('[') ? QHostAddress(QHostAddress::LocalHostIPv6)
+                             : QHostAddress(QHostAddress::LocalHost)));
     QTemporaryDir dir;
     const QString config = dir.filePath(QStringLiteral("vokey.ini"));
     const QByteArray port = portText.isEmpty() ? QByteArray::number(fake.port()) : portText;
-    writeFile(config, "[rig1]\nhost = 127.0.0.1\nport=" + port + "\n[RIG2]\nHOST=\n");
+    writeFile(config, "[rig1]\nhost = " + host + "\nport=" + port + "\n[RIG2]\nHOST=\n");
 
     const RigSettings settings = ReadRigSettings(config);
     QCOMPARE(settings.rigs[1].isConfigured(), false);
@@ -161,6 +168,37 @@ void tst_RigSettings::eventsOneAtATime()
     emit rig2->statusChanged();
     QCoreApplication::processEvents();
     QCOMPARE(seen.size(), 4);
+}
+
+void tst_RigSettings::socketHost_data()
+{
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("socketHost"); // empty: refused
+    QTest::newRow("name") << "radio.local"
+                          << "radio.local";
+    QTest::newRow("IPv4") << " 127.0.0.1 "
+                          << "127.0.0.1";
+    QTest::newRow("bracketed IPv6") << "[::1]"
+                                    << "::1";
+    QTest::newRow("bare IPv6") << "fe80::1"
+                               << "fe80::1";
+    QTest::newRow("unclosed bracket") << "[::1"
+                                      << "";
+    QTest::newRow("bracketed name") << "[radio]"
+                                    << "";
+    QTest::newRow("host with port") << "radio:4532"
+                                    << "";
+    QTest::newRow("space inside") << "my radio"
+                                  << "";
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+void tst_RigSettings::socketHost()
+{
+    QFETCH(QString, written);
+    QFETCH(QString, socketHost);
+    QCOMPARE(RigSocketHost(written), socketHost);
 }
 
 QTEST_MAIN(tst_RigSettings)

@@ -233,8 +233,9 @@ void TestComPort::missingDeviceFailsWithErrno()
         } catch (const EComPort& error) {
             QCOMPARE(error.ReasonCode(), 1);
             QCOMPARE(error.SystemErrorCode(), ENOENT);
-            QCOMPARE(
-                error.Message(), QStringLiteral("Unable to open com port (win error code: 2): No such file or directory"));
+            QCOMPARE(error.Message(),
+                QStringLiteral(
+                    "Unable to open com port (win error code: 2): No such file or directory"));
         }
         QVERIFY(!port.Connected());
     }

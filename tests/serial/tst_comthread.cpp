@@ -96,8 +96,8 @@ void TestComThread::windowSyncReportsHandlerErrorsAndGoesOn()
     QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 10000);
     SetApplicationErrorReport(nullptr);
     QCOMPARE(reported.size(), 2);
-    QCOMPARE(
-        reported.first(), QStringLiteral("ClearCommError function failed (win error code: 5): Input/output error"));
+    QCOMPARE(reported.first(),
+        QStringLiteral("ClearCommError function failed (win error code: 5): Input/output error"));
 }
 
 void TestComThread::closeWhileDataKeepsArriving()

@@ -20,6 +20,8 @@ private slots:
     void unreadableDirectoryRaises_data();
     void unreadableDirectoryRaises();
     void failureLeavesListAlone();
+    void stableNamesFirstConsoleLeftOut_data();
+    void stableNamesFirstConsoleLeftOut();
 
 private:
     struct Tty {
@@ -28,6 +30,11 @@ private:
         QString type; // empty: no type attribute
     };
     static void build(const QString& root, const QList<Tty>& ttys);
+    // The by-id directory and the consoles file beside the sysfs tree, both absent.
+    static TPortListRoots roots(const QString& sysfs)
+    {
+        return { sysfs, sysfs + "/../by-id", sysfs + "/../consoles" };
+    }
 };
 
 void TestListPortNames::build(const QString& root, const QList<Tty>& ttys)
@@ -73,7 +80,7 @@ void TestListPortNames::listsRealPortsInOrder()
         });
     // "devices" is a plain directory without a device behind it, like the virtual ttys.
     QStringList list { "stale entry" };
-    ListPortNames(list, tree.path());
+    ListPortNames(list, roots(tree.path()));
     // Text order without regard to case: ttyS10 before ttyS2, ttymxc0 before ttyS0.
     QCOMPARE(list,
         QStringList({ "/dev/ttyACM0", "/dev/ttymxc0", "/dev/ttyS0", "/dev/ttyS10", "/dev/ttyS2",
@@ -86,7 +93,7 @@ void TestListPortNames::emptyTreeGivesEmptyList()
     QVERIFY(tree.isValid());
     build(tree.path(), { { "tty0", false, {} }, { "ttyS0", true, "0" } });
     QStringList list { "/dev/ttyUSB9" };
-    ListPortNames(list, tree.path());
+    ListPortNames(list, roots(tree.path()));
     QVERIFY(list.isEmpty());
 }
 
@@ -113,7 +120,7 @@ void TestListPortNames::unreadableDirectoryRaises()
     }
     QStringList list;
     try {
-        ListPortNames(list, root);
+        ListPortNames(list, roots(root));
         QFAIL("no exception");
     } catch (const EComPort& error) {
         QCOMPARE(error.ReasonCode(), 23);
@@ -125,8 +132,71 @@ void TestListPortNames::unreadableDirectoryRaises()
 void TestListPortNames::failureLeavesListAlone()
 {
     QStringList list { "/dev/ttyUSB0" };
-    QVERIFY_THROWS_EXCEPTION(EComPort, ListPortNames(list, "/nonexistent/vokey/tty"));
+    QVERIFY_THROWS_EXCEPTION(EComPort, ListPortNames(list, roots("/nonexistent/vokey/tty")));
     QCOMPARE(list, QStringList { "/dev/ttyUSB0" });
+}
+
+void TestListPortNames::stableNamesFirstConsoleLeftOut_data()
+{
+    // ttys: "name" or "name=console flag"; links: "link>device file" in the by-id directory
+    // (a device file that does not exist makes a dangling link).
+    QTest::addColumn<QStringList>("ttys");
+    QTest::addColumn<QStringList>("links");
+    QTest::addColumn<QByteArray>("consoles");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("by-id first, sorted")
+        << QStringList { "ttyUSB1", "ttyUSB0", "ttyACM0" }
+        << QStringList { "usb-FTDI_B-if00-port0>ttyUSB1", "usb-FTDI_A-if00-port0>ttyUSB0" }
+        << QByteArray()
+        << QStringList { "by-id/usb-FTDI_A-if00-port0", "by-id/usb-FTDI_B-if00-port0",
+               "/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1" };
+    QTest::newRow("dangling link left out")
+        << QStringList { "ttyUSB0" } << QStringList { "usb-gone>ttyUSB5", "usb-here>ttyUSB0" }
+        << QByteArray() << QStringList { "by-id/usb-here", "/dev/ttyUSB0" };
+    QTest::newRow("console by sysfs flag")
+        << QStringList { "ttyS0=Y", "ttyS1=N", "ttyUSB0" } << QStringList() << QByteArray()
+        << QStringList { "/dev/ttyS1", "/dev/ttyUSB0" };
+    QTest::newRow("console by consoles file")
+        << QStringList { "ttyS0", "ttyS1", "ttyUSB0" } << QStringList { "usb-cons>ttyS1" }
+        << QByteArray("tty0                 -WU (EC p  )    4:1\nttyS1                -W- (E  p a) "
+                      "   4:65\n")
+        << QStringList { "/dev/ttyS0", "/dev/ttyUSB0" };
+}
+
+void TestListPortNames::stableNamesFirstConsoleLeftOut()
+{
+    QFETCH(QStringList, ttys);
+    QFETCH(QStringList, links);
+    QFETCH(QByteArray, consoles);
+    QFETCH(QStringList, expected);
+    QTemporaryDir tree;
+    QVERIFY(tree.isValid());
+    QDir dir(tree.path());
+    QVERIFY(dir.mkpath("sys") && dir.mkpath("by-id") && dir.mkpath("dev"));
+    QList<Tty> entries;
+    for (const QString& tty : ttys)
+        entries << Tty { tty.section('=', 0, 0), true, tty.startsWith("ttyS") ? "4" : QString() };
+    build(dir.filePath("sys"), entries);
+    for (const QString& tty : ttys) {
+        QFile(dir.filePath("dev/" + tty.section('=', 0, 0))).open(QIODevice::WriteOnly);
+        if (tty.contains('=')) {
+            QFile flag(dir.filePath("sys/" + tty.section('=', 0, 0) + "/console"));
+            QVERIFY(flag.open(QIODevice::WriteOnly));
+            flag.write(tty.section('=', 1).toUtf8() + "\n");
+        }
+    }
+    for (const QString& link : links)
+        QVERIFY(QFile::link(dir.filePath("dev/" + link.section('>', 1)),
+            dir.filePath("by-id/" + link.section('>', 0, 0))));
+    QFile consolesFile(dir.filePath("consoles"));
+    QVERIFY(consolesFile.open(QIODevice::WriteOnly));
+    consolesFile.write(consoles);
+    consolesFile.close();
+
+    QStringList list;
+    ListPortNames(list, { dir.filePath("sys"), dir.filePath("by-id"), dir.filePath("consoles") });
+    list.replaceInStrings(tree.path() + "/", QString());
+    QCOMPARE(list, expected);
 }
 
 QTEST_MAIN(TestListPortNames)

@@ -132,6 +132,17 @@ void TestStationKeying::radiosBeforeLinesAndFailuresDoNotStopTheLines()
     QCOMPARE(m_writes[1].param, PM_RX);
     QCOMPARE(lines(), 0);
     QVERIFY(!m_station->TxOn());
+    // Its release failed, so it is still keyed; left by the selection while it fails, it is
+    // released by the next release all the same, selected or not.
+    QVERIFY(m_station->Road(RigId::A).keyed());
+    QVERIFY_THROWS_EXCEPTION(ERigError, m_station->setRigSelected(RigId::A, false));
+    m_recordingA->failing = false;
+    m_writes.clear();
+    m_station->SetTX(false);
+    QCOMPARE(m_writes.size(), 2);
+    QCOMPARE(m_writes[0].rig, 1);
+    QCOMPARE(m_writes[0].param, PM_RX);
+    QVERIFY(!m_station->Road(RigId::A).keyed());
 }
 
 void TestStationKeying::deselectedRigIsReleased_data()

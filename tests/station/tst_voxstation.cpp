@@ -9,8 +9,10 @@
 #include "station/ExitSignals.h"
 
 #include <QCoreApplication>
+
 #include <QElapsedTimer>
 #include <QProcess>
+#include <unistd.h>
 
 class TestVoxStation : public QObject, StationFixture {
     Q_OBJECT
@@ -30,6 +32,8 @@ private slots:
     void releaseOfADownLinkAwaitsItsReturn();
     void serialPortComesBack_data();
     void serialPortComesBack();
+    void openFailureSaysWhy_data();
+    void openFailureSaysWhy();
 
 private:
     QTimer* timer(const char* name) const { return m_station->findChild<QTimer*>(name); }
@@ -380,6 +384,39 @@ void TestVoxStation::serialPortComesBack()
     for (const QString& box : boxes)
         expected << box.arg(link);
     QCOMPARE(m_boxes.texts(), expected);
+}
+
+void TestVoxStation::openFailureSaysWhy_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << false << "no such device";
+    // A user outside the group a port belongs to (dialout) cannot open it.
+    QTest::newRow("not the user's") << true
+                                    << "your user may not open it: add it to the dialout group "
+                                       "(sudo adduser $USER dialout) and log in again";
+}
+
+void TestVoxStation::openFailureSaysWhy()
+{
+    QFETCH(bool, exists);
+    QFETCH(QString, reason);
+    if (exists && ::geteuid() == 0)
+        QSKIP("root opens every device; .ci/run runs this suite as a user too");
+    const QString device = m_work->filePath("ttyUSB7");
+    if (exists) {
+        QFile file(device);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.setPermissions({}));
+    }
+    m_parts.pty = device;
+    QVERIFY(startStation(m_parts.silence, 100, 10));
+    QCOMPARE(m_boxes.texts(),
+        QStringList { "Defined COM Port not available\n" + device + ": " + reason });
+    QFile log(m_work->filePath("VOKEY.LOG"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromLocal8Bit(log.readAll())
+                .contains("Defined COM Port not available: " + device + ": " + reason));
 }
 
 QTEST_GUILESS_MAIN(TestVoxStation)

@@ -86,10 +86,12 @@ void TestComSelect::showPortValue_data()
                             << int(sbOneStopBit) << int(prNone) << int(flow) << rts << index
                             << QString(shown);
     };
-    row("port listed", cpPort, "/dev/ttyUSB1", br9600, fcNone, -1, 2, "/dev/ttyUSB1");
-    row("port other case", cpPort, "/dev/TTYUSB0", br9600, fcNone, -1, 1, "/dev/ttyUSB0");
-    row("port by device name", cpPort, "ttyACM0", br9600, fcNone, -1, 0, "/dev/ttyACM0");
-    row("port absent", cpPort, "COM1", br9600, fcNone, -1, -1, "");
+    // The Port list starts with "(none)"; a name not listed is shown below it.
+    row("port listed", cpPort, "/dev/ttyUSB1", br9600, fcNone, -1, 3, "/dev/ttyUSB1");
+    row("port other case", cpPort, "/dev/TTYUSB0", br9600, fcNone, -1, 2, "/dev/ttyUSB0");
+    row("port by device name", cpPort, "ttyACM0", br9600, fcNone, -1, 1, "/dev/ttyACM0");
+    row("port absent", cpPort, "COM1", br9600, fcNone, -1, 1, "COM1");
+    row("port empty", cpPort, "", br9600, fcNone, -1, 0, "(none)");
     row("baud 9600", cpBaudRate, "COM1", br9600, fcNone, -1, 7, "9600");
     row("baud custom", cpBaudRate, "COM1", brCustom, fcNone, -1, 0, "Custom");
     row("baud 256000", cpBaudRate, "COM1", br256000, fcNone, -1, 15, "256000");
@@ -143,7 +145,7 @@ void TestComSelect::showPortValue()
     // not listed the name stays (it is not emptied), for "Custom" flow the fields stay.
     combo->ApplyChoice();
     QString after = summary(port);
-    if (property == cpPort && index >= 0)
+    if (property == cpPort && index >= 0 && !portName.isEmpty())
         after.replace(shown, portName); // the list's spelling of the same port
     if (property == cpPort && portName == "ttyACM0")
         QCOMPARE(port.Port(), QString("/dev/ttyACM0"));
@@ -162,6 +164,8 @@ void TestComSelect::rememberChoice_data()
     const QString base = "COM1 7 3 0 0 rts0 cts0 xin0 xout0";
     QTest::newRow("port") << cpPort << -1 << "/dev/ttyUSB1"
                           << "/dev/ttyUSB1 7 3 0 0 rts0 cts0 xin0 xout0";
+    QTest::newRow("port none") << cpPort << -1 << ""
+                               << " 7 3 0 0 rts0 cts0 xin0 xout0";
     QTest::newRow("baud 115200") << cpBaudRate << -1 << "115200"
                                  << "COM1 13 3 0 0 rts0 cts0 xin0 xout0";
     QTest::newRow("baud custom") << cpBaudRate << -1 << "Custom"
@@ -247,8 +251,9 @@ void TestComSelect::listWithoutPort()
     auto empty = std::make_unique<TComComboBox>();
     empty->SetPortLister([](QStringList& names) { names.clear(); });
     empty->SetComProperty(cpPort);
-    QCOMPARE(empty->count(), 0);
-    QCOMPARE(empty->currentIndex(), -1);
+    QCOMPARE(empty->count(), 1);
+    QCOMPARE(empty->Text(), QString("(none)"));
+    QCOMPARE(empty->Value(), QString());
 }
 
 void TestComSelect::portGoingAway()

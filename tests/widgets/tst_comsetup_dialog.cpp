@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -34,9 +35,13 @@ private slots:
     void absentPortNameKept();
     void choosingAnotherPortReopens();
     void failingReopenRaisesAfterRelease();
+    void refusedSettingsRaiseAfterRelease_data();
     void refusedSettingsRaiseAfterRelease();
     void unreadablePortListRaisesBeforeShowing();
     void captionsAndTranslationHook();
+    void portListEntries();
+    void impossibleCombinations_data();
+    void impossibleCombinations();
 
 private:
     TPortLister lister() const;
@@ -80,17 +85,19 @@ termios settingsOf(int master)
     return t;
 }
 
-// A port that raises at the end of the update as a device refusing the settings would;
-// pseudo-terminals accept every setting, so the refusal is made here.
+// A port that raises at the end of the update as a device refusing the settings would (all
+// of them, or one speed as a driver does); pseudo-terminals accept every setting, so the
+// refusal is made here.
 class RefusingPort : public TComPort {
 public:
     using TComPort::TComPort;
     bool refuse = false;
+    TBaudRate refusedBaud = TBaudRate(0xFF); // none
 
 protected:
     void ApplyAllSettings() override
     {
-        if (refuse)
+        if (refuse || BaudRate() == refusedBaud)
             throw EComPort(CError_SetStateFailed, EINVAL);
         TComPort::ApplyAllSettings();
     }
@@ -222,21 +229,24 @@ void TestComSetupDialog::okUntouchedKeepsEverything()
 
 void TestComSetupDialog::absentPortNameKept()
 {
-    // The configured port is not present: the row shows nothing, and OK keeps the name
-    // instead of storing an empty one; picking a port still sets it.
+    // The configured port is not present: the row shows it below "(none)", and OK keeps
+    // the name; picking a port still sets it.
     TComPort port;
     port.SetPort("ttyUSB7");
     int shownIndex = 0;
+    QString shownText;
     vokeytest::ModalAction keep([&](QWidget* modal) {
         auto* form = qobject_cast<TComSetupFrm*>(modal);
         QVERIFY(form);
         shownIndex = form->Combo(1)->currentIndex();
+        shownText = form->Combo(1)->Text();
         pick(form->Combo(2), "19200");
         form->Button1()->click();
     });
     RunSettingsDialog(port, lister(), nullptr);
     QVERIFY(keep.ran());
-    QCOMPARE(shownIndex, -1);
+    QCOMPARE(shownIndex, 1);
+    QCOMPARE(shownText, QString("ttyUSB7"));
     QCOMPARE(port.Port(), QString("ttyUSB7"));
     QCOMPARE(port.BaudRate(), br19200);
 
@@ -288,26 +298,45 @@ void TestComSetupDialog::failingReopenRaisesAfterRelease()
     QVERIFY(port.Connected());
 }
 
+void TestComSetupDialog::refusedSettingsRaiseAfterRelease_data()
+{
+    // A device that fails everything (nothing to name), and a driver that refuses one speed.
+    QTest::addColumn<bool>("refuseAll");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("device refuses everything")
+        << true << "SetCommState function failed (win error code: 22): Invalid argument";
+    QTest::newRow("driver refuses the speed")
+        << false
+        << "Baud rate 2400: refused by the port; its previous settings are kept.\n"
+           "SetCommState function failed (win error code: 22): Invalid argument";
+}
+
 void TestComSetupDialog::refusedSettingsRaiseAfterRelease()
 {
+    QFETCH(bool, refuseAll);
+    QFETCH(QString, message);
     RefusingPort port;
     openOn(port, *m_a);
-    port.refuse = true;
-    vokeytest::ModalAction driver(answer({ {}, "2400" }, true));
+    port.refuse = refuseAll;
+    port.refusedBaud = br2400;
+    vokeytest::ModalAction driver(answer({ {}, "2400", "7" }, true));
     try {
         RunSettingsDialog(port, lister(), nullptr);
         QFAIL("no exception");
     } catch (const EComPort& error) {
         QCOMPARE(formsAlive(), 0);
         QCOMPARE(error.ReasonCode(), int(CError_SetStateFailed));
+        QCOMPARE(error.Message(), message);
     }
     QVERIFY(driver.ran());
-    QCOMPARE(port.BaudRate(), br2400); // stored, as a refused setter leaves it
+    // The refused values do not stay: the next opening gets what worked before.
+    QCOMPARE(port.BaudRate(), br9600);
+    QCOMPARE(port.DataBits(), dbEight);
     port.refuse = false;
     port.BeginSettingsUpdate();
     port.EndSettingsUpdate(); // balanced: this one applies
     const termios t = settingsOf(m_a->Master());
-    QCOMPARE(cfgetospeed(&t), speed_t(B2400));
+    QCOMPARE(cfgetospeed(&t), speed_t(B9600));
 }
 
 void TestComSetupDialog::unreadablePortListRaisesBeforeShowing()
@@ -359,6 +388,106 @@ void TestComSetupDialog::captionsAndTranslationHook()
         QCOMPARE(form.Combo(2)->count(), 16); // filled before the translator ran
     }
     SetComSetupTranslator({});
+}
+
+void TestComSetupDialog::portListEntries()
+{
+    // "(none)" first; a stable link shows the tty it leads to and stores its own path;
+    // "(none)" on an open port lets the device go and stores an empty name.
+    const QString link = m_dir.filePath("usb-FTDI_A-if00-port0");
+    QVERIFY(QFile::link(m_b->SlavePath(), link));
+    const TPortLister withLink = [&](QStringList& names) { names = { link, m_a->SlavePath() }; };
+    TComPort port;
+    openOn(port, *m_a);
+    QStringList shown;
+    vokeytest::ModalAction linkPick([&](QWidget* modal) {
+        auto* form = qobject_cast<TComSetupFrm*>(modal);
+        QVERIFY(form);
+        for (int i = 0; i < form->Combo(1)->count(); ++i)
+            shown << form->Combo(1)->itemText(i);
+        pick(form->Combo(1), shown.at(1));
+        form->Button1()->click();
+    });
+    RunSettingsDialog(port, withLink, nullptr);
+    QVERIFY(linkPick.ran());
+    const QString pts = m_b->SlavePath().section('/', -1);
+    QCOMPARE(shown, QStringList({ "(none)", link + " (" + pts + ")", m_a->SlavePath() }));
+    QCOMPARE(port.Port(), link);
+    QVERIFY(port.Connected());
+
+    vokeytest::ModalAction none(answer({ "(none)" }, true));
+    RunSettingsDialog(port, withLink, nullptr);
+    QVERIFY(none.ran());
+    QCOMPARE(port.Port(), QString());
+    QVERIFY(!port.Connected());
+}
+
+void TestComSetupDialog::impossibleCombinations_data()
+{
+    // The port's data and stop bits, the user's picks (row 3 data bits, row 4 stop bits),
+    // then the stop-bit entries offered, the reason shown and whether OK may be pressed.
+    QTest::addColumn<int>("data");
+    QTest::addColumn<int>("stop");
+    QTest::addColumn<QStringList>("picks");
+    QTest::addColumn<QStringList>("offered");
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("8 data bits: no 1.5") << int(dbEight) << int(sbOneStopBit) << QStringList()
+                                         << QStringList { "1", "2" } << QString() << true;
+    QTest::newRow("5 data bits: 1.5, no 2")
+        << int(dbEight) << int(sbOneStopBit) << QStringList { "5", {} }
+        << QStringList { "1", "1.5" } << QString() << true;
+    QTest::newRow("data bits changed under 1.5")
+        << int(dbFive) << int(sbOne5StopBits) << QStringList { "8", {} } << QStringList { "1", "2" }
+        << "Stop bits: 1.5 stop bits need 5 data bits." << false;
+    QTest::newRow("stored 1.5 with 8 data bits")
+        << int(dbEight) << int(sbOne5StopBits) << QStringList() << QStringList { "1", "2" }
+        << "Stop bits: 1.5 stop bits need 5 data bits." << false;
+    QTest::newRow("data bits changed under 2")
+        << int(dbEight) << int(sbTwoStopBits) << QStringList { "5", {} }
+        << QStringList { "1", "1.5" } << "Stop bits: 2 stop bits cannot go with 5 data bits."
+        << false;
+    QTest::newRow("fixed by picking 1")
+        << int(dbEight) << int(sbOne5StopBits) << QStringList { {}, "1" }
+        << QStringList { "1", "2" } << QString() << true;
+}
+
+void TestComSetupDialog::impossibleCombinations()
+{
+    QFETCH(int, data);
+    QFETCH(int, stop);
+    QFETCH(QStringList, picks);
+    QFETCH(QStringList, offered);
+    QFETCH(QString, problem);
+    QFETCH(bool, ok);
+    TComPort port; // closed: the values are only stored
+    port.SetDataBits(TDataBits(data));
+    port.SetStopBits(TStopBits(stop));
+    vokeytest::ModalAction driver([&](QWidget* modal) {
+        auto* form = qobject_cast<TComSetupFrm*>(modal);
+        QVERIFY(form);
+        for (int i = 0; i < picks.size(); ++i) {
+            if (!picks.at(i).isEmpty())
+                pick(form->Combo(3 + i), picks.at(i));
+        }
+        auto* model = qobject_cast<QStandardItemModel*>(form->Combo(4)->model());
+        QStringList enabled;
+        for (int i = 0; i < model->rowCount(); ++i) {
+            if (model->item(i)->isEnabled())
+                enabled << model->item(i)->text();
+        }
+        QCOMPARE(enabled, offered);
+        QCOMPARE(form->Problem(), problem);
+        QCOMPARE(form->Button1()->isEnabled(), ok);
+        form->Button1()->click();
+    });
+    RunSettingsDialog(port, lister(), nullptr);
+    QVERIFY(driver.ran());
+    // A refused OK writes nothing; the dialog was left with Cancel.
+    if (!ok) {
+        QCOMPARE(int(port.DataBits()), data);
+        QCOMPARE(int(port.StopBits()), stop);
+    }
 }
 
 QTEST_MAIN(TestComSetupDialog)

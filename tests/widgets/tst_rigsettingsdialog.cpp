@@ -64,18 +64,28 @@ void tst_RigSettingsDialog::dialogWritesSettings()
     QCOMPARE(rig1Port->value(), 4532);
     QCOMPARE(dialog->findChild<QSpinBox*>(QStringLiteral("Rig2Port"))->value(), 4534);
 
+    // OK only for hosts the link can reach; an IPv6 address is written in brackets.
+    auto* rig1Host = dialog->findChild<QLineEdit*>(QStringLiteral("Rig1Host"));
+    QPushButton* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    rig1Host->setText(QStringLiteral("[::1"));
+    QVERIFY(!ok->isEnabled());
+    rig1Kind->setCurrentText(QStringLiteral("none"));
+    QVERIFY(ok->isEnabled());
+    rig1Kind->setCurrentText(QStringLiteral("rigctld"));
+    rig1Host->setText(QStringLiteral("[::1]"));
+    QVERIFY(ok->isEnabled());
     rig1Port->setValue(4600);
     rig2Kind->setCurrentText(QStringLiteral("none"));
     dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     QTRY_COMPARE(recorder.count(QStringLiteral("VisibleChange")), 2);
     QVERIFY(!omniRig.DialogVisible());
-    QCOMPARE(ReadProfileString(config, "RIG1", "HOST", "?"), QStringLiteral("127.0.0.1"));
+    QCOMPARE(ReadProfileString(config, "RIG1", "HOST", "?"), QStringLiteral("[::1]"));
     QCOMPARE(ReadProfileString(config, "RIG1", "PORT", "?"), QStringLiteral("4600"));
     QCOMPARE(ReadProfileString(config, "RIG2", "HOST", "?"), QString());
     QCOMPARE(ReadProfileString(config, "SETTINGS", "GAIN", "?"), QStringLiteral("5"));
     QTRY_COMPARE(omniRig.Rig2()->Status(), int(rsNotConfigured));
     QCOMPARE(recorder.statuses(2).last(), int(rsNotConfigured));
-    QCOMPARE(omniRig.Settings().rigs[0], (RigEndpoint { "127.0.0.1", 4600 }));
+    QCOMPARE(omniRig.Settings().rigs[0], (RigEndpoint { "[::1]", 4600 }));
 
     // Cancel changes nothing.
     omniRig.SetDialogVisible(true);
