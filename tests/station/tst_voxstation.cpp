@@ -34,6 +34,7 @@ private slots:
     void serialPortComesBack();
     void openFailureSaysWhy_data();
     void openFailureSaysWhy();
+    void noSerialPortNoMessage();
 
 private:
     QTimer* timer(const char* name) const { return m_station->findChild<QTimer*>(name); }
@@ -417,6 +418,19 @@ void TestVoxStation::openFailureSaysWhy()
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromLocal8Bit(log.readAll())
                 .contains("Defined COM Port not available: " + device + ": " + reason));
+}
+
+void TestVoxStation::noSerialPortNoMessage()
+{
+    // A station that keys its radio by CAT alone: an empty port name, no serial keying, and
+    // nothing said about it, at the start or later.
+    m_parts.pty.clear();
+    QVERIFY(startStation(m_parts.silence, 0, 10));
+    QTRY_COMPARE_WITH_TIMEOUT(server(RigId::A).ptt(), 1, 10000);
+    QVERIFY(m_station->ModeText().endsWith(" Serial:none"));
+    QVERIFY(!m_station->ComPort().Connected());
+    QVERIFY(waitForTicks(70)); // past a retry of the serial port
+    QCOMPARE(m_boxes.texts(), QStringList {});
 }
 
 QTEST_GUILESS_MAIN(TestVoxStation)
