@@ -45,6 +45,9 @@ VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
     m_timerDelay = makeTimer(this, "TimerDelay", 0);
     m_timerLed = makeTimer(this, "TimerLed", 1000);
     m_catTimer = makeTimer(this, "CATTimer", 500);
+    // While the engine runs: a lost capture device and a lost serial port are tried again.
+    m_captureWatch = makeTimer(this, "CaptureWatch", DeviceRetryMs);
+    m_serialWatch = makeTimer(this, "SerialWatch", DeviceRetryMs);
     m_timerRender->setTimerType(Qt::PreciseTimer);
     // A coarse timer may fire up to 5 % early, which would cut the end of the last word.
     m_timerDelay->setTimerType(Qt::PreciseTimer);
@@ -54,6 +57,10 @@ VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
         m_timerDelay, &QTimer::timeout, this, [this] { Guarded([this] { TimerDelayTimer(); }); });
     connect(m_timerLed, &QTimer::timeout, this, [this] { Guarded([this] { TimerLedTimer(); }); });
     connect(m_catTimer, &QTimer::timeout, this, [this] { Guarded([this] { CATTimerTimer(); }); });
+    connect(
+        m_captureWatch, &QTimer::timeout, this, [this] { Guarded([this] { WatchCapture(); }); });
+    connect(
+        m_serialWatch, &QTimer::timeout, this, [this] { Guarded([this] { WatchSerialPort(); }); });
 
     // The port as the program holds it: COM1, 9600 bit/s, 8N1, no flow control, DTR and RTS
     // driven by keying only, every line event watched.
@@ -168,6 +175,9 @@ void VoxStation::Shutdown()
     m_timerRender->stop();
     m_timerLed->stop();
     m_catTimer->stop();
+    // Nor open a device again while the release below waits for the radios.
+    m_captureWatch->stop();
+    m_serialWatch->stop();
     ReleaseBeforeExit();
     m_audio->RecordFree();
     m_audio->Free();

@@ -29,6 +29,9 @@ class TComPort;
 class TOmniRigX;
 class TxGuard;
 
+// How often a lost capture device or serial port is tried again while the engine runs.
+inline constexpr int DeviceRetryMs = 2000;
+
 // What the station is started with.
 struct VoxStationOptions {
     // The command line as QCoreApplication::arguments() gives it (program first), without
@@ -316,7 +319,7 @@ private:
     // older than the keying).
     std::array<RigSlot, 2> m_rigs;
     SerialPttRoad* m_serialRoad = nullptr;
-    QTimer* m_serialWatch = nullptr; // made at the first power-on
+    QTimer* m_serialWatch = nullptr; // runs with the engine
     bool m_serialLost = false; // reported lost, not found again yet
     VoxDetector m_detector;
     QElapsedTimer m_clock;
@@ -386,6 +389,6 @@ private:
     void LoseCapture(const QString& reason);
     void ReportCaptureLost(const QString& reason);
     QString CaptureName() const;
-    QTimer* m_captureWatch = nullptr; // made at the first power-on
+    QTimer* m_captureWatch = nullptr; // runs with the engine
     bool m_captureLost = false;
 };

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int CaptureRetryMs = 2000;
-
 // Capture continues whatever arrives; the audio is taken by polling in the render tick.
 bool RecordCallback(quint32, const void*, quint32, void*)
 {
@@ -32,13 +30,6 @@ QString VoxStation::CaptureName() const
 
 void VoxStation::StartCapture()
 {
-    if (!m_captureWatch) {
-        m_captureWatch = new QTimer(this);
-        m_captureWatch->setObjectName(QStringLiteral("CaptureWatch"));
-        m_captureWatch->setInterval(CaptureRetryMs);
-        connect(m_captureWatch, &QTimer::timeout, this,
-            [this] { Guarded([this] { WatchCapture(); }); });
-    }
     m_captureLost = false;
     m_captureWatch->start();
     if (!OpenCapture(false))
@@ -47,8 +38,7 @@ void VoxStation::StartCapture()
 
 void VoxStation::StopCapture()
 {
-    if (m_captureWatch)
-        m_captureWatch->stop();
+    m_captureWatch->stop();
     m_audio->ChannelStop(m_recordChannel);
     m_audio->RecordFree();
     m_recordChannel = 0;
@@ -128,6 +118,6 @@ void VoxStation::ReportCaptureLost(const QString& reason)
     m_log.WriteLine(1,
         QStringLiteral("Soundcard \"%1\" %2: trying it again every %3 s")
             .arg(device, reason)
-            .arg(CaptureRetryMs / 1000));
+            .arg(DeviceRetryMs / 1000));
     emit captureLost(device);
 }

@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int SerialRetryMs = 2000;
-
 bool isLostDevice(int error)
 {
     return error == EIO || error == ENXIO || error == ENODEV;
@@ -35,13 +33,6 @@ bool VoxStation::HasSerialPort() const
 
 void VoxStation::OpenSerialPort()
 {
-    if (!m_serialWatch) {
-        m_serialWatch = new QTimer(this);
-        m_serialWatch->setObjectName(QStringLiteral("SerialWatch"));
-        m_serialWatch->setInterval(SerialRetryMs);
-        connect(m_serialWatch, &QTimer::timeout, this,
-            [this] { Guarded([this] { WatchSerialPort(); }); });
-    }
     m_serialLost = false;
     if (!HasSerialPort())
         return;
@@ -62,8 +53,7 @@ void VoxStation::OpenSerialPort()
 
 void VoxStation::CloseSerialPort()
 {
-    if (m_serialWatch)
-        m_serialWatch->stop();
+    m_serialWatch->stop();
     try {
         m_comPort->ClosePort();
     } catch (const EComPort&) {
