@@ -103,11 +103,24 @@ void TOmniRigX::SetDialogVisible(bool visible)
             return;
         m_dialog = m_viewFactory();
         m_dialog->setEvents({ [this] { post({ EventKind::VisibleChange }); },
-            [this](bool accepted) { onDialogFinished(accepted); } });
+            [this](bool accepted) { onDialogFinished(accepted); },
+            [this](int rigNumber) { emit OnTestPtt(rigNumber); } });
     }
     if (!m_dialog->isVisible())
         m_dialog->setSettings(m_settings);
     m_dialog->open();
+}
+
+void TOmniRigX::SetTestAvailable(int RigNumber, bool available, const QString& why)
+{
+    if (m_dialog)
+        m_dialog->setTestAvailable(RigNumber, available, why);
+}
+
+void TOmniRigX::ShowTestResult(int RigNumber, const QString& text)
+{
+    if (m_dialog)
+        m_dialog->showTestResult(RigNumber, text);
 }
 
 void TOmniRigX::onDialogFinished(bool accepted)

@@ -47,6 +47,10 @@ public:
     // Shows or hides the settings window; without a settings window (see
     // SetSettingsViewFactory) showing it only connects.
     void SetDialogVisible(bool visible);
+    // What the settings window shows about a PTT test of a rig (nothing when it was never
+    // shown).
+    void SetTestAvailable(int RigNumber, bool available, const QString& why = {});
+    void ShowTestResult(int RigNumber, const QString& text);
     // Makes the settings window when it is first shown.
     void SetSettingsViewFactory(RigSettingsViewFactory factory)
     {
@@ -79,6 +83,8 @@ signals:
         TOmniRigX* ASender, int RigNumber, const QByteArray& Command, const QByteArray& Reply);
     // A radio refused to transmit (delivered at once, not through the event queue).
     void OnTxRefused(int RigNumber, const QString& reason);
+    // The operator asked the settings window for a PTT test of this rig.
+    void OnTestPtt(int RigNumber);
 
 private:
     enum class EventKind { VisibleChange, RigTypeChange, StatusChange, ParamsChange, CustomReply };

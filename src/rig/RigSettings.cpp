@@ -11,6 +11,55 @@ QString sectionOf(int index)
 {
     return QStringLiteral("RIG%1").arg(index + 1);
 }
+
+// The managed-server keys, in the order they are written.
+const QString KeyModel = QStringLiteral("MODEL");
+const QString KeyDevice = QStringLiteral("DEVICE");
+const QString KeySpeed = QStringLiteral("SPEED");
+const QString KeyPtt = QStringLiteral("PTT");
+const QString KeyPttDevice = QStringLiteral("PTTDEVICE");
+
+RigServerOptions readServer(const QString& fileName, const QString& section)
+{
+    RigServerOptions server;
+    auto read = [&](const QString& key) {
+        return ReadProfileString(fileName, section, key, QString()).trimmed();
+    };
+    const QString model = read(KeyModel);
+    bool ok = false;
+    server.model = model.toInt(&ok);
+    if (!model.isEmpty() && (!ok || server.model < 0)) {
+        qWarning().noquote() << fileName << section << "MODEL" << model
+                             << "is not a Hamlib model number; using a running rigctld";
+        server.model = 0;
+    }
+    if (!server.isManaged())
+        return RigServerOptions {};
+    server.device = read(KeyDevice);
+    const QString speed = read(KeySpeed);
+    server.speed = speed.toInt(&ok);
+    if (!speed.isEmpty() && (!ok || server.speed < 0)) {
+        qWarning().noquote() << fileName << section << "SPEED" << speed
+                             << "is not a speed; using the radio's default";
+        server.speed = 0;
+    }
+    server.ptt = read(KeyPtt).toUpper();
+    if (!server.ptt.isEmpty() && !RigServerOptions::PttMethods().contains(server.ptt)) {
+        qWarning().noquote() << fileName << section << "PTT" << server.ptt
+                             << "is not a PTT method; using RIG";
+        server.ptt.clear();
+    }
+    server.pttDevice = read(KeyPttDevice);
+    return server;
+}
+}
+
+const QStringList& RigServerOptions::PttMethods()
+{
+    static const QStringList methods { QStringLiteral("RIG"), QStringLiteral("DTR"),
+        QStringLiteral("RTS"), QStringLiteral("CM108"), QStringLiteral("GPIO"),
+        QStringLiteral("GPION"), QStringLiteral("NONE") };
+    return methods;
 }
 
 RigEndpoint RigSettings::defaultEndpoint(int rigNumber)
@@ -49,6 +98,10 @@ RigSettings ReadRigSettings(const QString& fileName, const RigSettings& defaults
         RigEndpoint& rig = settings.rigs[i];
         const QString section = sectionOf(i);
         rig.host = ReadProfileString(fileName, section, QStringLiteral("HOST"), rig.host);
+        settings.servers[i] = readServer(fileName, section);
+        // The server this program runs listens on the loopback interface only.
+        if (settings.servers[i].isManaged())
+            rig.host = RigSettings::defaultEndpoint(i + 1).host;
         if (rig.host.isEmpty()) {
             rig.port = 0;
             continue;
@@ -75,5 +128,19 @@ void WriteRigSettings(const QString& fileName, const RigSettings& settings)
             fileName, sectionOf(i), QStringLiteral("HOST"), configured ? rig.host : QString());
         WriteProfileString(fileName, sectionOf(i), QStringLiteral("PORT"),
             configured ? QString::number(rig.port) : QString());
+        // A file that never had a managed server keeps its two keys; one that had gets them
+        // cleared, which leaves empty keys that read as "none".
+        const RigServerOptions& server = settings.servers[i];
+        const bool managed = configured && server.isManaged();
+        const QString section = sectionOf(i);
+        auto write = [&](const QString& key, const QString& value) {
+            if (managed || !ReadProfileString(fileName, section, key, QString()).isEmpty())
+                WriteProfileString(fileName, section, key, managed ? value : QString());
+        };
+        write(KeyModel, QString::number(server.model));
+        write(KeyDevice, server.device);
+        write(KeySpeed, server.speed > 0 ? QString::number(server.speed) : QString());
+        write(KeyPtt, server.ptt);
+        write(KeyPttDevice, server.pttDevice);
     }
 }

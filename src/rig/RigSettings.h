@@ -3,13 +3,33 @@
 #include "RigTypes.h"
 
 #include <QString>
+#include <QStringList>
 #include <array>
 
+// A rigctld this program runs for a radio itself: rigctld -m model -r device -s speed
+// -P ptt -p pttDevice, listening on 127.0.0.1 at the rig's port. Model 0: none; the link
+// uses a rigctld already running at the rig's host and port.
+struct RigServerOptions {
+    int model = 0; // Hamlib model number
+    QString device; // serial device or network address of the radio
+    int speed = 0; // serial speed; 0: the backend's default
+    QString ptt; // one of PttMethods; empty: RIG (by CAT)
+    QString pttDevice; // the port, hidraw device or GPIO pin of a separate PTT line
+
+    bool isManaged() const { return model > 0; }
+    friend bool operator==(const RigServerOptions&, const RigServerOptions&) = default;
+
+    // rigctld's -P values, the first is its default.
+    static const QStringList& PttMethods();
+};
+
 // Where the two radios' servers are. Kept in the program's configuration file, sections
-// RIG1 and RIG2, keys HOST and PORT. A rig set to "none" is stored with an empty HOST;
-// a missing key means the default.
+// RIG1 and RIG2, keys HOST and PORT, and for a rigctld this program runs MODEL, DEVICE,
+// SPEED, PTT and PTTDEVICE (written only for such a rig). A rig set to "none" is stored
+// with an empty HOST; a missing key means the default.
 struct RigSettings {
     std::array<RigEndpoint, 2> rigs;
+    std::array<RigServerOptions, 2> servers {};
 
     static RigEndpoint defaultEndpoint(int rigNumber);
     static RigSettings defaults();

@@ -44,6 +44,8 @@ public:
     {
         QMessageBox::warning(nullptr, m_dialog.windowTitle(), text);
     }
+    void setTestAvailable(int, bool, const QString&) override { }
+    void showTestResult(int, const QString&) override { }
 
 private:
     TRigSettingsDialog m_dialog;
