@@ -41,8 +41,10 @@ bool TRigctldRig::IsParamReadable(int param) const
 void TRigctldRig::Start(const RigEndpoint& endpoint, const RigTimings& timings)
 {
     hangUp();
-    if (endpoint != m_endpoint)
+    if (endpoint != m_endpoint) {
+        m_maker.clear();
         setRigType(QString());
+    }
     m_endpoint = endpoint;
     m_timings = timings;
     m_control.setReadTimeout(timings.readTimeout);
@@ -102,8 +104,10 @@ void TRigctldRig::openControl()
 void TRigctldRig::onControlOpened()
 {
     m_control.send("dump_caps", {}, [this](const RigctldConnection::Reply& reply) {
-        if (reply.code == 0)
+        if (reply.code == 0) {
+            m_maker = RigctldReply::maker(reply.lines);
             setRigType(RigctldReply::rigType(reply.lines));
+        }
     });
     // A radio left keyed by a client that went away stays keyed in rigctld.
     if (!m_programKeyed) {

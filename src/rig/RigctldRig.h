@@ -22,6 +22,7 @@ public:
     ~TRigctldRig() override;
 
     QString RigType() const override { return m_rigType; }
+    QString Maker() const override { return m_maker; }
     int Status() const override { return m_status; }
     int ReadableParams() const override;
     bool IsParamReadable(int param) const override;
@@ -69,6 +70,7 @@ private:
 
     int m_status = rsDisabled;
     QString m_rigType;
+    QString m_maker;
     int m_tx = 0;
     bool m_pttReadable = false;
     bool m_programKeyed = false; // the last transmit-state write from this program was TX
