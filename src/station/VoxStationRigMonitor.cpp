@@ -79,6 +79,7 @@ void VoxStation::ParamsChangeEvent(TOmniRigX*, int RigNumber, int)
         setRigLamp(*rig, lamp, true);
     }
     RigUpdateStatus();
+    FollowPttTest();
 }
 
 void VoxStation::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
@@ -95,6 +96,7 @@ void VoxStation::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
     }
     ParamsChangeEvent(ASender, RigNumber, 0);
     RigUpdateStatus();
+    UpdatePttTestAvailability();
 }
 
 void VoxStation::RigTypeChangeEvent(TOmniRigX*, int RigNumber)
@@ -113,6 +115,11 @@ void VoxStation::RigTypeChangeEvent(TOmniRigX*, int RigNumber)
 void VoxStation::VisibleChangeEvent(TOmniRigX*)
 {
     RigUpdateStatus();
+    // A PTT test ends with its window, however the window went.
+    if (m_omniRig && !m_omniRig->DialogVisible())
+        EndPttTest();
+    else
+        UpdatePttTestAvailability();
 }
 
 void VoxStation::SendFA()
