@@ -2,8 +2,8 @@
 #include "RigServerProgram.h"
 
 #include <QHostAddress>
-#include <algorithm>
 #include <QTcpServer>
+#include <algorithm>
 
 namespace {
 // How long a stopped rigctld gets to end on SIGTERM, and then on SIGKILL.

@@ -25,15 +25,14 @@ void VoxStation::ConnectRigServers()
         const std::optional<RigId> rig = rigFromNumber(rigNumber);
         if (!rig)
             return;
-        m_log.WriteLine(1, QStringLiteral("Rig %1: rigctld started (process %2)")
-                               .arg(rigLetter(*rig))
-                               .arg(pid));
+        m_log.WriteLine(1,
+            QStringLiteral("Rig %1: rigctld started (process %2)").arg(rigLetter(*rig)).arg(pid));
         if (m_guard)
             m_guard->setServer(rigNumber - 1, pid);
         emit rigServerStarted(*rig);
     });
-    connect(m_omniRig, &TOmniRigX::OnServerExited, this,
-        [this](int rigNumber, const QString& status) {
+    connect(
+        m_omniRig, &TOmniRigX::OnServerExited, this, [this](int rigNumber, const QString& status) {
             const std::optional<RigId> rig = rigFromNumber(rigNumber);
             if (!rig)
                 return;
@@ -43,8 +42,8 @@ void VoxStation::ConnectRigServers()
                 m_guard->setServer(rigNumber - 1, 0);
             emit rigServerExited(*rig, status);
         });
-    connect(m_omniRig, &TOmniRigX::OnServerOutput, this,
-        [this](int rigNumber, const QString& line) {
+    connect(
+        m_omniRig, &TOmniRigX::OnServerOutput, this, [this](int rigNumber, const QString& line) {
             if (const std::optional<RigId> rig = rigFromNumber(rigNumber))
                 m_log.WriteLine(1, QStringLiteral("Rig %1 rigctld: %2").arg(rigLetter(*rig), line));
         });
@@ -58,9 +57,8 @@ void VoxStation::ConnectRigServers()
     });
     m_pttTestTimer = new QTimer(this);
     m_pttTestTimer->setSingleShot(true);
-    connect(m_pttTestTimer, &QTimer::timeout, this, [this] {
-        Guarded([this] { m_pttTest.releasing ? EndPttTest() : ReleasePttTest(); });
-    });
+    connect(m_pttTestTimer, &QTimer::timeout, this,
+        [this] { Guarded([this] { m_pttTest.releasing ? EndPttTest() : ReleasePttTest(); }); });
 }
 
 QString VoxStation::PttTestUnavailable(RigId rig) const
