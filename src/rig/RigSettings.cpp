@@ -128,14 +128,15 @@ void WriteRigSettings(const QString& fileName, const RigSettings& settings)
             fileName, sectionOf(i), QStringLiteral("HOST"), configured ? rig.host : QString());
         WriteProfileString(fileName, sectionOf(i), QStringLiteral("PORT"),
             configured ? QString::number(rig.port) : QString());
-        // A file that never had a managed server keeps its two keys; one that had gets them
-        // cleared, which leaves empty keys that read as "none".
+        // Only what is set is written: a file that never had a rigctld of this program's
+        // keeps its two keys. A value no longer set is cleared, which reads as unset.
         const RigServerOptions& server = settings.servers[i];
         const bool managed = configured && server.isManaged();
         const QString section = sectionOf(i);
         auto write = [&](const QString& key, const QString& value) {
-            if (managed || !ReadProfileString(fileName, section, key, QString()).isEmpty())
-                WriteProfileString(fileName, section, key, managed ? value : QString());
+            const QString text = managed ? value : QString();
+            if (!text.isEmpty() || !ReadProfileString(fileName, section, key, QString()).isEmpty())
+                WriteProfileString(fileName, section, key, text);
         };
         write(KeyModel, QString::number(server.model));
         write(KeyDevice, server.device);

@@ -1,7 +1,9 @@
 // The rig link against real rigctld servers running the dummy radio.
 #include "RigTestSupport.h"
 
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -17,6 +19,8 @@ private slots:
     void eventsFollowTheServer();
     void rigNumbersStaySeparate();
     void releasesOnConnectAndDisconnect();
+    void releaseOnConnectOnlyWhenMarked_data();
+    void releaseOnConnectOnlyWhenMarked();
     void transmitWhileOfflineIsDropped();
     void rawCommandsDoNotHoldUpPtt();
 };
@@ -159,6 +163,47 @@ void tst_RigLink::releasesOnConnectAndDisconnect()
     omniRig->Rig1()->SetTx(PM_TX);
     omniRig->Rig1()->SetTx(PM_RX);
     omniRig->Disconnect();
+    QCOMPARE(server.ptt(), 0);
+}
+
+void tst_RigLink::releaseOnConnectOnlyWhenMarked_data()
+{
+    QTest::addColumn<QByteArray>("marks"); // the file beside the configuration; null: none
+    QTest::addColumn<int>("pttAfterConnect");
+    QTest::newRow("not marked: another program's transmission") << QByteArray() << 1;
+    QTest::newRow("marked by a crash of this program") << QByteArray("RIG1\n") << 0;
+}
+
+void tst_RigLink::releaseOnConnectOnlyWhenMarked()
+{
+    // A logger keyed the radio through the same rigctld.
+    QFETCH(QByteArray, marks);
+    QFETCH(int, pttAfterConnect);
+    RigctldServer server;
+    QVERIFY(server.start());
+    QVERIFY(server.setPtt(true));
+    QTemporaryDir dir;
+    const QString config = dir.filePath("vokey.ini");
+    const QString marker = config + ".keyed";
+    if (!marks.isNull()) {
+        QFile file(marker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(marks);
+    }
+    TOmniRigX omniRig;
+    omniRig.SetTimings(fastTimings());
+    omniRig.SetConfigFile(config);
+    RigSettings settings;
+    settings.rigs = { server.endpoint(), RigEndpoint {} };
+    omniRig.ApplySettings(settings);
+    omniRig.Connect();
+    QTRY_COMPARE(omniRig.Rig1()->Status(), int(rsOnline));
+    QTRY_COMPARE(server.ptt(), pttAfterConnect);
+    // Marked by this program's keying, unmarked by its confirmed release.
+    omniRig.Rig1()->SetTx(PM_TX);
+    QTRY_VERIFY(QFile::exists(marker));
+    omniRig.Rig1()->SetTx(PM_RX);
+    QTRY_VERIFY(!QFile::exists(marker));
     QCOMPARE(server.ptt(), 0);
 }
 

@@ -42,6 +42,8 @@ private slots:
     void eventsOneAtATime();
     void socketHost_data();
     void socketHost();
+    void serverKeys_data();
+    void serverKeys();
 };
 
 void tst_RigSettings::rawReply_data()
@@ -199,6 +201,52 @@ void tst_RigSettings::socketHost()
     QFETCH(QString, written);
     QFETCH(QString, socketHost);
     QCOMPARE(RigSocketHost(written), socketHost);
+}
+
+void tst_RigSettings::serverKeys_data()
+{
+    QTest::addColumn<QByteArray>("section"); // RIG1 as written in the file
+    QTest::addColumn<RigServerOptions>("server"); // as read
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QByteArray>("written"); // RIG1 after writing back what was read
+    const QByteArray running = "HOST=192.168.1.5\nPORT=4532\n";
+    QTest::newRow("running server: keys neither read nor written")
+        << running << RigServerOptions {} << "192.168.1.5" << running;
+    QTest::newRow("every key, the host is the loopback one")
+        << QByteArray("HOST=radio\nPORT=4540\nMODEL=2031\nDEVICE=/dev/serial/by-id/usb-x\n"
+                      "SPEED=115200\nPTT=rts\nPTTDEVICE=/dev/ttyUSB1\n")
+        << RigServerOptions { 2031, "/dev/serial/by-id/usb-x", 115200, "RTS", "/dev/ttyUSB1" }
+        << "127.0.0.1"
+        << QByteArray("HOST=127.0.0.1\nPORT=4540\nMODEL=2031\nDEVICE=/dev/serial/by-id/usb-x\n"
+                      "SPEED=115200\nPTT=RTS\nPTTDEVICE=/dev/ttyUSB1\n");
+    QTest::newRow("model alone, no host key")
+        << QByteArray("MODEL=1\n") << RigServerOptions { 1, {}, 0, {}, {} } << "127.0.0.1"
+        << QByteArray("MODEL=1\nHOST=127.0.0.1\nPORT=4532\n");
+    QTest::newRow("model 0 and an unknown PTT: a running server")
+        << QByteArray("HOST=h\nPORT=4532\nMODEL=0\nPTT=VOX\n") << RigServerOptions {} << "h"
+        << QByteArray("HOST=h\nPORT=4532\nMODEL=\nPTT=\n");
+    QTest::newRow("not numbers")
+        << QByteArray("MODEL=1\nSPEED=fast\nPTT=CAT\n") << RigServerOptions { 1, {}, 0, {}, {} }
+        << "127.0.0.1" << QByteArray("MODEL=1\nSPEED=\nPTT=\nHOST=127.0.0.1\nPORT=4532\n");
+}
+
+void tst_RigSettings::serverKeys()
+{
+    QFETCH(QByteArray, section);
+    QFETCH(RigServerOptions, server);
+    QFETCH(QString, host);
+    QFETCH(QByteArray, written);
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("vokey.ini"));
+    writeFile(config, "[RIG1]\n" + section + "[RIG2]\nHOST=\n");
+    const RigSettings settings = ReadRigSettings(config);
+    QCOMPARE(settings.servers[0], server);
+    QCOMPARE(settings.rigs[0].host, host);
+    QCOMPARE(settings.servers[1], RigServerOptions {});
+    WriteRigSettings(config, settings);
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), "[RIG1]\n" + written + "[RIG2]\nHOST=\nPORT=\n");
 }
 
 QTEST_MAIN(tst_RigSettings)
