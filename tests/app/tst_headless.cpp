@@ -24,7 +24,8 @@ const QRegularExpression Documented(
     QStringLiteral("^(engine (on|off)|mode Soundcard:-?\\d+ .* Serial:.*|selected (A|B|A\\+B|none)"
                    "|rig [AB] (online|offline|name .+|reports (transmit|receive))"
                    "|tx on level \\d+ gain \\d+|tx off|muted|unmuted|timeout (on|off)|error .+"
-                   "|serial (lost|open) .+|exit|exit signal \\d+|lost \\d+ lines?)$"));
+                   "|serial (lost|open) .+|rig [AB] server (started|exited .+)"
+                   "|exit|exit signal \\d+|lost \\d+ lines?)$"));
 
 } // namespace
 
