@@ -225,9 +225,10 @@ void tst_RigSettings::serverKeys_data()
     QTest::newRow("model 0 and an unknown PTT: a running server")
         << QByteArray("HOST=h\nPORT=4532\nMODEL=0\nPTT=VOX\n") << RigServerOptions {} << "h"
         << QByteArray("HOST=h\nPORT=4532\nMODEL=\nPTT=\n");
-    QTest::newRow("not numbers")
-        << QByteArray("MODEL=1\nSPEED=fast\nPTT=CAT\n") << RigServerOptions { 1, {}, 0, {}, {} }
-        << "127.0.0.1" << QByteArray("MODEL=1\nSPEED=\nPTT=\nHOST=127.0.0.1\nPORT=4532\n");
+    QTest::newRow("not numbers") << QByteArray("MODEL=1\nSPEED=fast\nPTT=CAT\n")
+                                 << RigServerOptions { 1, {}, 0, {}, {} } << "127.0.0.1"
+                                 << QByteArray(
+                                        "MODEL=1\nSPEED=\nPTT=\nHOST=127.0.0.1\nPORT=4532\n");
 }
 
 void tst_RigSettings::serverKeys()
