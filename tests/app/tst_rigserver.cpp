@@ -138,6 +138,7 @@ void TestRigServer::restartedAfterItDies()
     const qint64 first = serverPids().first();
     QCOMPARE(::kill(pid_t(first), SIGKILL), 0);
     QTRY_VERIFY_WITH_TIMEOUT(output().contains("rig A server exited signal 9"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains("rig A offline"), 10000);
     // Started again (1 s later), online again and keyed again through the new one.
     QTRY_COMPARE_WITH_TIMEOUT(serverPids().size(), 2, 10000);
     QVERIFY(serverPids().last() != first);
