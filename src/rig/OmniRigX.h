@@ -101,6 +101,7 @@ private:
     void dispatchEvents();
     void deliver(const Event& event);
     void onDialogFinished(bool accepted);
+    void applyDialogSettings();
 
     std::array<IRigX*, 2> m_rigs {}; // children of this object, so they share its thread
     RigSettingsViewFactory m_viewFactory;
