@@ -95,6 +95,12 @@ TRigPanel::TRigPanel(int rigNumber, TRigModelReader* models, QWidget* parent)
     m_pttDevice->setInsertPolicy(QComboBox::NoInsert);
     m_pttDevice->setToolTip(QStringLiteral("The serial port for DTR or RTS, the hidraw device "
                                            "for CM108, the pin number for GPIO"));
+    // Long entries (the by-id names of serial ports) do not widen the window; the fields
+    // grow with it and the lists show them whole.
+    for (QComboBox* box : { m_kind, m_device, m_speed, m_ptt, m_pttDevice }) {
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(box == m_kind ? 24 : 12);
+    }
     m_form->addRow(QStringLiteral("Radio"), m_filter);
     m_form->addRow(m_list);
     m_form->addRow(m_radio);
