@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -70,6 +71,7 @@ TRigPanel::TRigPanel(int rigNumber, TRigModelReader* models, QWidget* parent)
     m_filter = named(new QLineEdit(this), "Filter");
     m_filter->setPlaceholderText(QStringLiteral("Type to narrow the list, e.g. 7300"));
     m_filter->setClearButtonEnabled(true);
+    m_filter->installEventFilter(this);
     m_list = named(new QTreeWidget(this), "Models");
     m_list->setHeaderLabels({ QStringLiteral("Maker"), QStringLiteral("Model") });
     m_list->setRootIsDecorated(false);
@@ -108,7 +110,6 @@ TRigPanel::TRigPanel(int rigNumber, TRigModelReader* models, QWidget* parent)
     m_form->addRow(QStringLiteral("Speed"), m_speed);
     m_form->addRow(QStringLiteral("PTT"), m_ptt);
     m_form->addRow(QStringLiteral("PTT device"), m_pttDevice);
-    m_form->addRow(this);
     m_serverFields = { m_filter, m_list, m_radio, m_device, m_speed, m_ptt, m_pttDevice };
 
     auto* testRow = new QHBoxLayout;
@@ -290,6 +291,26 @@ void TRigPanel::applyFilter()
             shown = shown && text.contains(word, Qt::CaseInsensitive);
         item->setHidden(!shown);
     }
+}
+
+bool TRigPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    // Enter in the filter takes the first radio left, rather than pressing OK for a radio
+    // half chosen.
+    if (watched == m_filter && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+                QTreeWidgetItem* item = m_list->topLevelItem(i);
+                if (!item->isHidden() && item->data(0, NumberRole).toInt() > 0) {
+                    chooseModel(item->data(0, NumberRole).toInt());
+                    break;
+                }
+            }
+            return true;
+        }
+    }
+    return QGroupBox::eventFilter(watched, event);
 }
 
 void TRigPanel::chooseModel(int number)
