@@ -93,7 +93,7 @@ TRigSettingsDialog::TRigSettingsDialog(QWidget* parent, TRigModelReader* models)
         models = TRigModelReader::shared();
     models->start();
     // Side by side in a scroll area: the window stays usable on a small screen.
-    auto* content = new QWidget;
+    auto* content = new QWidget(this);
     auto* rigs = new QHBoxLayout(content);
     for (int i = 0; i < 2; ++i) {
         m_panels[i] = new TRigPanel(i + 1, models, content);
