@@ -67,6 +67,16 @@ GuardMessage ParseGuardMessage(std::string_view text)
         message.kind = Kind::Port;
     } else if (w.size() == 1 && w[0] == "noport") {
         message.kind = Kind::NoPort;
+    } else if (w[0] == "server" && (w.size() == 2 || w.size() == 3)
+        && (w[1] == "1" || w[1] == "2")) {
+        message.rig = w[1] == "1" ? 0 : 1;
+        if (w.size() == 3) {
+            const auto [end, error]
+                = std::from_chars(w[2].data(), w[2].data() + w[2].size(), message.pid);
+            if (error != std::errc() || end != w[2].data() + w[2].size() || message.pid <= 1)
+                return message;
+        }
+        message.kind = Kind::Server;
     } else if (w.size() == 1 && w[0] == "bye") {
         message.kind = Kind::Bye;
     }
@@ -81,6 +91,9 @@ void GuardState::apply(const GuardMessage& message)
         break;
     case GuardMessage::Kind::Keyed:
         keyed = message.keyed;
+        break;
+    case GuardMessage::Kind::Server:
+        servers[message.rig] = message.pid;
         break;
     case GuardMessage::Kind::Bye:
         bye = true;

@@ -7,6 +7,8 @@
 //   "keyed 0"          every road the program keyed has been released
 //   "port"             the serial port's descriptor comes with this message (SCM_RIGHTS)
 //   "noport"           the port is about to be closed: the guard lets go of its copy
+//   "server N PID"     rig N's rigctld is the program's child PID
+//   "server N"         the program runs no rigctld for rig N
 //   "bye"              the program's final release is done; it ends normally
 // Everything here is free of system calls so that it can be checked on its own.
 
@@ -24,17 +26,21 @@ struct GuardEndpoint {
 };
 
 struct GuardMessage {
-    enum class Kind { Rig, Keyed, Port, NoPort, Bye, Unknown };
+    enum class Kind { Rig, Keyed, Port, NoPort, Server, Bye, Unknown };
     Kind kind = Kind::Unknown;
     int rig = 0; // Rig: 0 or 1
     GuardEndpoint endpoint; // Rig
     bool keyed = false; // Keyed
+    long pid = 0; // Server: 0 for none
 };
 
 GuardMessage ParseGuardMessage(std::string_view text);
 
 struct GuardState {
     std::array<GuardEndpoint, 2> rigs;
+    // The rigctld processes the program runs: ended by the guard after its release, since
+    // nobody else would end them.
+    std::array<long, 2> servers {};
     bool keyed = false;
     bool bye = false;
 

@@ -35,3 +35,6 @@ RoadOutcome DropSerialLines(int fd, std::string* error);
 // "+\set_ptt 0", waiting for the answer. A refused connection is tried again for a few
 // seconds (rigctld may be restarting).
 void ReleaseRigs(const std::array<GuardEndpoint, 2>& rigs, ReleaseOutcome* outcome);
+
+// SIGTERM to each rigctld the program ran (pid 0: none).
+void EndServers(const std::array<long, 2>& servers);

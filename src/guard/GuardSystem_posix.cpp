@@ -273,3 +273,11 @@ void ReleaseRigs(const std::array<GuardEndpoint, 2>& rigs, ReleaseOutcome* outco
             worker.join();
     }
 }
+
+void EndServers(const std::array<long, 2>& servers)
+{
+    for (const long pid : servers) {
+        if (pid > 1)
+            ::kill(pid_t(pid), SIGTERM);
+    }
+}

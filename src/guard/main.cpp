@@ -43,13 +43,20 @@ int main(int argc, char* argv[])
             break;
     }
 
-    if (!state.mustRelease())
+    // The program's rigctld processes outlive it: once the radios are released they are
+    // ended, so that the next start finds their ports free. After "bye" the program has
+    // ended them itself.
+    if (!state.mustRelease()) {
+        if (!state.bye)
+            EndServers(state.servers);
         return 0;
+    }
     ReleaseOutcome outcome;
     if (serial >= 0)
         outcome.serial = DropSerialLines(serial, &outcome.serialError);
     ReleaseRigs(state.rigs, &outcome);
     CloseDescriptor(serial);
+    EndServers(state.servers);
     std::fprintf(stderr, "%s\n", ReleaseReport(outcome).c_str());
     return ReleaseExitStatus(outcome);
 }

@@ -1,4 +1,5 @@
 #include "OmniRigX.h"
+#include "RigServerProcess.h"
 #include "RigctldRig.h"
 
 #include "core/IniProfile.h"
@@ -19,6 +20,64 @@ TOmniRigX::TOmniRigX(std::unique_ptr<IRigX> rig1, std::unique_ptr<IRigX> rig2, Q
         rig->setParent(this);
     attach(m_rigs[0], 1);
     attach(m_rigs[1], 2);
+    for (int i = 0; i < 2; ++i)
+        attachServer(i);
+}
+
+namespace {
+// A rigctld this program has just started needs a moment before it listens (longer with a
+// real radio, which it opens first); its link tries again soon rather than after the
+// usual half second.
+constexpr int ManagedReconnectMs = 100;
+}
+
+void TOmniRigX::attachServer(int index)
+{
+    const int rigNumber = index + 1;
+    auto* server = new RigServerProcess(rigNumber, this);
+    m_servers[index] = server;
+    connect(server, &RigServerProcess::started, this, [this, index, rigNumber](qint64 pid) {
+        emit OnServerStarted(rigNumber, pid);
+        // The link may be waiting out a long retry delay from the server's absence.
+        if (m_connected)
+            m_rigs[index]->Start(m_settings.rigs[index], timingsOf(index));
+    });
+    connect(server, &RigServerProcess::output, this,
+        [this, rigNumber](const QString& line) { emit OnServerOutput(rigNumber, line); });
+    connect(server, &RigServerProcess::exited, this,
+        [this, rigNumber](const QString& status) { emit OnServerExited(rigNumber, status); });
+    connect(server, &RigServerProcess::problem, this,
+        [this, rigNumber](const QString& text) { emit OnServerProblem(rigNumber, text); });
+}
+
+qint64 TOmniRigX::ServerProcessId(int RigNumber) const
+{
+    if (RigNumber < 1 || RigNumber > 2)
+        return 0;
+    const RigServerProcess* server = m_servers[RigNumber - 1];
+    return server->isRunning() ? server->processId() : 0;
+}
+
+void TOmniRigX::SetServerBackOff(int firstMs, int maxMs)
+{
+    for (RigServerProcess* server : m_servers)
+        server->setBackOff(firstMs, maxMs);
+}
+
+RigTimings TOmniRigX::timingsOf(int index) const
+{
+    RigTimings timings = m_timings;
+    if (m_settings.servers[index].isManaged())
+        timings.reconnectMin = std::min(timings.reconnectMin, ManagedReconnectMs);
+    return timings;
+}
+
+void TOmniRigX::startRig(int index)
+{
+    const RigServerOptions& server = m_settings.servers[index];
+    if (server.isManaged() && m_settings.rigs[index].isConfigured())
+        m_servers[index]->start(server, m_settings.rigs[index].port);
+    m_rigs[index]->Start(m_settings.rigs[index], timingsOf(index));
 }
 
 TOmniRigX::~TOmniRigX()
@@ -26,6 +85,8 @@ TOmniRigX::~TOmniRigX()
     Disconnect();
     for (IRigX* rig : m_rigs)
         rig->disconnect(this);
+    for (RigServerProcess* server : m_servers)
+        server->disconnect(this);
     if (m_dialog)
         m_dialog->setEvents({});
 }
@@ -49,16 +110,29 @@ void TOmniRigX::attach(IRigX* rig, int rigNumber)
         [this, rigNumber](const QString& reason) { emit OnTxRefused(rigNumber, reason); });
 }
 
+void TOmniRigX::Close()
+{
+    m_closed = true;
+    Disconnect();
+}
+
 void TOmniRigX::Connect()
 {
-    if (m_connected)
+    if (m_connected || m_closed)
         return;
     if (!m_configFile.isEmpty())
         m_settings = ReadRigSettings(m_configFile, m_defaults);
     emit settingsChanged();
     m_connected = true;
+    // The marks live beside the configuration file; without one every radio is released
+    // as its link comes up.
+    auto marker = std::make_shared<RigKeyMarker>(RigKeyMarker::fileNameFor(m_configFile));
+    for (IRigX* rig : m_rigs) {
+        if (auto* rigctld = qobject_cast<TRigctldRig*>(rig))
+            rigctld->SetKeyMarker(marker);
+    }
     for (int i = 0; i < 2; ++i)
-        m_rigs[i]->Start(m_settings.rigs[i], m_timings);
+        startRig(i);
 }
 
 void TOmniRigX::Disconnect()
@@ -71,6 +145,9 @@ void TOmniRigX::Disconnect()
         m_events.end());
     for (IRigX* rig : m_rigs)
         rig->Stop();
+    // Only now that the radios have been released: rigctld leaves a radio as it is.
+    for (RigServerProcess* server : m_servers)
+        server->stop();
 }
 
 IRigX* TOmniRigX::Rig1()
@@ -149,8 +226,12 @@ void TOmniRigX::ApplySettings(const RigSettings& settings)
     emit settingsChanged();
     if (m_connected) {
         for (int i = 0; i < 2; ++i) {
-            if (settings.rigs[i] != old.rigs[i])
-                m_rigs[i]->Start(settings.rigs[i], m_timings);
+            if (settings.rigs[i] == old.rigs[i] && settings.servers[i] == old.servers[i])
+                continue;
+            // The radio released through the old server before that server ends.
+            m_rigs[i]->Stop();
+            m_servers[i]->stop();
+            startRig(i);
         }
     }
     if (!m_configFile.isEmpty())

@@ -4,6 +4,8 @@
 #include "RigSettingsView.h"
 #include "RigX.h"
 
+class RigServerProcess;
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -35,6 +37,9 @@ public:
     // both links. Destroying the component does the same.
     void Disconnect();
     bool IsConnected() const { return m_connected; }
+    // Disconnect() for good, at the program's end: nothing connects again, so no rigctld
+    // this program runs is started again either.
+    void Close();
 
     TConnectKind ConnectKind() const { return m_connectKind; }
     void SetConnectKind(TConnectKind kind) { m_connectKind = kind; }
@@ -68,6 +73,12 @@ public:
     // written (the settings are applied all the same).
     void ApplySettings(const RigSettings& settings);
 
+    // The rigctld this program runs for a rig (settings with a model), or none: its process
+    // id, 0 while none runs.
+    qint64 ServerProcessId(int RigNumber) const;
+    // Restart delays of the rigctld this program runs; tests shorten them.
+    void SetServerBackOff(int firstMs, int maxMs);
+
     // Time limits of the rigctld links; tests shorten them. Applied at the next Connect.
     void SetTimings(const RigTimings& timings) { m_timings = timings; }
     const RigTimings& Timings() const { return m_timings; }
@@ -85,6 +96,13 @@ signals:
     void OnTxRefused(int RigNumber, const QString& reason);
     // The operator asked the settings window for a PTT test of this rig.
     void OnTestPtt(int RigNumber);
+    // The rigctld this program runs for a rig (delivered at once): started, a line it wrote
+    // on its standard error, ended (status: exit code or "signal N"), or a problem for the
+    // operator to fix ("Rig A: rigctld not found: ...").
+    void OnServerStarted(int RigNumber, qint64 pid);
+    void OnServerOutput(int RigNumber, const QString& line);
+    void OnServerExited(int RigNumber, const QString& status);
+    void OnServerProblem(int RigNumber, const QString& text);
 
 private:
     enum class EventKind { VisibleChange, RigTypeChange, StatusChange, ParamsChange, CustomReply };
@@ -97,6 +115,10 @@ private:
     };
 
     void attach(IRigX* rig, int rigNumber);
+    void attachServer(int index);
+    // Starts rig index's link, and first its rigctld when this program runs that.
+    void startRig(int index);
+    RigTimings timingsOf(int index) const;
     void post(Event event);
     void dispatchEvents();
     void deliver(const Event& event);
@@ -104,6 +126,7 @@ private:
     void applyDialogSettings();
 
     std::array<IRigX*, 2> m_rigs {}; // children of this object, so they share its thread
+    std::array<RigServerProcess*, 2> m_servers {}; // children as well
     RigSettingsViewFactory m_viewFactory;
     std::unique_ptr<IRigSettingsView> m_dialog;
     TConnectKind m_connectKind = ckRunningOrNew;
@@ -112,6 +135,7 @@ private:
     RigSettings m_settings = RigSettings::defaults();
     RigTimings m_timings;
     bool m_connected = false;
+    bool m_closed = false;
 
     std::deque<Event> m_events;
     bool m_dispatchPosted = false;

@@ -18,6 +18,9 @@ public:
 
     // Maker and model of the radio, e.g. "Hamlib Dummy"; empty until the server told us.
     virtual QString RigType() const = 0;
+    // The maker alone, e.g. "Yaesu"; empty until the server told us (and for servers that
+    // do not say).
+    virtual QString Maker() const { return {}; }
     // A TRigStatus value; 4 (rsOnline) means the radio can be used.
     virtual int Status() const = 0;
     // The parameters whose value can be read now (PM_RX | PM_TX while the PTT is readable).

@@ -39,6 +39,11 @@ QString rigType(const QList<QByteArray>& lines)
     return maker + QLatin1Char(' ') + model;
 }
 
+QString maker(const QList<QByteArray>& lines)
+{
+    return QString::fromLatin1(valueAfter(lines, "Mfg name:"));
+}
+
 QByteArray encodeRaw(const QByteArray& bytes)
 {
     QByteArray text;

@@ -14,6 +14,8 @@ std::optional<int> ptt(const QList<QByteArray>& lines);
 
 // Maker and model from \dump_caps ("Mfg name:" and "Model name:"), e.g. "Hamlib Dummy".
 QString rigType(const QList<QByteArray>& lines);
+// The maker alone ("Mfg name:"), e.g. "Yaesu".
+QString maker(const QList<QByteArray>& lines);
 
 // Bytes as "\0xNN\0xNN..." for \send_cmd_rx.
 QByteArray encodeRaw(const QByteArray& bytes);

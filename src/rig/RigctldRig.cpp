@@ -41,8 +41,10 @@ bool TRigctldRig::IsParamReadable(int param) const
 void TRigctldRig::Start(const RigEndpoint& endpoint, const RigTimings& timings)
 {
     hangUp();
-    if (endpoint != m_endpoint)
+    if (endpoint != m_endpoint) {
+        m_maker.clear();
         setRigType(QString());
+    }
     m_endpoint = endpoint;
     m_timings = timings;
     m_control.setReadTimeout(timings.readTimeout);
@@ -83,6 +85,8 @@ void TRigctldRig::hangUp()
             : m_control.sendAndWait("set_ptt", "0", m_timings.releaseWait);
         if (!confirmed)
             qWarning().noquote() << describe() << "did not confirm the release of PTT";
+        else
+            mark(false);
     }
     m_programKeyed = false;
     m_pttWriteInFlight = false;
@@ -102,14 +106,21 @@ void TRigctldRig::openControl()
 void TRigctldRig::onControlOpened()
 {
     m_control.send("dump_caps", {}, [this](const RigctldConnection::Reply& reply) {
-        if (reply.code == 0)
+        if (reply.code == 0) {
+            m_maker = RigctldReply::maker(reply.lines);
             setRigType(RigctldReply::rigType(reply.lines));
+        }
     });
-    // A radio left keyed by a client that went away stays keyed in rigctld.
-    if (!m_programKeyed) {
+    // A radio left keyed by a client that went away stays keyed in rigctld: this program's
+    // own keying from before a crash is released. Another program's transmission through the
+    // same server is not this program's to end.
+    const bool mayBeKeyed = !m_marker || m_marker->mayBeKeyed(m_rigNumber);
+    if (!m_programKeyed && mayBeKeyed) {
         m_control.send("set_ptt", "0", [this](const RigctldConnection::Reply& reply) {
             if (reply.code != 0)
                 qInfo().noquote() << describe() << "could not release PTT: RPRT" << reply.code;
+            else if (!m_programKeyed && !m_pttWriteInFlight)
+                mark(false);
         });
     }
     poll();
@@ -192,6 +203,8 @@ void TRigctldRig::writePtt(int param)
 {
     if (!m_control.isOpen())
         return;
+    if (param == PM_TX)
+        mark(true); // before the keying can reach the radio
     m_pttWriteInFlight = true;
     m_pttInFlight = param;
     m_control.send("set_ptt", param == PM_TX ? "1" : "0",
@@ -202,6 +215,8 @@ void TRigctldRig::onPttWritten(int param, const RigctldConnection::Reply& reply)
 {
     m_pttWriteInFlight = false;
     if (reply.code == 0) {
+        if (param == PM_RX && m_nextPtt == 0 && !m_programKeyed)
+            mark(false);
         if (m_status == rsOnline && m_pttReadable && m_tx != param) {
             m_tx = param;
             emit paramsChanged(param);
@@ -276,6 +291,12 @@ void TRigctldRig::onCustomFailed(TRigStatus status, const QString& reason)
         pumpCustom();
     else
         m_customQueue.clear();
+}
+
+void TRigctldRig::mark(bool keyed)
+{
+    if (m_marker)
+        m_marker->mark(m_rigNumber, keyed);
 }
 
 void TRigctldRig::setStatus(int status)

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "RigKeyMarker.h"
 #include "RigX.h"
 #include "RigctldConnection.h"
 
 #include <QTimer>
 #include <deque>
+#include <memory>
 #include <optional>
 
 // A radio behind one rigctld instance. Two connections: the control connection carries
@@ -13,7 +15,8 @@
 // does) cannot hold up keying.
 //
 // Transmit safety that rigctld does not give: when the link comes up and this program is
-// not keying the radio, it is released once (a client that died may have left it keyed);
+// not keying the radio, it is released once if this program may have left it keyed (see
+// RigKeyMarker; a transmission another client of the same rigctld started is left alone);
 // Stop() releases a radio this program keyed before it hangs up.
 class TRigctldRig : public IRigX {
     Q_OBJECT
@@ -22,6 +25,7 @@ public:
     ~TRigctldRig() override;
 
     QString RigType() const override { return m_rigType; }
+    QString Maker() const override { return m_maker; }
     int Status() const override { return m_status; }
     int ReadableParams() const override;
     bool IsParamReadable(int param) const override;
@@ -31,6 +35,9 @@ public:
         const QByteArray& command, int replyLength, const QByteArray& replyEnd) override;
 
     void Start(const RigEndpoint& endpoint, const RigTimings& timings) override;
+    // Where this program notes the radios it may have left keyed; none: every radio counts
+    // as possibly keyed.
+    void SetKeyMarker(std::shared_ptr<RigKeyMarker> marker) { m_marker = std::move(marker); }
     void Stop() override;
 
     // Raw commands waiting or in flight never exceed this; older waiting ones are dropped.
@@ -58,7 +65,10 @@ private:
     void logDropped(const char* what);
     QString describe() const;
 
+    void mark(bool keyed);
+
     const int m_rigNumber;
+    std::shared_ptr<RigKeyMarker> m_marker;
     RigctldConnection m_control;
     RigctldConnection m_custom;
     QTimer m_pollTimer;
@@ -69,6 +79,7 @@ private:
 
     int m_status = rsDisabled;
     QString m_rigType;
+    QString m_maker;
     int m_tx = 0;
     bool m_pttReadable = false;
     bool m_programKeyed = false; // the last transmit-state write from this program was TX

@@ -79,6 +79,12 @@ StationConsole::StationConsole(VoxStation& station, ConsoleLines lines, QObject*
         [this](const QString& port) { m_lines(QStringLiteral("serial lost ") + port); });
     connect(&station, &VoxStation::serialPortFound, this,
         [this](const QString& port) { m_lines(QStringLiteral("serial open ") + port); });
+    connect(&station, &VoxStation::rigServerStarted, this, [this](RigId rig) {
+        m_lines(QStringLiteral("rig %1 server started").arg(rigLetter(rig)));
+    });
+    connect(&station, &VoxStation::rigServerExited, this, [this](RigId rig, const QString& status) {
+        m_lines(QStringLiteral("rig %1 server exited %2").arg(rigLetter(rig)).arg(status));
+    });
     connect(&station, &VoxStation::exitRequested, this,
         [this](int signalNumber) { finish(QStringLiteral("exit signal %1").arg(signalNumber)); });
 }

@@ -72,6 +72,20 @@ void TxGuard::sendRig(int index)
     send(message);
 }
 
+void TxGuard::setServer(int index, qint64 pid)
+{
+    m_servers[index] = pid;
+    sendServer(index);
+}
+
+void TxGuard::sendServer(int index)
+{
+    QByteArray message = "server " + QByteArray::number(index + 1);
+    if (m_servers[index] > 0)
+        message += ' ' + QByteArray::number(m_servers[index]);
+    send(message);
+}
+
 void TxGuard::sendKeyed()
 {
     send(m_keyed ? "keyed 1" : "keyed 0");
@@ -92,6 +106,8 @@ void TxGuard::catchUp()
         for (int index = 0; index < 2 && !m_behind; ++index)
             sendRig(index);
     }
+    for (int index = 0; index < 2 && !m_behind; ++index)
+        sendServer(index);
     if (!m_behind)
         sendPort();
     if (!m_behind)

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
 #include <memory>
 
 class QSocketNotifier;
@@ -39,6 +40,8 @@ public:
     void setKeyed(bool keyed);
     // The open port's descriptor, or -1 just before it is closed.
     void setSerialHandle(int fd);
+    // The rigctld this program runs for rig index (0 or 1), by process id; 0: none.
+    void setServer(int index, qint64 pid);
     // The program's final release is done: the guard ends without touching anything.
     void bye();
 
@@ -48,6 +51,7 @@ signals:
 
 private:
     void sendRig(int index);
+    void sendServer(int index);
     void sendKeyed();
     void sendPort();
     void send(const QByteArray& message, int fd = -1);
@@ -57,6 +61,7 @@ private:
     qint64 m_pid = -1;
     RigSettings m_rigs;
     bool m_rigsSent = false;
+    std::array<qint64, 2> m_servers {};
     bool m_keyed = false;
     int m_serial = -1;
     // A packet was dropped: the whole state goes out before the next message.

@@ -182,6 +182,10 @@ void VoxStation::Shutdown()
     m_audio->RecordFree();
     m_audio->Free();
     CloseSerialPort();
+    // The radios are released: the links end, and the rigctld processes this program runs
+    // with them.
+    if (m_omniRig)
+        m_omniRig->Close();
     // The engine is off for good. Not announced: what a view would show of it is going
     // with the program, and the console's last lines are the release and "exit".
     m_running = false;

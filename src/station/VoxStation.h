@@ -391,4 +391,36 @@ private:
     QString CaptureName() const;
     QTimer* m_captureWatch = nullptr; // runs with the engine
     bool m_captureLost = false;
+
+    // The rigctld processes of the rig link (VoxStationRigServers.cpp): their start and exit
+    // said to the guard, the log and the listeners, their standard error logged, what the
+    // operator must fix shown. And the rig settings window's PTT test: the rig keyed on its
+    // own road until the radio confirms transmit (1 s at most), then released; any other
+    // release, and the window going away, ends it too.
+signals:
+    void rigServerStarted(RigId rig);
+    void rigServerExited(RigId rig, const QString& status);
+
+public:
+    std::optional<RigId> PttTestRig() const { return m_pttTest.rig; }
+
+private:
+    struct PttTest {
+        std::optional<RigId> rig;
+        QElapsedTimer clock;
+        qint64 txSeenMs = -1;
+        qint64 rxSeenMs = -1;
+        qint64 releasedAtMs = 0;
+        bool releasing = false;
+    };
+    void ConnectRigServers();
+    // Empty when a PTT test of the rig may start now; otherwise why not.
+    QString PttTestUnavailable(RigId rig) const;
+    void UpdatePttTestAvailability();
+    void StartPttTest(RigId rig);
+    void FollowPttTest();
+    void ReleasePttTest();
+    void EndPttTest();
+    PttTest m_pttTest;
+    QTimer* m_pttTestTimer = nullptr;
 };

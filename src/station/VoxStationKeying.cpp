@@ -68,6 +68,8 @@ void VoxStation::SetTX(bool on)
     driveRoad(
         failure, [&] { DriveSerial([&] { on ? m_serialRoad->key() : m_serialRoad->release(); }); });
     setTransmit(on);
+    if (!on && m_pttTest.rig)
+        ReleasePttTest(); // already released with the others: only followed from here
     if (!on)
         setKeyed(AnyRoadKeyed());
     emit TransmitSet(on);
@@ -95,6 +97,7 @@ void VoxStation::setTransmit(bool on)
     if (on == m_txOn)
         return;
     m_txOn = on;
+    UpdatePttTestAvailability();
     if (!on) {
         for (RigSlot& rig : m_rigs)
             rig.refusalShown = false;
@@ -173,6 +176,8 @@ void VoxStation::ConnectRigs()
     // its name is known already.
     m_omniRig->SetConfigFile(
         ConfigPathFromArguments(m_options.arguments, WorkDirFrom(QDir::currentPath())));
+    // Before the link connects: a rigctld it runs may have a problem to tell at once.
+    ConnectRigServers();
     try {
         m_omniRig->Connect();
         const auto handle = [this](auto handler) {

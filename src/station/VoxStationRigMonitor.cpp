@@ -20,6 +20,8 @@ constexpr int CatBufferSize = 1024;
 const QString CatPollCommand = QStringLiteral("00000000FA");
 constexpr int CatPollReplyLength = 5;
 constexpr quint8 CatStatusRead = 0xFA;
+// The maker, as the rig server names it, of the radios that speak that protocol.
+const QString CatPollMaker = QStringLiteral("Yaesu");
 
 } // namespace
 
@@ -77,6 +79,7 @@ void VoxStation::ParamsChangeEvent(TOmniRigX*, int RigNumber, int)
         setRigLamp(*rig, lamp, true);
     }
     RigUpdateStatus();
+    FollowPttTest();
 }
 
 void VoxStation::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
@@ -93,6 +96,7 @@ void VoxStation::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
     }
     ParamsChangeEvent(ASender, RigNumber, 0);
     RigUpdateStatus();
+    UpdatePttTestAvailability();
 }
 
 void VoxStation::RigTypeChangeEvent(TOmniRigX*, int RigNumber)
@@ -111,6 +115,11 @@ void VoxStation::RigTypeChangeEvent(TOmniRigX*, int RigNumber)
 void VoxStation::VisibleChangeEvent(TOmniRigX*)
 {
     RigUpdateStatus();
+    // A PTT test ends with its window, however the window went.
+    if (m_omniRig && !m_omniRig->DialogVisible())
+        EndPttTest();
+    else
+        UpdatePttTestAvailability();
 }
 
 void VoxStation::SendFA()
@@ -134,8 +143,15 @@ bool VoxStation::ShouldPoll(RigSlot& rig)
     // second with rigctld). So a radio is tried while nothing is keyed, and one that leaves a
     // poll unanswered for a whole period is not polled again until another radio takes its
     // place.
+    //
+    // The poll is the status read of Yaesu's binary protocol, and only a Yaesu radio is sent
+    // it: any other radio takes it for noise and holds the server for the backend's whole
+    // read time-out (half a second for a TS-590, a second for an IC-7300), so speech starting
+    // then would be keyed that much late. Those radios are followed through their transmit
+    // state alone. Until the server has named the maker nothing is sent.
     CatPollState& poll = rig.poll;
-    if (poll.silent || Rig(rig.id)->Status() != rsOnline)
+    IRigX* radio = Rig(rig.id);
+    if (poll.silent || radio->Status() != rsOnline || radio->Maker() != CatPollMaker)
         return false;
     if (poll.outstanding) {
         poll.outstanding = false;

@@ -176,8 +176,9 @@ void FakeRigctld::onLine(QTcpSocket* socket, const QByteArray& line)
     const QByteArray name = line.mid(2, space < 0 ? -1 : space - 2);
     const QByteArray args = space < 0 ? QByteArray() : line.mid(space + 1);
     if (name == "dump_caps") {
-        socket->write("dump_caps:\nCaps dump for model: 1\nModel name:\tFake\nMfg name:\tTest\n"
-                      "RPRT 0\n");
+        socket->write("dump_caps:\nCaps dump for model: 1\nModel name:\tFake\nMfg name:\t" + maker
+            + "\n"
+              "RPRT 0\n");
     } else if (name == "get_ptt" && pttError != 0) {
         socket->write("get_ptt:\nRPRT " + QByteArray::number(pttError) + "\n");
     } else if (name == "get_ptt") {

@@ -61,6 +61,8 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     RigEndpoint endpoint() const;
 
+    // "Mfg name:" of its capabilities: the station polls only Yaesu radios.
+    QByteArray maker = "Yaesu";
     bool answerCustom = true; // false: raw commands are never answered, like the dummy
     QByteArray customReply = "\\0xAA\\0x01\\0x00 3"; // what follows "Reply:"
     // Non-empty: each raw command is answered by this instead of a reply and "RPRT 0".

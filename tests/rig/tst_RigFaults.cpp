@@ -85,7 +85,7 @@ void tst_RigFaults::ioErrorMeansNotResponding()
     connectToGoodFake();
     if (QTest::currentTestFailed())
         return;
-    QCOMPARE(m_omniRig->Rig1()->RigType(), QStringLiteral("Test Fake"));
+    QCOMPARE(m_omniRig->Rig1()->RigType(), QStringLiteral("Yaesu Fake"));
 
     m_fake->pttError = -6; // rigctld lost the radio's port
     QTRY_COMPARE(m_omniRig->Rig1()->Status(), int(rsNotResponding));

@@ -113,7 +113,7 @@ void tst_RigSettings::settingsReadAtConnect()
     omniRig.SetConfigFile(config);
     omniRig.Connect();
     QTRY_COMPARE(omniRig.Rig1()->Status(), int(rsOnline));
-    QCOMPARE(omniRig.Rig1()->RigType(), QStringLiteral("Test Fake"));
+    QCOMPARE(omniRig.Rig1()->RigType(), QStringLiteral("Yaesu Fake"));
     QCOMPARE(omniRig.Rig2()->Status(), int(rsNotConfigured));
 }
 

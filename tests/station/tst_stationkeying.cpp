@@ -34,6 +34,8 @@ private slots:
     void customReplies();
     void pollReachesBothRadiosAndSelects();
     void silentRadioIsNotPolledAgain();
+    void onlyYaesuRadiosArePolled_data();
+    void onlyYaesuRadiosArePolled();
     void lateReplyDoesNotUndoTheOperatorsChange();
 
 private:
@@ -435,6 +437,30 @@ void TestStationKeying::silentRadioIsNotPolledAgain()
     // Another radio in its place is tried again.
     m_station->RigTypeChangeEvent(m_station->OmniRig(), 2);
     QTRY_COMPARE_WITH_TIMEOUT(fakeB.customReceived.size(), 2, 5000);
+}
+
+void TestStationKeying::onlyYaesuRadiosArePolled_data()
+{
+    QTest::addColumn<QByteArray>("maker");
+    QTest::newRow("Kenwood") << QByteArray("Kenwood");
+    QTest::newRow("Icom") << QByteArray("Icom");
+    QTest::newRow("Hamlib dummy") << QByteArray("Hamlib");
+    QTest::newRow("maker not said") << QByteArray();
+}
+
+void TestStationKeying::onlyYaesuRadiosArePolled()
+{
+    // Another maker's radio would hold its server for a whole read time-out on the Yaesu
+    // status read, and keying behind it with it.
+    QFETCH(QByteArray, maker);
+    FakeRigctld other(FakeRigctld::Mode::Good), yaesu(FakeRigctld::Mode::Good);
+    QVERIFY(other.listen() && yaesu.listen());
+    other.maker = maker;
+    m_rigEndpoints = { { other.endpoint(), yaesu.endpoint() } };
+    QVERIFY(startStation(m_parts.silence, 100, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->RigLampState(RigId::A).online, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(yaesu.customReceived.size() >= 3, 10000);
+    QCOMPARE(other.customReceived.size(), 0);
 }
 
 void TestStationKeying::lateReplyDoesNotUndoTheOperatorsChange()

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+// Which radios this program may have left keyed, in a small file beside the configuration
+// file (its name and ".keyed"): a radio is marked before it is keyed and unmarked once its
+// release has been confirmed. At the next start only a marked radio is released when its
+// link comes up, so that a crash or a power loss of this computer is still covered while a
+// transmission another program started through the same rigctld is left alone.
+//
+// The file is written without waiting for the disk: a mark reaches it with the file
+// system's next commit (seconds), which an over outlasts; keying never waits for a disk.
+class RigKeyMarker {
+public:
+    // No file name: nothing is kept, and every radio counts as possibly keyed.
+    explicit RigKeyMarker(QString fileName = {});
+
+    static QString fileNameFor(const QString& configFile);
+
+    bool mayBeKeyed(int rigNumber) const;
+    void mark(int rigNumber, bool keyed);
+
+private:
+    int read() const;
+    void write(int marks);
+
+    QString m_fileName;
+    mutable int m_marks = -1; // the rigs marked, one bit each; -1 until read
+};

@@ -1,0 +1,207 @@
+// A radio set up in the program (MODEL in the configuration file): the headless program runs
+// its rigctld, keys the radio through it, starts it again when it dies, and ends it after the
+// release whichever way the program ends. The radio here is Hamlib's dummy keyed by RTS on a
+// pseudo-terminal, so the release shows in the lines log that the preloaded modem-line
+// library writes for rigctld as well.
+#include "station/KeyingParts.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
+
+// Whether a process is there and not a zombie.
+bool processAlive(qint64 pid)
+{
+    const QString stat = textOf(QStringLiteral("/proc/%1/stat").arg(pid));
+    return !stat.isEmpty() && !stat.section(u')', -1).trimmed().startsWith(u'Z');
+}
+
+} // namespace
+
+class TestRigServer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void restartedAfterItDies();
+    void everyEndReleasesThenEndsIt_data();
+    void everyEndReleasesThenEndsIt();
+    void problemsAreSaid_data();
+    void problemsAreSaid();
+
+private:
+    QString path(const QString& name) const { return m_work->filePath(name); }
+    // Rig A run by the program (the dummy keyed by RTS on the pseudo-terminal), no rig B and
+    // no serial port of the program's own; Gain 0 keys at every tick of the looped silence.
+    bool start(const QProcessEnvironment& extra = {});
+    QStringList output() { return m_process ? m_process->outputLines() : QStringList(); }
+    // The process ids of rig A's rigctld, in the order the log names them.
+    QList<qint64> serverPids() const;
+    QStringList rtsCalls() const;
+
+    KeyingParts m_parts;
+    std::unique_ptr<QTemporaryDir> m_work;
+    std::unique_ptr<ProgramProcess> m_process;
+    quint16 m_port = 0;
+};
+
+void TestRigServer::initTestCase()
+{
+    QVERIFY(QFileInfo::exists(Vokey));
+    if (!RigctldServer::available())
+        QSKIP("rigctld is needed");
+    QVERIFY(m_parts.runtime.isValid());
+    m_parts.silence = m_parts.runtime.filePath("silence.wav");
+    QVERIFY(writeTestWav(m_parts.silence, 0.2));
+}
+
+void TestRigServer::init()
+{
+    m_work = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_work->isValid());
+    m_parts.port = std::make_unique<PtyPair>();
+    m_parts.port->CloseSlave();
+    QVERIFY(m_parts.port->IsOpen());
+    m_port = freeLoopbackPort();
+}
+
+void TestRigServer::cleanup()
+{
+    m_process.reset();
+    // A server the program failed to end is not left to the next test.
+    for (const qint64 pid : serverPids()) {
+        if (processAlive(pid))
+            ::kill(pid_t(pid), SIGKILL);
+    }
+    m_parts.closePort();
+    m_work.reset();
+}
+
+bool TestRigServer::start(const QProcessEnvironment& extra)
+{
+    QFile config(path("VOKEY.INI"));
+    if (!config.open(QIODevice::WriteOnly))
+        return false;
+    config.write(QStringLiteral("[SETTINGS]\nCOMPORT=\nGAIN=0\nDELAY=0\n"
+                                "[RIG1]\nPORT=%1\nMODEL=1\nPTT=RTS\nPTTDEVICE=%2\n"
+                                "[RIG2]\nHOST=\n")
+                     .arg(m_port)
+                     .arg(m_parts.port->SlavePath())
+                     .toUtf8());
+    config.close();
+    m_process = std::make_unique<ProgramProcess>();
+    QProcessEnvironment environment = ProgramProcess::environment(
+        ProgramProcess::Display::None, m_parts.runtime.path(), path("lines.log"));
+    environment.insert(extra);
+    m_process->setProcessEnvironment(environment);
+    m_process->setProcessChannelMode(QProcess::SeparateChannels);
+    return m_process->startIn(
+        m_work->path(), Vokey, { "--headless", "--audio-file", m_parts.silence, "--audio-loop" });
+}
+
+QList<qint64> TestRigServer::serverPids() const
+{
+    static const QRegularExpression started(
+        QStringLiteral("Rig A: rigctld started \\(process (\\d+)\\)"));
+    QList<qint64> pids;
+    if (!m_work)
+        return pids;
+    auto matches = started.globalMatch(textOf(path("VOKEY.LOG")));
+    while (matches.hasNext())
+        pids << matches.next().captured(1).toLongLong();
+    return pids;
+}
+
+QStringList TestRigServer::rtsCalls() const
+{
+    QStringList calls = LinesLog::calls(path("lines.log"));
+    calls.removeIf([](const QString& call) { return call != RtsUp && call != RtsDown; });
+    return calls;
+}
+
+void TestRigServer::restartedAfterItDies()
+{
+    QVERIFY(start());
+    QTRY_VERIFY_WITH_TIMEOUT(rtsCalls().contains(RtsUp), 20000);
+    QVERIFY(output().contains("rig A server started"));
+    QCOMPARE(serverPids().size(), 1);
+    const qint64 first = serverPids().first();
+    QCOMPARE(::kill(pid_t(first), SIGKILL), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains("rig A server exited signal 9"), 10000);
+    // Started again (1 s later), online again and keyed again through the new one.
+    QTRY_COMPARE_WITH_TIMEOUT(serverPids().size(), 2, 10000);
+    QVERIFY(serverPids().last() != first);
+    QTRY_COMPARE_WITH_TIMEOUT(output().count("rig A server started"), 2, 10000);
+    const qsizetype raises = rtsCalls().count(RtsUp);
+    QTRY_VERIFY_WITH_TIMEOUT(rtsCalls().count(RtsUp) > raises, 20000);
+}
+
+void TestRigServer::everyEndReleasesThenEndsIt_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    // The mark of a radio the program may have left keyed: cleared by its confirmed
+    // release, kept when the guard released it (the next start releases it once more).
+    QTest::addColumn<bool>("marked");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGINT") << int(SIGINT) << false;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    QTest::newRow("SIGKILL, the guard releases") << int(SIGKILL) << true;
+}
+
+void TestRigServer::everyEndReleasesThenEndsIt()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(bool, marked);
+    QVERIFY(start());
+    QTRY_VERIFY_WITH_TIMEOUT(rtsCalls().contains(RtsUp), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(serverPids().size(), 1, 5000);
+    const qint64 server = serverPids().first();
+    QCOMPARE(::kill(pid_t(m_process->processId()), signalNumber), 0);
+    QVERIFY(m_process->waitForFinished(20000));
+    // The release went out through the server, and then the server was ended.
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(server), 10000);
+    QCOMPARE(rtsCalls().last(), RtsDown);
+    QCOMPARE(QFile::exists(path("VOKEY.INI.keyed")), marked);
+}
+
+void TestRigServer::problemsAreSaid_data()
+{
+    QTest::addColumn<bool>("portTaken");
+    QTest::addColumn<QString>("rigctld");
+    QTest::addColumn<QString>("error"); // %1: the port
+    QTest::newRow("rigctld missing")
+        << false << "/nonexistent/rigctld"
+        << "error Rig A: rigctld not found: install Debian's libhamlib-utils";
+    QTest::newRow("port in use") << true << QString()
+                                 << "error Rig A: port %1 is in use; is another rigctld running?";
+}
+
+void TestRigServer::problemsAreSaid()
+{
+    QFETCH(bool, portTaken);
+    QFETCH(QString, rigctld);
+    QFETCH(QString, error);
+    QTcpServer other;
+    if (portTaken)
+        QVERIFY(other.listen(QHostAddress::LocalHost, m_port));
+    QProcessEnvironment extra;
+    if (!rigctld.isEmpty())
+        extra.insert("VOKEY_RIGCTLD", rigctld);
+    QVERIFY(start(extra));
+    const QString expected = error.contains("%1") ? error.arg(m_port) : error;
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains(expected), 10000);
+    QVERIFY(!output().contains("rig A online"));
+}
+
+QTEST_GUILESS_MAIN(TestRigServer)
+#include "tst_rigserver.moc"
