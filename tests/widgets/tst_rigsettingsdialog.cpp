@@ -1,5 +1,6 @@
-// The rig link's settings window: what it shows, what OK, Apply and Cancel store, the radio
-// list of the real rigctld, and the PTT test button.
+// The rig link's settings window: what it shows, what OK and Cancel store, the radio list of
+// the real rigctld, and the PTT test button. Apply and the PTT test in the program: see
+// tests/app/tst_rigsettingswindow.cpp.
 #include "core/IniProfile.h"
 #include "rig/OmniRigX.h"
 #include "rig/RigModelList.h"
@@ -97,7 +98,6 @@ private slots:
     void startNeedsModel();
     void testPtt_data();
     void testPtt();
-    void applyKeepsWindowOpen();
 };
 
 void tst_RigSettingsDialog::dialogWritesSettings()
@@ -338,40 +338,6 @@ void tst_RigSettingsDialog::testPtt()
         QCOMPARE(tests.first().first().toInt(), rig);
     dialog.showTestResult(rig, "transmit confirmed after 12 ms");
     QCOMPARE(child<QLabel>(dialog, name + "TestResult")->text(), "transmit confirmed after 12 ms");
-}
-
-void tst_RigSettingsDialog::applyKeepsWindowOpen()
-{
-    QTemporaryDir dir;
-    const QString config = dir.filePath(QStringLiteral("VOKEY.INI"));
-    TOmniRigX omniRig;
-    omniRig.SetTimings(fastTimings());
-    omniRig.SetConfigFile(config);
-    omniRig.SetSettingsViewFactory(RigSettingsDialogFactory());
-    QSignalSpy tests(&omniRig, &TOmniRigX::OnTestPtt);
-    omniRig.SetDialogVisible(true);
-    TRigSettingsDialog* dialog = openDialog();
-    QVERIFY(dialog);
-    omniRig.SetTestAvailable(1, true);
-    auto* test = child<QPushButton>(*dialog, "Rig1TestPtt");
-    QVERIFY(test->isEnabled());
-    child<QComboBox>(*dialog, "Rig1Kind")->setCurrentText(Start);
-    child<QTreeWidget>(*dialog, "Rig1Models")
-        ->setCurrentItem(child<QTreeWidget>(*dialog, "Rig1Models")->topLevelItem(0));
-    child<QComboBox>(*dialog, "Rig1Speed")->setCurrentText("9600");
-    QVERIFY(!test->isEnabled());
-    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Apply)->click();
-    QVERIFY(omniRig.DialogVisible());
-    QCOMPARE(ReadProfileString(config, "RIG1", "MODEL", "?"), QStringLiteral("1"));
-    QCOMPARE(ReadProfileString(config, "RIG1", "SPEED", "?"), QStringLiteral("9600"));
-    QCOMPARE(omniRig.Settings().servers[0].speed, 9600);
-    QVERIFY(test->isEnabled());
-    QVERIFY(!dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Apply)->isEnabled());
-    test->click();
-    QCOMPARE(tests.count(), 1);
-    QCOMPARE(tests.first().first().toInt(), 1);
-    omniRig.ShowTestResult(1, "no transmit state seen");
-    QCOMPARE(child<QLabel>(*dialog, "Rig1TestResult")->text(), "no transmit state seen");
 }
 
 QTEST_MAIN(tst_RigSettingsDialog)
