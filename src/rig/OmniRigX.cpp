@@ -181,7 +181,11 @@ void TOmniRigX::SetDialogVisible(bool visible)
         m_dialog = m_viewFactory();
         m_dialog->setEvents({ [this] { post({ EventKind::VisibleChange }); },
             [this](bool accepted) { onDialogFinished(accepted); },
-            [this](int rigNumber) { emit OnTestPtt(rigNumber); } });
+            [this](int rigNumber) { emit OnTestPtt(rigNumber); },
+            [this] {
+                applyDialogSettings();
+                m_dialog->setSettings(m_settings);
+            } });
     }
     if (!m_dialog->isVisible())
         m_dialog->setSettings(m_settings);
@@ -202,8 +206,12 @@ void TOmniRigX::ShowTestResult(int RigNumber, const QString& text)
 
 void TOmniRigX::onDialogFinished(bool accepted)
 {
-    if (!accepted)
-        return;
+    if (accepted)
+        applyDialogSettings();
+}
+
+void TOmniRigX::applyDialogSettings()
+{
     try {
         ApplySettings(m_dialog->settings());
     } catch (const EIniWrite& error) {

@@ -123,6 +123,7 @@ private:
     void dispatchEvents();
     void deliver(const Event& event);
     void onDialogFinished(bool accepted);
+    void applyDialogSettings();
 
     std::array<IRigX*, 2> m_rigs {}; // children of this object, so they share its thread
     std::array<RigServerProcess*, 2> m_servers {}; // children as well

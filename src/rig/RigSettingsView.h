@@ -19,6 +19,9 @@ public:
         std::function<void(bool accepted)> finished;
         // The operator asked to key this rig (1 or 2) briefly with the settings in force.
         std::function<void(int rigNumber)> testPtt;
+        // The operator applied the settings without closing: the owner applies settings()
+        // as on OK, then shows the settings in force (setSettings).
+        std::function<void()> applied;
     };
 
     virtual ~IRigSettingsView() = default;

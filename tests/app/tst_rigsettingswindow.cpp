@@ -1,0 +1,81 @@
+// The rig settings window in the program: Test PTT keys a radio through its rigctld, one
+// already running or one the window has just set up and applied, and shows what the radio
+// did.
+#include "KeyingFixture.h"
+
+#include "widgets/RigSettingsDialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTreeWidget>
+
+class TestRigSettingsWindow : public QObject, KeyingFixture {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (!RigctldServer::available())
+            QSKIP("rigctld is needed");
+        QVERIFY(setUpKeyingCase());
+    }
+    void init()
+    {
+        QVERIFY(setUpKeying());
+        writeConfig("VOKEY.INI", { { "COMPORT", "COM1" } }); // CAT alone
+    }
+    void cleanup() { tearDownKeying(); }
+    void testPtt_data();
+    void testPtt();
+};
+
+void TestRigSettingsWindow::testPtt_data()
+{
+    QTest::addColumn<bool>("startHere");
+    QTest::newRow("rigctld already running") << false;
+    QTest::newRow("rigctld started for the dummy radio") << true;
+}
+
+void TestRigSettingsWindow::testPtt()
+{
+    QFETCH(bool, startHere);
+    QVERIFY(startKeyed(100, 1)); // the silence never keys
+    TOmniRigX* link = m_form->Station().OmniRig();
+    link->SetDialogVisible(true);
+    TRigSettingsDialog* dialog = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* found = qobject_cast<TRigSettingsDialog*>(widget); found && found->isVisible())
+            dialog = found;
+    }
+    QVERIFY(dialog);
+    auto* test = dialog->findChild<QPushButton*>("Rig1TestPtt");
+    if (startHere) {
+        dialog->findChild<QComboBox*>("Rig1Kind")->setCurrentText("Start rigctld for this radio");
+        auto* filter = dialog->findChild<QLineEdit*>("Rig1Filter");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            dialog->findChild<QTreeWidget*>("Rig1Models")->topLevelItemCount() > 200, 20000);
+        QTest::keyClicks(filter, "hamlib dummy");
+        QTest::keyClick(filter, Qt::Key_Return);
+        dialog->findChild<QSpinBox*>("Rig1Port")->setValue(freeLoopbackPort());
+        QVERIFY(!test->isEnabled());
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Apply)->click();
+        QCOMPARE(ReadProfileString(path("VOKEY.INI"), "RIG1", "MODEL", "?"), "1");
+        QTRY_VERIFY_WITH_TIMEOUT(link->ServerProcessId(1) > 0, 10000);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(test->isEnabled(), 10000);
+    test->click();
+    auto* result = dialog->findChild<QLabel*>("Rig1TestResult");
+    const QRegularExpression done(
+        "^transmit confirmed after \\d+ ms, receive confirmed after \\d+ ms$");
+    QTRY_VERIFY_WITH_TIMEOUT(done.match(result->text()).hasMatch(), 10000);
+    if (!startHere)
+        QCOMPARE(m_server1->ptt(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(test->isEnabled(), 10000); // once more, when wanted
+}
+
+QTEST_MAIN(TestRigSettingsWindow)
+#include "tst_rigsettingswindow.moc"
