@@ -31,7 +31,21 @@ private slots:
     void cleanup() { tearDownKeying(); }
     void testPtt_data();
     void testPtt();
+    void closingTheWindowEndsTheTest();
+
+private:
+    TRigSettingsDialog* openWindow();
 };
+
+TRigSettingsDialog* TestRigSettingsWindow::openWindow()
+{
+    m_form->Station().OmniRig()->SetDialogVisible(true);
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* found = qobject_cast<TRigSettingsDialog*>(widget); found && found->isVisible())
+            return found;
+    }
+    return nullptr;
+}
 
 void TestRigSettingsWindow::testPtt_data()
 {
@@ -45,12 +59,7 @@ void TestRigSettingsWindow::testPtt()
     QFETCH(bool, startHere);
     QVERIFY(startKeyed(100, 1)); // the silence never keys
     TOmniRigX* link = m_form->Station().OmniRig();
-    link->SetDialogVisible(true);
-    TRigSettingsDialog* dialog = nullptr;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* found = qobject_cast<TRigSettingsDialog*>(widget); found && found->isVisible())
-            dialog = found;
-    }
+    TRigSettingsDialog* dialog = openWindow();
     QVERIFY(dialog);
     auto* test = dialog->findChild<QPushButton*>("Rig1TestPtt");
     if (startHere) {
@@ -75,6 +84,30 @@ void TestRigSettingsWindow::testPtt()
     if (!startHere)
         QCOMPARE(m_server1->ptt(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(test->isEnabled(), 10000); // once more, when wanted
+}
+
+void TestRigSettingsWindow::closingTheWindowEndsTheTest()
+{
+    // A radio slow to confirm: the window is closed while the test waits for it.
+    FakeRigctld slow(FakeRigctld::Mode::Good);
+    QVERIFY(slow.listen());
+    slow.keyDelayMs = 3000;
+    configureRigs(slow.endpoint(), m_server2->endpoint());
+    QVERIFY(startKeyed(100, 1));
+    TRigSettingsDialog* dialog = openWindow();
+    QVERIFY(dialog);
+    auto* test = dialog->findChild<QPushButton*>("Rig1TestPtt");
+    QTRY_VERIFY_WITH_TIMEOUT(test->isEnabled(), 10000);
+    QSignalSpy shown(m_form->Station().OmniRig(), &TOmniRigX::OnVisibleChange);
+    test->click();
+    QCOMPARE(m_form->Station().PttTestRig(), std::optional<RigId>(RigId::A));
+    dialog->reject();
+    QVERIFY(shown.wait(5000));
+    // Ended with the window, before the radio answered; the release follows the keying.
+    QCOMPARE(m_form->Station().PttTestRig(), std::nullopt);
+    QVERIFY(!m_form->Station().Road(RigId::A).keyed());
+    QTRY_COMPARE_WITH_TIMEOUT(slow.pttWrites, QList<QByteArray>({ "1", "0" }), 10000);
+    QCOMPARE(slow.ptt, 0);
 }
 
 QTEST_MAIN(TestRigSettingsWindow)

@@ -190,10 +190,11 @@ void FakeRigctld::onLine(QTcpSocket* socket, const QByteArray& line)
         pttWrites.append(args);
         ptt = args.toInt();
         const QByteArray answer = "set_ptt: " + args + "\nRPRT 0\n";
-        if (args == "0" && releaseDelayMs > 0) {
+        const int delay = args == "0" ? releaseDelayMs : keyDelayMs;
+        if (delay > 0) {
             // Like rigctld, nothing else is answered on this connection meanwhile.
             socket->setProperty("held", true);
-            QTimer::singleShot(releaseDelayMs, socket, [this, socket, answer] {
+            QTimer::singleShot(delay, socket, [this, socket, answer] {
                 socket->write(answer);
                 socket->setProperty("held", false);
                 serve(socket);

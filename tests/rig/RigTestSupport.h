@@ -70,6 +70,7 @@ public:
     int setPttError = 0; // non-zero: \set_ptt 1 answers "RPRT <setPttError>"
     int hangUpFirst = 0; // this many connections are closed at their first line, unanswered
     int releaseDelayMs = 0; // \set_ptt 0 is answered this much later, as real backends do
+    int keyDelayMs = 0; // \set_ptt 1 is answered this much later (a slow radio)
     QList<QByteArray> pttWrites; // arguments of each \set_ptt, in arrival order
     int ptt = 0;
     int pttError = 0; // non-zero: \get_ptt answers "RPRT <pttError>"
