@@ -96,6 +96,7 @@ void KenwoodRadio::take(const char* bytes, qsizetype size)
     QByteArray answers;
     {
         std::lock_guard lock(m_mutex);
+        bool foreign = false;
         for (qsizetype i = 0; i < size; ++i) {
             const char byte = bytes[i];
             if (byte == ';') {
@@ -106,9 +107,11 @@ void KenwoodRadio::take(const char* bytes, qsizetype size)
                 m_pending += byte;
             } else {
                 ++m_foreignBytes;
-                m_lastForeignNs = now;
+                foreign = true;
             }
         }
+        if (foreign)
+            m_foreignArrivals.append(now);
     }
     if (!answers.isEmpty())
         m_pty.Send(answers);
@@ -190,10 +193,10 @@ int KenwoodRadio::foreignBytes() const
     return m_foreignBytes;
 }
 
-qint64 KenwoodRadio::lastForeignNs() const
+QList<qint64> KenwoodRadio::foreignArrivals() const
 {
     std::lock_guard lock(m_mutex);
-    return m_lastForeignNs;
+    return m_foreignArrivals;
 }
 
 qint64 KenwoodRadio::firstTransmitAt(qint64 sinceNs) const

@@ -37,9 +37,9 @@ public:
 
     QList<Command> commands() const;
     bool transmitting() const;
-    // Bytes that are no Kenwood command, and when the latest of them arrived (0: none yet).
+    // Bytes that are no Kenwood command, and when each read that brought some arrived.
     int foreignBytes() const;
-    qint64 lastForeignNs() const;
+    QList<qint64> foreignArrivals() const;
     // When the first transmit command (TX, TX0, TX1, TX2) arrived at or after `sinceNs`, or -1.
     qint64 firstTransmitAt(qint64 sinceNs) const;
 
@@ -59,7 +59,7 @@ private:
     QList<Command> m_commands;
     bool m_transmitting = false;
     int m_foreignBytes = 0;
-    qint64 m_lastForeignNs = 0;
+    QList<qint64> m_foreignArrivals;
     qint64 m_frequencyA = 14074000;
     qint64 m_frequencyB = 14074000;
 };
