@@ -6,7 +6,21 @@ namespace LinesLog {
 
 QStringList calls(const QString& log)
 {
-    return textOf(log).split('\n', Qt::SkipEmptyParts);
+    QStringList result;
+    for (const QString& line : textOf(log).split('\n', Qt::SkipEmptyParts))
+        result << line.section(' ', 0, 1);
+    return result;
+}
+
+qint64 firstCallAt(const QString& log, const QString& call, qint64 sinceNs)
+{
+    for (const QString& line : textOf(log).split('\n', Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const qint64 time = line.section(' ', 2, 2).toLongLong(&ok);
+        if (ok && time >= sinceNs && line.section(' ', 0, 1) == call)
+            return time;
+    }
+    return -1;
 }
 
 QStringList callsAfterLastRaise(const QString& log)

@@ -1,6 +1,7 @@
 #pragma once
 // The lines log a program under test writes through the preloaded modem-line library
-// (VOKEY_LINES_LOG, see modemlines.h): one line "<call> <bits>" per modem-line call.
+// (VOKEY_LINES_LOG, see modemlines.h): one line "<call> <bits>" per modem-line call, followed
+// by " <CLOCK_MONOTONIC ns>" when VOKEY_LINES_LOG_TIMES=1.
 
 #include <QString>
 #include <QStringList>
@@ -13,8 +14,11 @@ inline const QString DtrDown = QStringLiteral("TIOCMBIC %1").arg(TIOCM_DTR);
 inline const QString RtsDown = QStringLiteral("TIOCMBIC %1").arg(TIOCM_RTS);
 
 namespace LinesLog {
-// The calls in the file, in order.
+// The calls in the file, in order, as "<call> <bits>" (without their times).
 QStringList calls(const QString& log);
+// When `call` (such as DtrUp) was first logged at or after `sinceNs`, from a log with times;
+// -1 when it was not.
+qint64 firstCallAt(const QString& log, const QString& call, qint64 sinceNs = 0);
 // The calls after the last raising of a line.
 QStringList callsAfterLastRaise(const QString& log);
 }

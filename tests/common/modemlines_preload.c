@@ -62,6 +62,7 @@ static int (*real_openat)(int, const char*, int, ...);
 static int (*real_close)(int);
 static int (*real_ioctl)(int, unsigned long, ...);
 static char g_linesLog[4096]; /* VOKEY_LINES_LOG, read once before main */
+static int g_linesLogTimes; /* VOKEY_LINES_LOG_TIMES=1: each line ends with its time */
 
 __attribute__((constructor)) static void resolve(void)
 {
@@ -74,26 +75,41 @@ __attribute__((constructor)) static void resolve(void)
     const char* log = getenv("VOKEY_LINES_LOG");
     if (log)
         strncpy(g_linesLog, log, sizeof g_linesLog - 1);
+    const char* times = getenv("VOKEY_LINES_LOG_TIMES");
+    g_linesLogTimes = times && strcmp(times, "1") == 0;
 }
 
-/* Appends "<call> <bits>" to the lines log. Only async-signal-safe calls, and no lock: a crash
- * handler's drop of the lines is logged too. */
+/* Writes `value` in decimal at `out`; the number of digits. */
+static size_t put_decimal(char* out, unsigned long long value)
+{
+    char digits[24];
+    int d = 0;
+    do
+        digits[d++] = (char)('0' + value % 10);
+    while ((value /= 10) != 0);
+    size_t n = 0;
+    while (d > 0)
+        out[n++] = digits[--d];
+    return n;
+}
+
+/* Appends "<call> <bits>" to the lines log, and " <CLOCK_MONOTONIC ns>" when asked for. Only
+ * async-signal-safe calls, and no lock: a crash handler's drop of the lines is logged too. */
 static void log_line_call(const char* call, int bits)
 {
     if (!g_linesLog[0])
         return;
-    char line[64];
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    char line[96];
     size_t n = strlen(call);
     memcpy(line, call, n);
     line[n++] = ' ';
-    char digits[16];
-    int d = 0;
-    unsigned value = (unsigned)bits;
-    do
-        digits[d++] = (char)('0' + value % 10);
-    while ((value /= 10) != 0);
-    while (d > 0)
-        line[n++] = digits[--d];
+    n += put_decimal(line + n, (unsigned)bits);
+    if (g_linesLogTimes) {
+        line[n++] = ' ';
+        n += put_decimal(line + n, (unsigned long long)now.tv_sec * 1000000000ULL + now.tv_nsec);
+    }
     line[n++] = '\n';
     const int fd = real_open(g_linesLog, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) {

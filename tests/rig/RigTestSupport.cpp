@@ -42,8 +42,16 @@ bool RigctldServer::available()
 }
 
 RigctldServer::RigctldServer(quint16 port, bool pttSettable)
+    : RigctldServer(pttSettable ? QStringList { QStringLiteral("-m"), QStringLiteral("1"),
+                        QStringLiteral("-P"), QStringLiteral("RIG") }
+                                : QStringList { QStringLiteral("-m"), QStringLiteral("1") },
+        port)
+{
+}
+
+RigctldServer::RigctldServer(const QStringList& radio, quint16 port)
     : m_port(port)
-    , m_pttSettable(pttSettable)
+    , m_radio(radio)
 {
 }
 
@@ -60,11 +68,10 @@ RigEndpoint RigctldServer::endpoint() const
 bool RigctldServer::start()
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList arguments { QStringLiteral("-m"), QStringLiteral("1"), QStringLiteral("-T"),
-        QStringLiteral("127.0.0.1"), QStringLiteral("-t"), QString::number(m_port) };
-    if (m_pttSettable)
-        arguments << QStringLiteral("-P") << QStringLiteral("RIG");
-    m_process.start(QStringLiteral("rigctld"), arguments);
+    m_process.start(QStringLiteral("rigctld"),
+        m_radio
+            + QStringList { QStringLiteral("-T"), QStringLiteral("127.0.0.1"), QStringLiteral("-t"),
+                QString::number(m_port) });
     if (!m_process.waitForStarted(5000))
         return false;
     bool listening = false;

@@ -29,6 +29,8 @@ public:
 
     // pttSettable false: the radio refuses every transmit-state write ("RPRT -1").
     explicit RigctldServer(quint16 port = freeLoopbackPort(), bool pttSettable = true);
+    // Another radio: rigctld's arguments that choose it, such as {"-m", "2031", "-r", device}.
+    explicit RigctldServer(const QStringList& radio, quint16 port = freeLoopbackPort());
     ~RigctldServer();
 
     bool start(); // returns once it accepts connections
@@ -45,7 +47,7 @@ private:
 
     QProcess m_process;
     quint16 m_port;
-    bool m_pttSettable;
+    QStringList m_radio;
     QTcpSocket m_client;
 };
 
