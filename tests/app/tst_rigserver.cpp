@@ -3,6 +3,7 @@
 // release whichever way the program ends. The radio here is Hamlib's dummy keyed by RTS on a
 // pseudo-terminal, so the release shows in the lines log that the preloaded modem-line
 // library writes for rigctld as well.
+#include "common/KenwoodRadio.h"
 #include "station/KeyingParts.h"
 
 #include <QFileInfo>
@@ -38,12 +39,14 @@ private slots:
     void everyEndReleasesThenEndsIt();
     void problemsAreSaid_data();
     void problemsAreSaid();
+    void kenwoodRadioIsNotSentTheYaesuPoll();
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
     // Rig A run by the program (the dummy keyed by RTS on the pseudo-terminal), no rig B and
     // no serial port of the program's own; Gain 0 keys at every tick of the looped silence.
-    bool start(const QProcessEnvironment& extra = {});
+    // `radio`: rig A's keys instead (with the port), and the Gain.
+    bool start(const QProcessEnvironment& extra = {}, const QString& radio = {}, int gain = 0);
     QStringList output() { return m_process ? m_process->outputLines() : QStringList(); }
     // The process ids of rig A's rigctld, in the order the log names them.
     QList<qint64> serverPids() const;
@@ -87,16 +90,19 @@ void TestRigServer::cleanup()
     m_work.reset();
 }
 
-bool TestRigServer::start(const QProcessEnvironment& extra)
+bool TestRigServer::start(const QProcessEnvironment& extra, const QString& radio, int gain)
 {
     QFile config(path("VOKEY.INI"));
     if (!config.open(QIODevice::WriteOnly))
         return false;
-    config.write(QStringLiteral("[SETTINGS]\nCOMPORT=\nGAIN=0\nDELAY=0\n"
-                                "[RIG1]\nPORT=%1\nMODEL=1\nPTT=RTS\nPTTDEVICE=%2\n"
-                                "[RIG2]\nHOST=\n")
+    const QString rig = radio.isEmpty()
+        ? QStringLiteral("MODEL=1\nPTT=RTS\nPTTDEVICE=%1\n").arg(m_parts.port->SlavePath())
+        : radio;
+    config.write(QStringLiteral("[SETTINGS]\nCOMPORT=\nGAIN=%1\nDELAY=0\n"
+                                "[RIG1]\nPORT=%2\n%3[RIG2]\nHOST=\n")
+                     .arg(gain)
                      .arg(m_port)
-                     .arg(m_parts.port->SlavePath())
+                     .arg(rig)
                      .toUtf8());
     config.close();
     m_process = std::make_unique<ProgramProcess>();
@@ -202,6 +208,22 @@ void TestRigServer::problemsAreSaid()
     const QString expected = error.contains("%1") ? error.arg(m_port) : error;
     QTRY_VERIFY_WITH_TIMEOUT(output().contains(expected), 10000);
     QVERIFY(!output().contains("rig A online"));
+}
+
+void TestRigServer::kenwoodRadioIsNotSentTheYaesuPoll()
+{
+    // Hamlib's real TS-590S backend on a stand-in radio. The Yaesu status read would hold
+    // its rigctld for the backend's whole read time-out, and an over starting then with it.
+    KenwoodRadio radio;
+    QVERIFY(radio.start());
+    QVERIFY(start({}, QStringLiteral("MODEL=2031\nDEVICE=%1\n").arg(radio.devicePath()), 100));
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains("rig A name Kenwood TS-590S"), 20000);
+    // Followed through its transmit state meanwhile: some seconds of reads, several poll
+    // periods (500 ms) of the status read's.
+    const qsizetype online = radio.commands().size();
+    QTRY_VERIFY_WITH_TIMEOUT(radio.commands().size() > online + 10, 20000);
+    QCOMPARE(radio.foreignBytes(), 0);
+    QVERIFY(!radio.transmitting());
 }
 
 QTEST_GUILESS_MAIN(TestRigServer)
