@@ -187,6 +187,12 @@ bool KenwoodRadio::transmitting() const
     return m_transmitting;
 }
 
+void KenwoodRadio::setTransmitting(bool on)
+{
+    std::lock_guard lock(m_mutex);
+    m_transmitting = on;
+}
+
 int KenwoodRadio::foreignBytes() const
 {
     std::lock_guard lock(m_mutex);

@@ -37,6 +37,8 @@ public:
 
     QList<Command> commands() const;
     bool transmitting() const;
+    // The operator's PTT on the radio itself.
+    void setTransmitting(bool on);
     // Bytes that are no Kenwood command, and when each read that brought some arrived.
     int foreignBytes() const;
     QList<qint64> foreignArrivals() const;

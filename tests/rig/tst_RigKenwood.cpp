@@ -20,6 +20,7 @@ private slots:
     void goesOnline();
     void keysTheRadio_data();
     void keysTheRadio();
+    void reportsTheRadiosOwnTransmit();
     void rawCommandReachesTheRadio();
 
 private:
@@ -80,13 +81,28 @@ void tst_RigKenwood::keysTheRadio()
     QTRY_COMPARE_WITH_TIMEOUT(rig->Status(), int(rsOnline), 10000);
     const qsizetype before = m_radio->commands().size();
     rig->SetTx(param);
-    QTRY_COMPARE_WITH_TIMEOUT(m_radio->transmitting(), transmitting, 5000);
-    QList<QByteArray> seen;
-    for (const KenwoodRadio::Command& received : m_radio->commands().mid(before))
-        seen << received.text;
-    QVERIFY2(seen.contains(command), seen.join(' ').constData());
+    const auto seen = [this, before] {
+        QList<QByteArray> texts;
+        for (const KenwoodRadio::Command& received : m_radio->commands().mid(before))
+            texts << received.text;
+        return texts;
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(seen().contains(command), seen().join(' ').constData(), 5000);
+    QCOMPARE(m_radio->transmitting(), transmitting);
     QTRY_COMPARE_WITH_TIMEOUT(rig->Tx(), param, 5000);
     QCOMPARE(m_server->ptt(), transmitting ? 1 : 0);
+}
+
+void tst_RigKenwood::reportsTheRadiosOwnTransmit()
+{
+    // The backend reads the transmit state from the radio's IF answer.
+    IRigX* rig = m_link->Rig1();
+    QTRY_COMPARE_WITH_TIMEOUT(rig->Status(), int(rsOnline), 10000);
+    QCOMPARE(rig->Tx(), PM_RX);
+    m_radio->setTransmitting(true);
+    QTRY_COMPARE_WITH_TIMEOUT(rig->Tx(), PM_TX, 5000);
+    m_radio->setTransmitting(false);
+    QTRY_COMPARE_WITH_TIMEOUT(rig->Tx(), PM_RX, 5000);
 }
 
 void tst_RigKenwood::rawCommandReachesTheRadio()
