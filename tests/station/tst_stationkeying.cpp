@@ -450,8 +450,7 @@ void TestStationKeying::onlyYaesuRadiosArePolled_data()
 
 void TestStationKeying::onlyYaesuRadiosArePolled()
 {
-    // Another maker's radio would hold its server for a whole read time-out on the Yaesu
-    // status read, and keying behind it with it.
+    // Another maker's radio would hold its server (and keying) for a whole read time-out.
     QFETCH(QByteArray, maker);
     FakeRigctld other(FakeRigctld::Mode::Good), yaesu(FakeRigctld::Mode::Good);
     QVERIFY(other.listen() && yaesu.listen());
