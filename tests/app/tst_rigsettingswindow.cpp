@@ -81,6 +81,7 @@ void TestRigSettingsWindow::testPtt()
     const QRegularExpression done(
         "^transmit confirmed after \\d+ ms, receive confirmed after \\d+ ms$");
     QTRY_VERIFY_WITH_TIMEOUT(done.match(result->text()).hasMatch(), 10000);
+    qInfo().noquote() << "Test PTT:" << result->text(); // the round trip, for the record
     if (!startHere)
         QCOMPARE(m_server1->ptt(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(test->isEnabled(), 10000); // once more, when wanted
