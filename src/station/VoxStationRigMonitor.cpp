@@ -80,6 +80,7 @@ void VoxStation::ParamsChangeEvent(TOmniRigX*, int RigNumber, int)
     }
     RigUpdateStatus();
     FollowPttTest();
+    UpdatePttTestAvailability();
 }
 
 void VoxStation::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)

@@ -71,6 +71,9 @@ QString VoxStation::PttTestUnavailable(RigId rig) const
         return QStringLiteral("Transmitting: wait for the end of the over");
     if (Rig(rig)->Status() != rsOnline)
         return QStringLiteral("Rig %1 is not online").arg(rigLetter(rig));
+    // Its own transmission would pass for the test's.
+    if (Rig(rig)->Tx() == PM_TX)
+        return QStringLiteral("Rig %1 is transmitting").arg(rigLetter(rig));
     return {};
 }
 
