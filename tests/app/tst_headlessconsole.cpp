@@ -2,6 +2,7 @@
 // pipe nobody reads, a pipe whose reader went away, and a shell's job control (Ctrl-Z, bg,
 // fg, a key typed at the shell). Whatever holds the console, both roads are released on
 // time and SIGTERM still ends the program. Last, --help and --version of both programs.
+#include "common/ProcessState.h"
 #include "station/KeyingParts.h"
 
 #include <QElapsedTimer>
@@ -22,21 +23,6 @@ constexpr int TxTimeout = 3; // the release that falls due while the console hol
 constexpr int ExitMs = 2000; // SIGTERM ends the program within this
 
 enum class Hold { CtrlS, FullPipe, ClosedPipe, CtrlZ, BgKey, BgTerm, WindowCtrlZ };
-
-// "R" running or sleeping, "T" stopped, "" gone (a zombie counts as gone).
-QString state(pid_t pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return {};
-    // A process that has just ended may leave its file open but empty: gone as well.
-    const QByteArray s = stat.readAll();
-    const qsizetype at = s.lastIndexOf(')') + 2;
-    if (at < 2 || at >= s.size())
-        return {};
-    const char c = s.at(at);
-    return c == 'Z' ? QString() : c == 'T' ? QStringLiteral("T") : QStringLiteral("R");
-}
 
 // The child of `parent` that runs the station, or 0.
 pid_t stationOf(pid_t parent)
@@ -224,11 +210,11 @@ void TestHeadlessConsole::releasedWhateverHoldsTheConsole()
     } else {
         // Released before the stop, and it stays stopped released.
         QVERIFY(type("\x1a"));
-        QTRY_VERIFY_WITH_TIMEOUT(state(station) == "T", 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(processState(station) == "T", 5000);
         QTRY_VERIFY_WITH_TIMEOUT(released(), 5000);
-        QCOMPARE(state(station), QStringLiteral("T"));
+        QCOMPARE(processState(station), QStringLiteral("T"));
         QVERIFY(type(hold == Hold::BgKey || hold == Hold::BgTerm ? "bg\n" : "fg\n"));
-        QTRY_VERIFY_WITH_TIMEOUT(state(station) == "R" && keyed(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(processState(station) == "R" && keyed(), 10000);
         if (hold == Hold::CtrlZ) {
             // The key mode is back: m needs no Enter, and Ctrl-S is a key, not a stop of the
             // output.
@@ -246,7 +232,7 @@ void TestHeadlessConsole::releasedWhateverHoldsTheConsole()
     QElapsedTimer clock;
     clock.start();
     ::kill(station, SIGTERM);
-    QTRY_VERIFY_WITH_TIMEOUT(state(station).isEmpty(), ExitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(processState(station).isEmpty(), ExitMs);
     QVERIFY2(clock.elapsed() <= ExitMs, qPrintable(QString::number(clock.elapsed())));
     QTRY_VERIFY_WITH_TIMEOUT(released(), 5000);
     if (m_process) {

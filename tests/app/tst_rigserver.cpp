@@ -4,6 +4,7 @@
 // pseudo-terminal, so the release shows in the lines log that the preloaded modem-line
 // library writes for rigctld as well.
 #include "common/KenwoodRadio.h"
+#include "common/ProcessState.h"
 #include "station/KeyingParts.h"
 
 #include <QFileInfo>
@@ -17,13 +18,6 @@
 namespace {
 
 const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
-
-// Whether a process is there and not a zombie.
-bool processAlive(qint64 pid)
-{
-    const QString stat = textOf(QStringLiteral("/proc/%1/stat").arg(pid));
-    return !stat.isEmpty() && !stat.section(u')', -1).trimmed().startsWith(u'Z');
-}
 
 } // namespace
 
