@@ -44,8 +44,12 @@ void TOmniRigX::attachServer(int index)
     });
     connect(server, &RigServerProcess::output, this,
         [this, rigNumber](const QString& line) { emit OnServerOutput(rigNumber, line); });
-    connect(server, &RigServerProcess::exited, this,
-        [this, rigNumber](const QString& status) { emit OnServerExited(rigNumber, status); });
+    connect(
+        server, &RigServerProcess::exited, this, [this, index, rigNumber](const QString& status) {
+            emit OnServerExited(rigNumber, status);
+            if (std::exchange(m_startAfterServerEnds[index], false) && m_connected)
+                startRig(index);
+        });
     connect(server, &RigServerProcess::problem, this,
         [this, rigNumber](const QString& text) { emit OnServerProblem(rigNumber, text); });
 }
@@ -147,7 +151,7 @@ void TOmniRigX::Disconnect()
         rig->Stop();
     // Only now that the radios have been released: rigctld leaves a radio as it is.
     for (RigServerProcess* server : m_servers)
-        server->stop();
+        server->stopAndWait();
 }
 
 IRigX* TOmniRigX::Rig1()
@@ -231,7 +235,12 @@ void TOmniRigX::ApplySettings(const RigSettings& settings)
             // The radio released through the old server before that server ends.
             m_rigs[i]->Stop();
             m_servers[i]->stop();
-            startRig(i);
+            // Until it has ended, the old rigctld still holds the port, with the old radio
+            // behind it: the link would key that one.
+            if (m_servers[i]->isEnding())
+                m_startAfterServerEnds[i] = true;
+            else
+                startRig(i);
         }
     }
     if (!m_configFile.isEmpty())

@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <algorithm>
+#include <utility>
 
 namespace {
 // How long a stopped rigctld gets to end on SIGTERM, and then on SIGKILL.
@@ -16,9 +17,13 @@ RigServerProcess::RigServerProcess(int rigNumber, QObject* parent)
     , m_rigNumber(rigNumber)
     , m_process(this)
     , m_restartTimer(this)
+    , m_killTimer(this)
 {
     m_restartTimer.setSingleShot(true);
     connect(&m_restartTimer, &QTimer::timeout, this, &RigServerProcess::launch);
+    m_killTimer.setSingleShot(true);
+    m_killTimer.setInterval(TerminateWaitMs);
+    connect(&m_killTimer, &QTimer::timeout, &m_process, &QProcess::kill);
     // Its standard output carries nothing for the operator; its standard error its
     // complaints about the radio.
     m_process.setStandardOutputFile(QProcess::nullDevice());
@@ -34,7 +39,7 @@ RigServerProcess::RigServerProcess(int rigNumber, QObject* parent)
 
 RigServerProcess::~RigServerProcess()
 {
-    stop();
+    stopAndWait();
 }
 
 void RigServerProcess::setBackOff(int firstMs, int maxMs)
@@ -67,16 +72,25 @@ void RigServerProcess::start(const RigServerOptions& options, quint16 port)
     m_wanted = true;
     m_delay = m_firstDelay;
     m_told.clear();
-    launch();
+    launch(); // or, while the old one ends, when it has ended
 }
 
 void RigServerProcess::stop()
 {
     m_wanted = false;
     m_restartTimer.stop();
+    if (m_process.state() == QProcess::NotRunning || m_ending)
+        return;
+    m_ending = true;
+    m_process.terminate();
+    m_killTimer.start();
+}
+
+void RigServerProcess::stopAndWait()
+{
+    stop();
     if (m_process.state() == QProcess::NotRunning)
         return;
-    m_process.terminate();
     if (!m_process.waitForFinished(TerminateWaitMs)) {
         m_process.kill();
         m_process.waitForFinished(KillWaitMs);
@@ -117,8 +131,14 @@ void RigServerProcess::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
     onReadyRead();
     if (!m_partialLine.isEmpty())
         emit output(QString::fromLocal8Bit(std::exchange(m_partialLine, {})));
+    m_killTimer.stop();
+    const bool stopped = std::exchange(m_ending, false);
     emit exited(exitStatus == QProcess::CrashExit ? QStringLiteral("signal %1").arg(exitCode)
                                                   : QString::number(exitCode));
+    if (stopped) {
+        launch(); // started again with other options while it ended
+        return;
+    }
     // One that ran a good while before it ended is not failing over and over.
     if (m_runTime.isValid() && m_runTime.elapsed() >= m_maxDelay)
         m_delay = m_firstDelay;

@@ -17,15 +17,21 @@ class RigServerProcess : public QObject {
     Q_OBJECT
 public:
     explicit RigServerProcess(int rigNumber, QObject* parent = nullptr);
-    // Stops it (see stop()).
+    // Stops it and waits (see stopAndWait()).
     ~RigServerProcess() override;
 
-    // (Re)starts rigctld with these options, after stopping one that runs.
+    // (Re)starts rigctld with these options. One that runs is stopped first, and the new one
+    // is launched once the old one has ended and freed the port.
     void start(const RigServerOptions& options, quint16 port);
     // Ends it and its restarts: SIGTERM, SIGKILL when it has not ended after a moment. Only
-    // once every radio it keys has been released: rigctld leaves a radio as it is.
+    // once every radio it keys has been released: rigctld leaves a radio as it is. Returns
+    // at once: a rigctld stuck in closing a radio that went away must not stop the window.
     void stop();
+    // The same, waiting for the end: for the program's end, when nothing else is to run.
+    void stopAndWait();
 
+    // Stopped, and not ended yet.
+    bool isEnding() const { return m_ending; }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     qint64 processId() const { return m_process.processId(); }
     // The restart delays; tests shorten them.
@@ -53,10 +59,12 @@ private:
     const int m_rigNumber;
     QProcess m_process;
     QTimer m_restartTimer;
+    QTimer m_killTimer; // SIGKILL for one that outlived its SIGTERM
     QElapsedTimer m_runTime;
     RigServerOptions m_options;
     quint16 m_port = 0;
     bool m_wanted = false;
+    bool m_ending = false; // stop() sent SIGTERM to the one that runs
     int m_firstDelay = 1000;
     int m_maxDelay = 30000;
     int m_delay = 1000;

@@ -1,15 +1,19 @@
 // The rig settings window in the program: Test PTT keys a radio through its rigctld, one
 // already running or one the window has just set up and applied, and shows what the radio
-// did.
+// did. A settings change waits for no rigctld that is slow to end.
 #include "KeyingFixture.h"
+
+#include "common/ProcessState.h"
 
 #include "widgets/RigSettingsDialog.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTreeWidget>
 
@@ -32,6 +36,7 @@ private slots:
     void testPtt_data();
     void testPtt();
     void closingTheWindowEndsTheTest();
+    void applyingWaitsForNoStuckServer();
 
 private:
     TRigSettingsDialog* openWindow();
@@ -109,6 +114,42 @@ void TestRigSettingsWindow::closingTheWindowEndsTheTest()
     QVERIFY(!m_form->Station().Road(RigId::A).keyed());
     QTRY_COMPARE_WITH_TIMEOUT(slow.pttWrites, QList<QByteArray>({ "1", "0" }), 10000);
     QCOMPARE(slow.ptt, 0);
+}
+
+void TestRigSettingsWindow::applyingWaitsForNoStuckServer()
+{
+    // A rigctld that goes on serving after SIGTERM ends only on the SIGKILL a second later.
+    QFile deaf(path("deaf-rigctld"));
+    QVERIFY(deaf.open(QIODevice::WriteOnly));
+    deaf.write("#!/bin/sh\ntrap '' TERM\nexec rigctld \"$@\"\n");
+    deaf.close();
+    QVERIFY(deaf.setPermissions(deaf.permissions() | QFile::ExeOwner));
+    qputenv("VOKEY_RIGCTLD", deaf.fileName().toLocal8Bit());
+    const auto restore = qScopeGuard([] { qunsetenv("VOKEY_RIGCTLD"); });
+    const QString ini = path("VOKEY.INI");
+    WriteProfileString(ini, "RIG1", "MODEL", "1");
+    WriteProfileString(ini, "RIG1", "PORT", QString::number(freeLoopbackPort()));
+    QVERIFY(startKeyed(100, 1));
+    TOmniRigX* link = m_form->Station().OmniRig();
+    const qint64 old = link->ServerProcessId(1);
+    QVERIFY(old > 0);
+    QSignalSpy started(link, &TOmniRigX::OnServerStarted);
+    QSignalSpy exited(link, &TOmniRigX::OnServerExited);
+    bool onlineThroughOld = false;
+    connect(link, &TOmniRigX::OnStatusChange, this,
+        [&] { onlineThroughOld |= rigOnline(1) && exited.isEmpty(); });
+    TRigSettingsDialog* dialog = openWindow();
+    QVERIFY(dialog);
+    dialog->findChild<QComboBox*>("Rig1Speed")->setCurrentText("9600");
+    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Apply)->click();
+    QVERIFY(processAlive(old)); // the click did not wait for its end
+    // The new one on the same port once the old one has gone, and the radio online on it.
+    QTRY_VERIFY_WITH_TIMEOUT(rigOnline(1) && started.size() == 1, 10000);
+    QCOMPARE(exited.size(), 1);
+    QCOMPARE(exited[0][1], QVariant("signal 9"));
+    QVERIFY(started[0][1].toLongLong() != old);
+    QVERIFY(!processAlive(old));
+    QVERIFY(!onlineThroughOld);
 }
 
 QTEST_MAIN(TestRigSettingsWindow)
