@@ -116,19 +116,18 @@ void tst_RigSettingsDialog::dialogWritesSettings()
     QTRY_COMPARE(recorder.count(QStringLiteral("VisibleChange")), 1);
     TRigSettingsDialog* dialog = openDialog();
     QVERIFY(dialog);
-    auto* rig1Kind = dialog->findChild<QComboBox*>(QStringLiteral("Rig1Kind"));
-    auto* rig2Kind = dialog->findChild<QComboBox*>(QStringLiteral("Rig2Kind"));
-    auto* rig1Port = dialog->findChild<QSpinBox*>(QStringLiteral("Rig1Port"));
+    auto* rig1Kind = child<QComboBox>(*dialog, "Rig1Kind");
+    auto* rig2Kind = child<QComboBox>(*dialog, "Rig2Kind");
+    auto* rig1Port = child<QSpinBox>(*dialog, "Rig1Port");
     QCOMPARE(rig1Kind->currentText(), Running);
     QCOMPARE(rig2Kind->currentText(), Running);
-    QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("Rig1Host"))->text(),
-        QStringLiteral("127.0.0.1"));
+    QCOMPARE(child<QLineEdit>(*dialog, "Rig1Host")->text(), QStringLiteral("127.0.0.1"));
     QCOMPARE(rig1Port->value(), 4532);
-    QCOMPARE(dialog->findChild<QSpinBox*>(QStringLiteral("Rig2Port"))->value(), 4534);
+    QCOMPARE(child<QSpinBox>(*dialog, "Rig2Port")->value(), 4534);
 
     // OK only for hosts the link can reach; an IPv6 address is written in brackets.
-    auto* rig1Host = dialog->findChild<QLineEdit*>(QStringLiteral("Rig1Host"));
-    QPushButton* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    auto* rig1Host = child<QLineEdit>(*dialog, "Rig1Host");
+    QPushButton* ok = okButton(*dialog);
     rig1Host->setText(QStringLiteral("[::1"));
     QVERIFY(!ok->isEnabled());
     rig1Kind->setCurrentText(None);
@@ -138,7 +137,7 @@ void tst_RigSettingsDialog::dialogWritesSettings()
     QVERIFY(ok->isEnabled());
     rig1Port->setValue(4600);
     rig2Kind->setCurrentText(None);
-    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    ok->click();
     QTRY_COMPARE(recorder.count(QStringLiteral("VisibleChange")), 2);
     QVERIFY(!omniRig.DialogVisible());
     QCOMPARE(ReadProfileString(config, "RIG1", "HOST", "?"), QStringLiteral("[::1]"));
@@ -153,8 +152,8 @@ void tst_RigSettingsDialog::dialogWritesSettings()
     omniRig.SetDialogVisible(true);
     dialog = openDialog();
     QVERIFY(dialog);
-    QCOMPARE(dialog->findChild<QComboBox*>(QStringLiteral("Rig2Kind"))->currentText(), None);
-    dialog->findChild<QSpinBox*>(QStringLiteral("Rig1Port"))->setValue(4700);
+    QCOMPARE(child<QComboBox>(*dialog, "Rig2Kind")->currentText(), None);
+    child<QSpinBox>(*dialog, "Rig1Port")->setValue(4700);
     dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
     QTRY_COMPARE(recorder.count(QStringLiteral("VisibleChange")), 4);
     QCOMPARE(ReadProfileString(config, "RIG1", "PORT", "?"), QStringLiteral("4600"));
