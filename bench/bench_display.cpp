@@ -153,10 +153,8 @@ void BM_RenderTickWithDrawing(benchmark::State& state)
     QDir::setCurrent(setup.dir.path());
     RecordingMessageBoxes boxes;
     TForm1Options options;
-    options.arguments = { "vokey" };
     options.audioFile = setup.wav;
     options.messages = &boxes;
-    options.handleSignals = false;
     {
         TForm1 form(options);
         form.FormCreate();

@@ -10,10 +10,10 @@
 // The modem-line library is loaded by running this program again with LD_PRELOAD.
 #include "app/TForm1.h"
 #include "app/WindowTestSupport.h"
+#include "common/RigTestSupport.h"
 #include "common/modemlines.h"
 #include "core/IniProfile.h"
 #include "rig/OmniRigX.h"
-#include "rig/RigTestSupport.h"
 #include "widgets/TLedButton.h"
 
 #include <QApplication>
@@ -108,10 +108,8 @@ void BM_SetTxToBothRoads(benchmark::State& state)
 
     RecordingMessageBoxes boxes;
     TForm1Options options;
-    options.arguments = { "vokey" };
     options.audioFile = silence;
     options.messages = &boxes;
-    options.handleSignals = false;
     {
         TForm1 form(options);
         form.FormCreate();

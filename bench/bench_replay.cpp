@@ -1,8 +1,8 @@
 // Replay speed of vokey-replay's runner in multiples of real time, on speech made by espeak-ng.
 
-#include "app/replay/ReplayRunner.h"
 #include "audio/WavFile.h"
 #include "core/VoxDetector.h"
+#include "replay/ReplayRunner.h"
 
 #include <QFile>
 #include <QProcess>

@@ -4,8 +4,8 @@
 //   the dummy radio itself takes about 50 ms to release);
 // - the link's CPU cost while it polls two online rigs at the default rate, in percent of
 //   one core over 30 s (getrusage of this process; rigctld's own cost from /proc).
+#include "common/RigTestSupport.h"
 #include "rig/OmniRigX.h"
-#include "rig/RigTestSupport.h"
 
 #include "ProcStat.h"
 #include <QCoreApplication>

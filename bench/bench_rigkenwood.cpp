@@ -21,9 +21,9 @@
 #include "common/LinesLog.h"
 #include "common/ProgramProcess.h"
 #include "common/PtyPair.h"
+#include "common/RigTestSupport.h"
 #include "common/Speech.h"
 #include "common/WaitUntil.h"
-#include "rig/RigTestSupport.h"
 
 #include <QCoreApplication>
 #include <QFile>

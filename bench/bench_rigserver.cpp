@@ -6,8 +6,8 @@
 //   the link reports transmit, and from the release until it reports receive (the dummy
 //   radio takes about 50 ms to release), median of 20.
 // Run: build/bench/bench_rigserver
+#include "common/RigTestSupport.h"
 #include "rig/OmniRigX.h"
-#include "rig/RigTestSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

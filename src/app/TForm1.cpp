@@ -159,10 +159,8 @@ QIcon TForm1::ApplicationIcon()
     return icon;
 }
 
-bool TForm1::FormCreate()
+void TForm1::FormCreate()
 {
-    if (!m_station->AcquireInstance())
-        return false; // nothing to release: nothing was started
     guarded([this] {
         m_station->Configure();
         // The painter itself was made with the window, sized to PaintFrame: cyan bars five
@@ -197,7 +195,6 @@ bool TForm1::FormCreate()
 
         m_station->Run();
     });
-    return true;
 }
 
 QString TForm1::StatusText() const

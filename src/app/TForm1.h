@@ -63,10 +63,11 @@ public:
     explicit TForm1(const TForm1Options& options, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Start-up. False when another instance is running: the caller then ends the process
-    // with a non-zero status; nothing has been touched. Errors of the other steps are
-    // reported and end the start-up early, but the window runs on.
-    bool FormCreate();
+    // Start-up, once the process holds the instance (see StationHost). Errors are reported
+    // and end the start-up early, but the window runs on.
+    void FormCreate();
+    // Closes the window from a signal, with any dialog that is open over it.
+    void closeOnSignal();
 
     // The station the window shows and drives.
     VoxStation& Station() { return *m_station; }
@@ -125,8 +126,6 @@ private:
     void FormClose();
     // Runs a handler; an error it raises goes to the application-wide error report.
     void guarded(const std::function<void()>& handler) { m_station->Guarded(handler); }
-    // Closes the window from a signal, with any dialog that is open over it.
-    void closeOnSignal();
     // The station's state shown (TForm1Vox.cpp).
     void ShowLamp(bool on, bool alarm);
     void ShowRigLamp(RigId rig);

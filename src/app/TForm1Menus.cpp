@@ -1,6 +1,8 @@
 // The window command menu, the tray icon with its popup menu, the settings actions and Exit.
 #include "TForm1.h"
 
+#include "audio/AudioEngine.h"
+
 #include "station/MessageBoxes.h"
 
 #include "rig/OmniRigX.h"

@@ -54,7 +54,6 @@ void TForm1::connectStation()
         m_statusPanel->setText(text);
         m_statusPanel->setToolTip(text);
     });
-    connect(station, &VoxStation::exitRequested, this, [this] { closeOnSignal(); });
     for (RigId rig : AllRigs) {
         ShowRigLamp(rig);
         ShowRigName(rig);

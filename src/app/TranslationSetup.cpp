@@ -1,7 +1,7 @@
 #include "TranslationSetup.h"
 
+#include "host/MessageTranslation.h"
 #include "i18n/TGnuGettextInstance.h"
-#include "station/MessageTranslation.h"
 #include "widgets/ComSetupForm.h"
 
 #include <QComboBox>

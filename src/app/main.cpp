@@ -1,12 +1,13 @@
 #include "DialogMessageBoxes.h"
 #include "TForm1.h"
 #include "TranslationSetup.h"
+#include "host/CommandLine.h"
+#include "host/ConsoleWriter.h"
+#include "host/StationHost.h"
 #include "i18n/TGnuGettextInstance.h"
-#include "station/CommandLine.h"
-#include "station/ConsoleWriter.h"
-#include "station/JobControl.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QScopeGuard>
 
 #include <cerrno>
@@ -84,13 +85,18 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(TForm1::ApplicationIcon());
 
     const std::unique_ptr<IMessageBoxes> messages = createMessageBoxes();
+    QStringList arguments = QCoreApplication::arguments();
     TForm1Options options;
-    options.arguments = QCoreApplication::arguments();
-    options.audioFile = TakeAudioFile(options.arguments);
-    options.audioLoop = TakeAudioLoop(options.arguments);
+    options.audioFile = TakeAudioFile(arguments);
+    options.audioLoop = TakeAudioLoop(arguments);
+    options.configFile = ConfigPathFromArguments(arguments, WorkDirFrom(QDir::currentPath()));
     options.messages = messages.get();
-    options.watchSleep = true;
-    options.guardProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/vokey-guard");
+    StationHostOptions hostOptions;
+    hostOptions.watchSleep = true;
+    // Started from a terminal, Ctrl+Z releases every road before the window stops.
+    hostOptions.jobControl = true;
+    hostOptions.guardProgram
+        = QCoreApplication::applicationDirPath() + QStringLiteral("/vokey-guard");
 
     // The translation engine comes before any window and goes after the last one.
     TGnuGettextInstance gettext;
@@ -103,11 +109,12 @@ int main(int argc, char* argv[])
     }
 
     TForm1 form(options);
-    if (!form.FormCreate())
+    StationHost host(form.Station(), hostOptions);
+    if (!host.acquire())
         return 1;
-    // Started from a terminal, Ctrl+Z releases every road before the window stops.
-    JobControl jobControl;
-    jobControl.keepReleased(form.Station());
+    QObject::connect(&host, &StationHost::exitRequested, &form, &TForm1::closeOnSignal);
+    form.FormCreate();
+    host.started();
     form.show();
     return app.exec();
 }

@@ -1,7 +1,10 @@
 #include "MessageBoxes.h"
+#include "StationServices.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+
+#include <exception>
 
 namespace {
 QString& applicationTitle()
@@ -110,4 +113,17 @@ void ErrorReport::open(const QString& text, qint64 now)
         if (!m_waiting.isEmpty())
             open(m_waiting.takeFirst(), m_clock());
     });
+}
+
+bool StationServices::guarded(const std::function<void()>& handler)
+{
+    try {
+        handler();
+        return true;
+    } catch (const std::exception& error) {
+        errors.show(QString::fromUtf8(error.what()));
+    } catch (...) {
+        errors.show(QStringLiteral("Unknown error"));
+    }
+    return false;
 }

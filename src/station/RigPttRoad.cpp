@@ -23,6 +23,8 @@ void RigPttRoad::release()
 void RigPttRoad::send(bool on)
 {
     IRigX* rig = m_rig();
+    if (!rig)
+        return; // no rig link yet: nothing this program could have keyed
     if (on) {
         // Keyed from the attempt on: a keying that failed halfway is still released.
         m_keyed = true;
@@ -51,7 +53,8 @@ bool RigPttRoad::keyed() const
 void RigPttRoad::linkStatusChanged()
 {
     // Back online, the link has sent the release it found owed on connecting.
-    if (m_releaseAwaitsLink && !linkDown(*m_rig()))
+    const IRigX* rig = m_rig();
+    if (m_releaseAwaitsLink && rig && !linkDown(*rig))
         m_releaseAwaitsLink = false;
 }
 

@@ -16,7 +16,7 @@ class IRigX;
 class RigPttRoad : public PttRoad {
 public:
     // `rig` gives the link's radio at the time of each call (the link may be made later
-    // than the road).
+    // than the road); null while there is none, and then nothing is sent.
     RigPttRoad(QString name, std::function<IRigX*()> rig);
 
     QString name() const override { return m_name; }

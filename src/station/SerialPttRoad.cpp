@@ -1,7 +1,5 @@
 #include "SerialPttRoad.h"
 
-#include "ExitSignals.h"
-
 #include "serial/ComPort.h"
 
 SerialPttRoad::SerialPttRoad(TComPort& port, QObject* parent)
@@ -57,6 +55,5 @@ void SerialPttRoad::setLines(bool on)
 
 void SerialPttRoad::setHandle(int fd)
 {
-    ExitSignals::setSerialHandle(fd);
     emit handleChanged(fd);
 }

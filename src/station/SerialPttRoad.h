@@ -10,9 +10,9 @@ class TComPort;
 // line that fails does not keep the other one from being driven.
 //
 // A crash, or a guard that outlives the program, must still be able to drop the lines of
-// the open port: the road hands the port's descriptor to the crash handler and to
-// handleChanged() at each opening and takes it back before each closing, whoever opens or
-// closes the port (a new port name closes and reopens).
+// the open port: the road tells the port's descriptor (handleChanged) at each opening and
+// takes it back before each closing, whoever opens or closes the port (a new port name
+// closes and reopens).
 class SerialPttRoad : public QObject, public PttRoad {
     Q_OBJECT
 

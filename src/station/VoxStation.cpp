@@ -1,19 +1,19 @@
-// The station's start-up, its configuration file and its closing.
+// The station's start-up, its parts wired together, its configuration file and its closing.
 #include "VoxStation.h"
 
-#include "ExitSignals.h"
-#include "MessageBoxes.h"
-#include "SerialPttRoad.h"
-#include "SingleInstance.h"
-#include "TxGuard.h"
+#include "CaptureWatch.h"
+#include "PttTest.h"
+#include "ReleaseWait.h"
+#include "SerialLine.h"
+#include "StationServices.h"
 
+#include "audio/AudioEngine.h"
 #include "rig/OmniRigX.h"
 #include "serial/ComPort.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QTimer>
-
-#include <exception>
 
 namespace {
 
@@ -25,6 +25,9 @@ QTimer* makeTimer(QObject* parent, const char* name, int interval)
     return timer;
 }
 
+// logind lets a delay lock hold a suspend up for InhibitDelayMaxSec, 5 s unless configured.
+constexpr int SleepReleaseWaitMs = 2000;
+
 } // namespace
 
 VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
@@ -32,9 +35,9 @@ VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
     , m_options(options)
     , m_messages(*options.messages)
     , m_errorReport(std::make_unique<ErrorReport>(*options.messages))
+    , m_services(std::make_unique<StationServices>(
+          StationServices { m_log, *m_errorReport, *options.messages }))
     , m_audio(std::make_unique<AudioEngine>())
-    , m_rigs { RigSlot(RigId::A, [this] { return Rig(RigId::A); }),
-        RigSlot(RigId::B, [this] { return Rig(RigId::B); }) }
 {
     setObjectName(QStringLiteral("Station"));
     m_clock.start();
@@ -44,10 +47,6 @@ VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
     m_timerRender = makeTimer(this, "TimerRender", 33);
     m_timerDelay = makeTimer(this, "TimerDelay", 0);
     m_timerLed = makeTimer(this, "TimerLed", 1000);
-    m_catTimer = makeTimer(this, "CATTimer", 500);
-    // While the engine runs: a lost capture device and a lost serial port are tried again.
-    m_captureWatch = makeTimer(this, "CaptureWatch", DeviceRetryMs);
-    m_serialWatch = makeTimer(this, "SerialWatch", DeviceRetryMs);
     m_timerRender->setTimerType(Qt::PreciseTimer);
     // A coarse timer may fire up to 5 % early, which would cut the end of the last word.
     m_timerDelay->setTimerType(Qt::PreciseTimer);
@@ -56,28 +55,25 @@ VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
     connect(
         m_timerDelay, &QTimer::timeout, this, [this] { Guarded([this] { TimerDelayTimer(); }); });
     connect(m_timerLed, &QTimer::timeout, this, [this] { Guarded([this] { TimerLedTimer(); }); });
-    connect(m_catTimer, &QTimer::timeout, this, [this] { Guarded([this] { CATTimerTimer(); }); });
-    connect(
-        m_captureWatch, &QTimer::timeout, this, [this] { Guarded([this] { WatchCapture(); }); });
-    connect(
-        m_serialWatch, &QTimer::timeout, this, [this] { Guarded([this] { WatchSerialPort(); }); });
 
-    // The port as the program holds it: COM1, 9600 bit/s, 8N1, no flow control, DTR and RTS
-    // driven by keying only, every line event watched.
-    m_comPort = new TComPort(this);
-    m_comPort->setObjectName(QStringLiteral("ComPort"));
-    m_comPort->SetPort(QStringLiteral("COM1"));
-    m_comPort->SetBaudRate(br9600);
-    m_comPort->SetDataBits(dbEight);
-    m_comPort->Parity().SetBits(prNone);
-    m_comPort->SetStopBits(sbOneStopBit);
-    m_comPort->FlowControl().SetFlowControl(fcNone);
-    m_comPort->FlowControl().SetControlDTR(dtrDisable);
-    m_comPort->FlowControl().SetControlRTS(rtsDisable);
-    m_comPort->SetEvents(AllComEvents);
-    m_comPort->OnError = [this](QObject*, TComErrors) { Guarded([this] { ComPortError(); }); };
-    m_serialRoad = new SerialPttRoad(*m_comPort, this);
-    connect(m_serialRoad, &SerialPttRoad::handleChanged, this, &VoxStation::serialHandleChanged);
+    m_serial = new SerialLine(*m_services, DeviceRetryMs, this);
+    m_keyer = new Keyer(
+        [this](RigId rig) -> IRigX* {
+            if (!m_omniRig)
+                return nullptr;
+            return rig == RigId::A ? m_omniRig->Rig1() : m_omniRig->Rig2();
+        },
+        *m_serial, this);
+    m_monitor = new RigMonitor(*m_keyer, *m_services, this);
+    m_pttTest = new PttTest(*m_keyer, *m_services, this);
+    m_capture = new CaptureWatch(
+        *m_audio, m_settings, *m_services,
+        [this] {
+            if (TxOn())
+                TimerDelayTimer();
+        },
+        DeviceRetryMs, this);
+    connectParts();
     m_errorReport->setLog([this](const QString& line) { m_log.WriteLine(1, line); });
     // Failures the serial component cannot hand to a caller reach the same report.
     SetApplicationErrorReport([this](const QString& text) { m_errorReport->show(text); });
@@ -91,33 +87,42 @@ VoxStation::~VoxStation()
     SetApplicationErrorReport({});
 }
 
-bool VoxStation::AcquireInstance()
+void VoxStation::connectParts()
 {
-    // A second start must leave the running instance's log, configuration, tray icon and
-    // devices as they are, so the check comes before anything touches them.
-    m_instance = std::make_unique<SingleInstance>(QStringLiteral("VOKEY"));
-    if (!m_instance->acquire()) {
-        m_messages.fatal(QStringLiteral("VOKEY (2.0) Initialization Failure"),
-            QStringLiteral("Instance of Program Already Running"));
-        m_shutDown = true; // nothing to release: nothing was started
-        return false;
-    }
-    if (m_options.handleSignals && !m_exitSignals) {
-        m_exitSignals = new ExitSignals(this);
-        connect(m_exitSignals, &ExitSignals::exitRequested, this, &VoxStation::exitRequested);
-    }
-    StartGuard();
-    return true;
+    // The PTT test hears of a release and of a change of transmit before the views do.
+    m_keyer->setAfterRelease([this] { m_pttTest->release(); });
+    connect(m_keyer, &Keyer::transmitChanged, m_pttTest, &PttTest::updateAvailability);
+    connect(m_keyer, &Keyer::transmitChanged, this, &VoxStation::transmitChanged);
+    connect(m_keyer, &Keyer::transmitSet, this, &VoxStation::TransmitSet);
+    connect(m_keyer, &Keyer::keyedChanged, this, &VoxStation::keyedChanged);
+    connect(m_keyer, &Keyer::selectionChanged, this, &VoxStation::selectionChanged);
+    connect(
+        m_keyer, &Keyer::refused, this, [this](const QString& text) { m_services->report(text); });
+    connect(m_monitor, &RigMonitor::rigLampChanged, this, &VoxStation::rigLampChanged);
+    connect(m_monitor, &RigMonitor::rigNameChanged, this, &VoxStation::rigNameChanged);
+    connect(m_monitor, &RigMonitor::rigServerStarted, this, &VoxStation::rigServerStarted);
+    connect(m_monitor, &RigMonitor::rigServerExited, this, &VoxStation::rigServerExited);
+    connect(m_monitor, &RigMonitor::rigReported, m_pttTest,
+        [this] { Guarded([this] { m_pttTest->follow(); }); });
+    connect(
+        m_monitor, &RigMonitor::testAvailabilityChanged, m_pttTest, &PttTest::updateAvailability);
+    connect(m_monitor, &RigMonitor::settingsWindowClosed, m_pttTest,
+        [this] { Guarded([this] { m_pttTest->end(); }); });
+    connect(m_serial, &SerialLine::handleChanged, this, &VoxStation::serialHandleChanged);
+    connect(m_serial, &SerialLine::lost, this, &VoxStation::serialPortLost);
+    connect(m_serial, &SerialLine::found, this, &VoxStation::serialPortFound);
+    connect(m_capture, &CaptureWatch::captureLost, this, &VoxStation::captureLost);
+    connect(m_capture, &CaptureWatch::captureFound, this, &VoxStation::captureFound);
 }
 
 void VoxStation::Configure()
 {
+    m_configured = true;
     m_settings.InputDevice = -1;
     setRunning(false);
-    for (RigSlot& rig : m_rigs)
-        setRigLamp(rig, RigLamp {}, true);
+    m_monitor->reset();
     setLamp(false);
-    SetSelection(false, false);
+    m_keyer->setSelection(false, false);
     selectRig(RigId::A, true);
     ShowMode();
 
@@ -125,63 +130,187 @@ void VoxStation::Configure()
     m_muted = false;
 
     ReadConfiguration();
-    ApplySerialSettings();
-    ConnectGuard();
+    m_serial->applySettings(m_settings);
 }
 
 void VoxStation::Run()
 {
-    m_catTimer->setInterval(500);
-    m_catTimer->start();
+    m_monitor->startPolling();
     setPowered(true);
-    if (m_options.watchSleep)
-        StartSleepWatch();
 }
 
 bool VoxStation::Guarded(const std::function<void()>& handler)
 {
-    try {
-        handler();
-        return true;
-    } catch (const std::exception& error) {
-        m_errorReport->show(QString::fromUtf8(error.what()));
-    } catch (...) {
-        m_errorReport->show(QStringLiteral("Unknown error"));
-    }
-    return false;
+    return m_services->guarded(handler);
 }
 
-void VoxStation::ReleaseBeforeExit()
+QString VoxStation::configFile() const
+{
+    if (!m_options.configFile.isEmpty())
+        return m_options.configFile;
+    return WorkDirFrom(QDir::currentPath()) + QStringLiteral("VOKEY.INI");
+}
+
+void VoxStation::ConnectRigs()
+{
+    m_omniRig = m_options.makeOmniRig ? m_options.makeOmniRig().release() : new TOmniRigX;
+    m_omniRig->setParent(this);
+    m_omniRig->setObjectName(QStringLiteral("OmniRig"));
+    if (m_options.rigTimings)
+        m_omniRig->SetTimings(*m_options.rigTimings);
+    m_omniRig->SetSettingsViewFactory(m_options.rigSettingsView);
+    // The rig settings are kept in the configuration file, which is only read later on;
+    // its name is known already.
+    m_omniRig->SetConfigFile(configFile());
+    // Before the link connects: a rigctld it runs may have a problem to tell at once.
+    m_monitor->setLink(m_omniRig);
+    m_pttTest->setLink(m_omniRig);
+    try {
+        m_omniRig->Connect();
+        RigMonitor* monitor = m_monitor;
+        const auto handle = [this, monitor](auto handler) {
+            return [this, monitor, handler](auto sender, int number, auto... arguments) {
+                if (const std::optional<RigId> rig = rigFromNumber(number))
+                    Guarded([&] { (monitor->*handler)(sender, *rig, arguments...); });
+            };
+        };
+        connect(
+            m_omniRig, &TOmniRigX::OnRigTypeChange, this, handle(&RigMonitor::RigTypeChangeEvent));
+        connect(
+            m_omniRig, &TOmniRigX::OnStatusChange, this, handle(&RigMonitor::StatusChangeEvent));
+        connect(
+            m_omniRig, &TOmniRigX::OnParamsChange, this, handle(&RigMonitor::ParamsChangeEvent));
+        connect(m_omniRig, &TOmniRigX::OnCustomReply, this, handle(&RigMonitor::CustomReplyEvent));
+        connect(m_omniRig, &TOmniRigX::OnVisibleChange, this,
+            [this](TOmniRigX* sender) { Guarded([&] { m_monitor->VisibleChangeEvent(sender); }); });
+        connect(
+            m_omniRig, &TOmniRigX::OnTxRefused, this, [this](int rigNumber, const QString& reason) {
+                if (const std::optional<RigId> rig = rigFromNumber(rigNumber))
+                    m_keyer->reportRefused(*rig, reason);
+            });
+    } catch (...) {
+        // The program runs on without rig events; each rig access tries to connect again.
+    }
+}
+
+void VoxStation::ReadConfiguration()
+{
+    const QString workDir = WorkDirFrom(QDir::currentPath());
+    m_log.SetFileName(workDir + QStringLiteral("VOKEY.Log"));
+    m_log.SetMaxLevel(1);
+    m_settings = ReadINI(configFile(), workDir);
+    SetGain(m_settings.Gain);
+    SetDelay(m_settings.Delay);
+    SetFastAttack(m_settings.Attack == VoxDetector::Attack::Fast);
+    m_detector.setTxTimeoutMs(qint64(m_settings.TxTimeout) * 1000);
+    StartLog(m_log, m_settings);
+}
+
+void VoxStation::WriteINI()
+{
+    m_settings.Gain = m_gain;
+    m_settings.Delay = m_delay;
+    m_settings.Attack = m_detector.attack();
+    m_settings.ComPort = m_serial->portName();
+    m_settings.BaudRate = BaudRateSpeed(m_serial->port().BaudRate());
+    ::WriteINI(m_settings);
+}
+
+void VoxStation::releaseBeforeExit()
 {
     // Nothing may key again: the wait for the radios below runs the event loop, in which a
     // render tick would otherwise key both roads once more.
-    m_keyingEnded = true;
+    m_keyer->hold(KeyingHold::Ending);
     m_timerRender->stop();
     m_timerDelay->stop();
     m_timerLed->stop();
     // The release must not be stopped by a failing road: each is tried on its own.
-    const QList<RigId> keyed = KeyedRigs();
+    const QList<RigId> keyed = m_keyer->keyedRigs();
     Guarded([this] { SetTX(false); });
-    WaitForRigRelease(keyed, true);
+    // The way out waits here: the link gives up a release still waiting in it when it goes.
+    QEventLoop loop;
+    bool done = false;
+    awaitRelease(
+        keyed, true, m_omniRig ? m_omniRig->Timings().releaseWait : 0,
+        [&] {
+            done = true;
+            loop.quit();
+        },
+        true);
+    if (!done)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
     m_detector.release();
     m_timerDelay->stop();
     setLamp(false);
 }
 
+void VoxStation::releaseAndAwait(ReleaseFor why, std::function<void()> done)
+{
+    const QList<RigId> keyed = m_keyer->keyedRigs();
+    if (why == ReleaseFor::Sleep) {
+        // Before a suspend the release is not the operator's to see: its errors are shown.
+        Guarded([this] { ReleaseNow(); });
+        awaitRelease(keyed, false, SleepReleaseWaitMs, std::move(done), false);
+        return;
+    }
+    std::exception_ptr failure;
+    try {
+        ReleaseNow();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    awaitRelease(
+        keyed, true, m_omniRig ? m_omniRig->Timings().releaseWait : 0, std::move(done), false);
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void VoxStation::awaitRelease(
+    const QList<RigId>& keyed, bool revive, int waitMs, std::function<void()> done, bool untilSeen)
+{
+    if (!m_omniRig) {
+        QTimer::singleShot(0, this, std::move(done));
+        return;
+    }
+    auto* wait = new ReleaseWait(*m_omniRig, keyed,
+        revive ? ReleaseWait::Links::Revive : ReleaseWait::Links::Skip, waitMs, this);
+    connect(wait, &ReleaseWait::done, this, [this, wait, done, untilSeen] {
+        wait->deleteLater();
+        for (RigId rig : wait->linkDown()) {
+            const QString text = QStringLiteral(
+                "Rig %1 may still be transmitting: its rigctld did not answer the release")
+                                     .arg(rigLetter(rig));
+            m_log.WriteLine(1, text);
+            // On the way out, said where the operator is sure to see it before the program
+            // is gone; otherwise as any other error, without holding anything up.
+            if (untilSeen)
+                m_messages.fatal(ApplicationTitle(), text);
+            else
+                m_errorReport->show(text);
+        }
+        if (done)
+            done();
+    });
+    wait->start();
+}
+
 void VoxStation::Shutdown()
 {
     m_shutDown = true;
+    // A station never configured has started nothing, and has nothing to release.
+    if (!m_configured)
+        return;
     // Nothing may key again once the program is closing.
     m_timerRender->stop();
     m_timerLed->stop();
-    m_catTimer->stop();
+    m_monitor->stopPolling();
     // Nor open a device again while the release below waits for the radios.
-    m_captureWatch->stop();
-    m_serialWatch->stop();
-    ReleaseBeforeExit();
+    m_capture->stopWatching();
+    m_serial->stopWatching();
+    releaseBeforeExit();
     m_audio->RecordFree();
     m_audio->Free();
-    CloseSerialPort();
+    m_serial->close();
     // The radios are released: the links end, and the rigctld processes this program runs
     // with them.
     if (m_omniRig)
@@ -189,9 +318,7 @@ void VoxStation::Shutdown()
     // The engine is off for good. Not announced: what a view would show of it is going
     // with the program, and the console's last lines are the release and "exit".
     m_running = false;
-    // After the final release: the guard ends without touching anything.
-    if (m_guard)
-        m_guard->bye();
+    emit closed();
 }
 
 void VoxStation::applySettingsChange()
@@ -214,21 +341,11 @@ bool VoxStation::exitSavingSettings()
     return true;
 }
 
-QString VoxStation::GetSoundDevice(int device) const
-{
-    if (device == -1)
-        return QStringLiteral("Default");
-    AudioDeviceInfo info;
-    if (!m_audio->RecordGetDeviceInfo(device, &info))
-        return QString();
-    return QString::fromUtf8(info.name);
-}
-
 QString VoxStation::ModeText() const
 {
     return QStringLiteral("Soundcard:") + QString::number(m_settings.InputDevice) + ' '
-        + GetSoundDevice(m_settings.InputDevice) + QStringLiteral(" Serial:")
-        + (HasSerialPort() ? SerialPortName() : QStringLiteral("none"));
+        + m_capture->deviceName(m_settings.InputDevice) + QStringLiteral(" Serial:")
+        + (m_serial->hasPort() ? m_serial->portName() : QStringLiteral("none"));
 }
 
 void VoxStation::ShowMode()
@@ -236,73 +353,43 @@ void VoxStation::ShowMode()
     emit modeChanged(ModeText());
 }
 
-QString VoxStation::SerialPortName() const
-{
-    return m_comPort->Port();
-}
-
 void VoxStation::ChooseInputDevice(int device)
 {
     // The name goes with the number, so that the device is found again when the numbers
     // move; a device kept as it was keeps its name (it may be unplugged just now).
     if (device != m_settings.InputDevice || m_settings.DeviceName.isEmpty())
-        m_settings.DeviceName = device >= 0 ? GetSoundDevice(device) : QString();
+        m_settings.DeviceName = device >= 0 ? m_capture->deviceName(device) : QString();
     m_settings.InputDevice = device;
 }
 
-void VoxStation::SetGain(int gain)
+void VoxStation::OmniRigSettings()
 {
-    if (gain == m_gain)
-        return;
-    m_gain = gain;
-    emit gainChanged(gain);
+    // The rig-control server shows its own settings window.
+    if (m_omniRig)
+        m_omniRig->SetDialogVisible(true);
 }
 
-void VoxStation::SetDelay(int delay)
+void VoxStation::ComPortError()
 {
-    if (delay == m_delay)
-        return;
-    m_delay = delay;
-    emit delayChanged(delay);
+    m_serial->lineError();
 }
 
-void VoxStation::SetFastAttack(bool fast)
+TComPort& VoxStation::ComPort()
 {
-    if (fast == FastAttack())
-        return;
-    m_detector.setAttack(fast ? VoxDetector::Attack::Fast : VoxDetector::Attack::Average);
-    emit fastAttackChanged(fast);
+    return m_serial->port();
 }
 
-void VoxStation::ReadConfiguration()
+bool VoxStation::CaptureLost() const
 {
-    const QString workDir = WorkDirFrom(QDir::currentPath());
-    m_log.SetFileName(workDir + QStringLiteral("VOKEY.Log"));
-    m_log.SetMaxLevel(1);
-    const QString configPath = ConfigPathFromArguments(m_options.arguments, workDir);
-    m_settings = ReadINI(configPath, workDir);
-    SetGain(m_settings.Gain);
-    SetDelay(m_settings.Delay);
-    SetFastAttack(m_settings.Attack == VoxDetector::Attack::Fast);
-    m_detector.setTxTimeoutMs(qint64(m_settings.TxTimeout) * 1000);
-    StartLog(m_log, m_settings);
+    return m_capture->lost();
 }
 
-void VoxStation::ApplySerialSettings()
+quint32 VoxStation::RecordChannel() const
 {
-    m_comPort->SetBaudRate(BaudRateFromSpeed(SpeedFromBaudSetting(m_settings.BaudRate)));
-    m_comPort->SetPort(m_settings.ComPort);
-    // The two lines are driven by keying alone.
-    m_comPort->FlowControl().SetControlDTR(dtrDisable);
-    m_comPort->FlowControl().SetControlRTS(rtsDisable);
+    return m_capture->channel();
 }
 
-void VoxStation::WriteINI()
+std::optional<RigId> VoxStation::PttTestRig() const
 {
-    m_settings.Gain = m_gain;
-    m_settings.Delay = m_delay;
-    m_settings.Attack = m_detector.attack();
-    m_settings.ComPort = m_comPort->Port();
-    m_settings.BaudRate = BaudRateSpeed(m_comPort->BaudRate());
-    ::WriteINI(m_settings);
+    return m_pttTest->rig();
 }

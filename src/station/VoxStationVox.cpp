@@ -2,12 +2,15 @@
 // release timer, mute, the transmit time-out and the lamp.
 #include "VoxStation.h"
 
-#include "MessageBoxes.h"
+#include "CaptureWatch.h"
+#include "SerialLine.h"
+#include "StationServices.h"
 
-#include "serial/ComPort.h"
+#include "audio/AudioEngine.h"
 
 #include <QTimer>
 
+#include <array>
 #include <exception>
 
 namespace {
@@ -30,10 +33,10 @@ void VoxStation::setPowered(bool on)
         return;
     if (on) {
         setRunning(true);
-        StartCapture();
+        m_capture->start();
         m_timerRender->start(33);
         ShowMode();
-        OpenSerialPort();
+        m_serial->open();
     } else {
         setRunning(false);
         m_timerRender->stop();
@@ -41,38 +44,10 @@ void VoxStation::setPowered(bool on)
         // Nothing keys while the engine is off, so nothing may stay keyed either: a settings
         // dialog can keep it off for minutes. Released now, as the release timer would, on
         // every road while the port is still open.
-        if (m_txOn)
+        if (TxOn())
             Guarded([this] { TimerDelayTimer(); });
-        StopCapture();
-        CloseSerialPort();
-    }
-}
-
-void VoxStation::FindInputDevice()
-{
-    // Device numbers shift when a USB sound interface is plugged in or out; the name does
-    // not. A number that no longer names the chosen device gives way to the device of that
-    // name, where there is one.
-    if (m_settings.InputDevice < 0)
-        return;
-    const QString current = GetSoundDevice(m_settings.InputDevice);
-    if (m_settings.DeviceName.isEmpty()) {
-        m_settings.DeviceName = current;
-        return;
-    }
-    if (current == m_settings.DeviceName)
-        return;
-    AudioDeviceInfo info;
-    for (int device = 0; m_audio->RecordGetDeviceInfo(device, &info); ++device) {
-        if (QString::fromUtf8(info.name) != m_settings.DeviceName)
-            continue;
-        m_log.WriteLine(1,
-            QStringLiteral("Soundcard \"%1\" is device %2 now (DEVICE=%3)")
-                .arg(m_settings.DeviceName)
-                .arg(device)
-                .arg(m_settings.InputDevice));
-        m_settings.InputDevice = device;
-        return;
+        m_capture->stop();
+        m_serial->close();
     }
 }
 
@@ -86,7 +61,7 @@ void VoxStation::PowerCycle()
 
 void VoxStation::TimerRenderTimer()
 {
-    if (!CaptureDelivers()) {
+    if (!m_capture->delivers()) {
         // No audio (device unplugged, sound server gone, capture not delivering yet): nothing
         // to draw or measure, but the tick still counts as one that does not pass, or Delay 0
         // would hold transmit.
@@ -94,7 +69,7 @@ void VoxStation::TimerRenderTimer()
         return;
     }
     std::array<float, FftSnapshotLength> snapshot {};
-    m_audio->ChannelGetData(m_recordChannel, snapshot.data(), AudioEngine::DataFft1024);
+    m_audio->ChannelGetData(m_capture->channel(), snapshot.data(), AudioEngine::DataFft1024);
     emit frameReady(snapshot.data());
 
     const VoxDetector::TickResult result
@@ -104,15 +79,18 @@ void VoxStation::TimerRenderTimer()
     m_meterLevel = result.meterLevel;
     emit meterChanged(result.meterLevel);
     ApplyKeying(result);
-    emit VoxTicked(result.voxLevel, m_gain, m_txOn);
-    RigUpdateStatus();
+    emit VoxTicked(result.voxLevel, m_gain, TxOn());
+    m_monitor->RigUpdateStatus();
 }
 
 void VoxStation::ApplyKeying(const VoxDetector::TickResult& result)
 {
     // Around a system suspend nothing keys: a level left over from before the sleep must not
-    // key at the wake.
-    if (SleepHoldsKeying(result.passed) && result.action == VoxDetector::TxAction::Key) {
+    // key at the wake. After the wake, a tick that does not pass lets keying start again.
+    if (!result.passed)
+        m_keyer->lift(KeyingHold::Woken);
+    if (result.action == VoxDetector::TxAction::Key
+        && m_keyer->heldBy({ KeyingHold::Asleep, KeyingHold::Woken })) {
         m_detector.release();
         return;
     }
@@ -142,10 +120,8 @@ void VoxStation::ApplyKeying(const VoxDetector::TickResult& result)
         } catch (...) {
             failure = std::current_exception();
         }
-        const QString text
-            = QStringLiteral("Transmit time-out: released after %1 s").arg(m_settings.TxTimeout);
-        m_log.WriteLine(1, text);
-        m_errorReport->show(text);
+        m_services->report(
+            QStringLiteral("Transmit time-out: released after %1 s").arg(m_settings.TxTimeout));
         if (failure)
             std::rethrow_exception(failure);
         break;
@@ -205,26 +181,6 @@ void VoxStation::TimerDelayTimer()
     SetTX(false);
 }
 
-void VoxStation::ReleaseNow()
-{
-    TimerDelayTimer();
-}
-
-void VoxStation::ReleaseBeforeStop()
-{
-    // A release may wait in the rig link behind a keying still in flight: stopped before it
-    // goes out, the radio would transmit for as long as the program stays stopped.
-    m_keyingHeld = true;
-    const QList<RigId> keyed = KeyedRigs();
-    ReleaseNow();
-    WaitForRigRelease(keyed, false);
-}
-
-void VoxStation::ResumeKeying()
-{
-    m_keyingHeld = false;
-}
-
 void VoxStation::setMuted(bool muted)
 {
     // Muting or un-muting also ends a transmit time-out: keying may start again once
@@ -246,4 +202,28 @@ void VoxStation::TimerLedTimer()
     setLamp(!m_lampOn);
     if (!m_timerLed->isActive())
         m_timerLed->start();
+}
+
+void VoxStation::SetGain(int gain)
+{
+    if (gain == m_gain)
+        return;
+    m_gain = gain;
+    emit gainChanged(gain);
+}
+
+void VoxStation::SetDelay(int delay)
+{
+    if (delay == m_delay)
+        return;
+    m_delay = delay;
+    emit delayChanged(delay);
+}
+
+void VoxStation::SetFastAttack(bool fast)
+{
+    if (fast == FastAttack())
+        return;
+    m_detector.setAttack(fast ? VoxDetector::Attack::Fast : VoxDetector::Attack::Average);
+    emit fastAttackChanged(fast);
 }

@@ -7,8 +7,8 @@
 
 #include "common/ModemLineLog.h"
 #include "common/PtyPair.h"
+#include "common/RigTestSupport.h"
 #include "common/WaitUntil.h"
-#include "rig/RigTestSupport.h"
 #include "widgets/TLedButton.h"
 
 #include <QPushButton>

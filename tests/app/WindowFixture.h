@@ -7,6 +7,7 @@
 
 #include "app/TForm1.h"
 #include "core/IniProfile.h"
+#include "host/StationHost.h"
 #include "rig/OmniRigX.h"
 
 #include <QAction>
@@ -38,6 +39,7 @@ protected:
     }
     void tearDown()
     {
+        m_host.reset();
         m_form.reset();
         QDir::setCurrent(m_startDir);
         m_dir.reset();
@@ -48,7 +50,8 @@ protected:
     TForm1* start(const QStringList& arguments = {}, bool keepMessages = false)
     {
         TForm1Options options;
-        options.arguments = QStringList { QStringLiteral("vokey") } + arguments;
+        options.configFile = ConfigPathFromArguments(
+            QStringList { QStringLiteral("vokey") } + arguments, WorkDirFrom(QDir::currentPath()));
         options.audioFile = m_silence;
         options.messages = &m_boxes;
         options.rigTimings = m_rigTimings;
@@ -67,8 +70,14 @@ protected:
             options.audioFile.clear();
         options.audioLoop = m_audioLoop;
         m_form = std::make_unique<TForm1>(options);
-        if (!m_form->FormCreate())
+        // The process around it as the program has it: the lock and the exit signals.
+        m_host = std::make_unique<StationHost>(m_form->Station(), StationHostOptions {});
+        if (!m_host->acquire())
             return nullptr;
+        QObject::connect(
+            m_host.get(), &StationHost::exitRequested, m_form.get(), &TForm1::closeOnSignal);
+        m_form->FormCreate();
+        m_host->started();
         if (!keepMessages)
             m_boxes.boxes.clear();
         return m_form.get();
@@ -93,6 +102,7 @@ protected:
     QString m_silence;
     RecordingMessageBoxes m_boxes;
     std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<StationHost> m_host;
     // Given to the window at start.
     std::optional<RigTimings> m_rigTimings;
     std::function<std::unique_ptr<TOmniRigX>()> m_makeOmniRig;

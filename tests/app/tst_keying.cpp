@@ -143,6 +143,7 @@ void TestKeying::everyWayOutReleasesBothRoads()
     QVERIFY(!transmit.isEmpty());
     QVERIFY2(!transmit.mid(transmit.indexOf(false)).contains(true), "keyed after the release");
     // The process would end here.
+    m_host.reset();
     m_form.reset();
     QCOMPARE(lines(), 0);
     // Dropped by the program itself, not only by the port's closing (HUPCL).

@@ -111,7 +111,7 @@ void TestRigMonitor::namesAndLampsFollowStatus()
     const quint16 port = m_server2->port();
     m_server2->kill();
     QTRY_VERIFY_WITH_TIMEOUT(name(2)->text() == "N/A" && !led(2)->isOn(), 5000);
-    QCOMPARE(m_form->Station().ReportedRig(), m_form->Station().OmniRig()->Rig2());
+    QCOMPARE(m_form->Station().Monitor().ReportedRig(), m_form->Station().OmniRig()->Rig2());
     QCOMPARE(name(1)->text(), QStringLiteral("Hamlib Dummy"));
     QVERIFY(led(1)->isOn());
 
@@ -122,10 +122,10 @@ void TestRigMonitor::namesAndLampsFollowStatus()
     // The parameter event reads the status anew each time; the number it carries is not used.
     name(1)->setText("x");
     led(1)->setOn(false);
-    m_form->Station().ParamsChangeEvent(m_form->Station().OmniRig(), 1, PM_TX);
+    m_form->Station().Monitor().ParamsChangeEvent(m_form->Station().OmniRig(), RigId::A, PM_TX);
     QCOMPARE(name(1)->text(), QStringLiteral("Hamlib Dummy"));
     QVERIFY(led(1)->isOn());
-    QCOMPARE(m_form->Station().ReportedRig(), m_form->Station().OmniRig()->Rig1());
+    QCOMPARE(m_form->Station().Monitor().ReportedRig(), m_form->Station().OmniRig()->Rig1());
     QCOMPARE(reports(), 0);
 }
 

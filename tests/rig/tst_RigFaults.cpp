@@ -1,5 +1,5 @@
 // The rig link against servers that misbehave, and raw commands, with a stand-in rigctld.
-#include "RigTestSupport.h"
+#include "common/RigTestSupport.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>

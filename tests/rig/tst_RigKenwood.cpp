@@ -1,6 +1,6 @@
 // The rig link against a real rigctld running Hamlib's TS-590S backend (model 2031) on a
 // stand-in radio at the far end of a pseudo-terminal.
-#include "RigTestSupport.h"
+#include "common/RigTestSupport.h"
 
 #include "common/KenwoodRadio.h"
 

@@ -1,5 +1,5 @@
 // The rig link against real rigctld servers running the dummy radio.
-#include "RigTestSupport.h"
+#include "common/RigTestSupport.h"
 
 #include <QFile>
 #include <QSignalSpy>

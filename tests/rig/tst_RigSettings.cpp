@@ -1,6 +1,6 @@
 // The rig link's settings (configuration file), reply decoding, and the
 // delivery of events from a substitute server.
-#include "RigTestSupport.h"
+#include "common/RigTestSupport.h"
 #include "core/IniProfile.h"
 #include "rig/RigctldReply.h"
 

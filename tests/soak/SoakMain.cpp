@@ -8,9 +8,9 @@
 #include "XWindowProbe.h"
 #include "common/ProgramProcess.h"
 #include "common/PtyPair.h"
+#include "common/RigTestSupport.h"
 #include "common/WaitUntil.h"
 #include "core/IniProfile.h"
-#include "rig/RigTestSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -9,9 +9,9 @@
 #include "common/LinesLog.h"
 #include "common/ProgramProcess.h"
 #include "common/PtyPair.h"
+#include "common/RigTestSupport.h"
 #include "common/TextFile.h"
 #include "common/WaitUntil.h"
-#include "rig/RigTestSupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>

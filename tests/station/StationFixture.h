@@ -115,19 +115,15 @@ protected:
         if (m_rigEndpoints)
             WriteRigSettings(config, RigSettings { *m_rigEndpoints });
         VoxStationOptions options;
-        options.arguments = { QStringLiteral("vokey") };
         options.audioFile = audio;
         options.audioLoop = m_loop;
         options.messages = &m_boxes;
-        options.handleSignals = false;
         options.makeOmniRig = m_makeOmniRig;
         RigTimings timings = fastTimings();
         // The dummy radio holds its server for about a second on the first CAT poll.
         timings.readTimeout = 2500;
         options.rigTimings = timings;
         m_station = std::make_unique<VoxStation>(options);
-        if (!m_station->AcquireInstance())
-            return false;
         if (!m_station->Guarded([this] {
                 m_station->Configure();
                 m_station->Run();

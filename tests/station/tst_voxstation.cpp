@@ -6,7 +6,6 @@
 
 #include "audio/PulseDaemon.h"
 #include "serial/ComPort.h"
-#include "station/ExitSignals.h"
 
 #include <QCoreApplication>
 
@@ -295,8 +294,9 @@ void TestVoxStation::lostCaptureComesBack()
 
 void TestVoxStation::crashHandlerFollowsThePort()
 {
-    // The crash handler drops the lines of the descriptor it is given: it must always be
-    // the open port's, never a closed one that another file may have taken meanwhile.
+    // The crash handler and the guard drop the lines of the descriptor they are told: it
+    // must always be the open port's, never a closed one that another file may have taken
+    // meanwhile.
     QVERIFY(startStation(m_parts.silence, 100, 10));
     const auto isThePty = [this](int fd) {
         struct stat port {
@@ -305,16 +305,19 @@ void TestVoxStation::crashHandlerFollowsThePort()
             && ::stat(m_parts.pty.toLocal8Bit().constData(), &device) == 0
             && port.st_rdev == device.st_rdev;
     };
-    QVERIFY(isThePty(ExitSignals::serialHandle()));
+    QVERIFY(isThePty(m_station->ComPort().NativeHandle()));
+    QList<int> told;
+    connect(m_station.get(), &VoxStation::serialHandleChanged, this,
+        [&told, &isThePty](int fd) { told << (isThePty(fd) ? 1 : fd); });
     // A new port name that cannot be opened (as from the Comm Port dialog).
     QVERIFY_THROWS_EXCEPTION(
         EComPort, m_station->ComPort().SetPort(QStringLiteral("/dev/vokey-no-such-port")));
-    QCOMPARE(ExitSignals::serialHandle(), -1);
+    QCOMPARE(told, QList<int>({ -1 }));
     m_station->ComPort().SetPort(m_parts.pty);
     m_station->ComPort().OpenPort();
-    QVERIFY(isThePty(ExitSignals::serialHandle()));
+    QCOMPARE(told, QList<int>({ -1, 1 }));
     m_station.reset();
-    QCOMPARE(ExitSignals::serialHandle(), -1);
+    QCOMPARE(told, QList<int>({ -1, 1, -1 }));
 }
 
 void TestVoxStation::releaseOfADownLinkAwaitsItsReturn()

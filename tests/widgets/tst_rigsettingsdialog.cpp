@@ -1,10 +1,10 @@
 // The rig link's settings window: what it shows, what OK and Cancel store, the radio list of
 // the real rigctld, and the PTT test button. Apply and the PTT test in the program: see
 // tests/app/tst_rigsettingswindow.cpp.
+#include "common/RigTestSupport.h"
 #include "core/IniProfile.h"
 #include "rig/OmniRigX.h"
 #include "rig/RigModelList.h"
-#include "rig/RigTestSupport.h"
 #include "widgets/RigSettingsDialog.h"
 
 #include <QApplication>

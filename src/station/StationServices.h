@@ -1,0 +1,25 @@
+#pragma once
+
+#include "MessageBoxes.h"
+
+#include "core/TLog.h"
+
+#include <functional>
+
+// What every part of the station reports to: the log, the application-wide error report and
+// the message boxes.
+struct StationServices {
+    TLog& log;
+    ErrorReport& errors;
+    IMessageBoxes& messages;
+
+    void logLine(const QString& text) { log.WriteLine(1, text); }
+    // A line in the log that the operator is shown as well.
+    void report(const QString& text)
+    {
+        logLine(text);
+        errors.show(text);
+    }
+    // Runs a handler; an error it raises goes to the error report. False when it raised one.
+    bool guarded(const std::function<void()>& handler);
+};
