@@ -5,7 +5,7 @@
 BUILD := build
 JOBS := $(shell nproc)
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := ini wav rigctld hex mo
+FUZZ_TARGETS := ini wav rigctld hex mo guard
 SOAK_SECONDS ?= 600
 # The suites that run threads side by side: serial, rig, audio and the keying ones.
 TSAN_TESTS ?= ^tst_(com|modemlines|Rig|audioengine|devicelost|framering|alsacapture|pulsecapture|keying|txsafety|voxlive|voxstation)

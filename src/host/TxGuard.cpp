@@ -1,6 +1,18 @@
 #include "TxGuard.h"
 
+#include "guard/GuardProtocol.h"
+
 #include <QSocketNotifier>
+
+namespace {
+
+// The rig as the guard numbers it, from the station's index 0 or 1.
+GuardRig guardRig(int index)
+{
+    return index == 0 ? GuardRig::A : GuardRig::B;
+}
+
+} // namespace
 
 TxGuard::TxGuard(QObject* parent)
     : QObject(parent)
@@ -59,17 +71,14 @@ void TxGuard::setSerialHandle(int fd)
 
 void TxGuard::bye()
 {
-    send("bye");
+    send(GuardProtocol::byeMessage());
 }
 
 void TxGuard::sendRig(int index)
 {
     const RigEndpoint& rig = m_rigs.rigs[index];
-    QByteArray message = "rig " + QByteArray::number(index + 1);
     // Host names are sent as they are written; one with a space in it is no host at all.
-    if (rig.isConfigured() && !rig.host.contains(QLatin1Char(' ')))
-        message += ' ' + rig.host.toUtf8() + ' ' + QByteArray::number(rig.port);
-    send(message);
+    send(GuardProtocol::rigMessage(guardRig(index), rig.host.toStdString(), rig.port));
 }
 
 void TxGuard::setServer(int index, qint64 pid)
@@ -80,23 +89,20 @@ void TxGuard::setServer(int index, qint64 pid)
 
 void TxGuard::sendServer(int index)
 {
-    QByteArray message = "server " + QByteArray::number(index + 1);
-    if (m_servers[index] > 0)
-        message += ' ' + QByteArray::number(m_servers[index]);
-    send(message);
+    send(GuardProtocol::serverMessage(guardRig(index), long(m_servers[index])));
 }
 
 void TxGuard::sendKeyed()
 {
-    send(m_keyed ? "keyed 1" : "keyed 0");
+    send(GuardProtocol::keyedMessage(m_keyed));
 }
 
 void TxGuard::sendPort()
 {
     if (m_serial >= 0)
-        send("port", m_serial);
+        send(GuardProtocol::portMessage(), m_serial);
     else
-        send("noport");
+        send(GuardProtocol::noPortMessage());
 }
 
 void TxGuard::catchUp()
@@ -114,7 +120,7 @@ void TxGuard::catchUp()
         sendKeyed();
 }
 
-void TxGuard::send(const QByteArray& message, int fd)
+void TxGuard::send(const std::string& message, int fd)
 {
     if (m_socket < 0)
         return;
@@ -123,11 +129,11 @@ void TxGuard::send(const QByteArray& message, int fd)
         if (m_behind)
             return;
         // The state just sent includes what this message says, except for "bye".
-        if (message != "bye")
+        if (message != GuardProtocol::byeMessage())
             return;
     }
     QString error;
-    switch (TxGuardPosix::send(m_socket, message, fd, &error)) {
+    switch (TxGuardPosix::send(m_socket, QByteArray::fromStdString(message), fd, &error)) {
     case TxGuardPosix::SendResult::Sent:
         return;
     case TxGuardPosix::SendResult::Full:

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <string>
 
 class QSocketNotifier;
 
@@ -54,7 +55,7 @@ private:
     void sendServer(int index);
     void sendKeyed();
     void sendPort();
-    void send(const QByteArray& message, int fd = -1);
+    void send(const std::string& message, int fd = -1);
     void catchUp();
 
     int m_socket = -1;
