@@ -36,11 +36,11 @@ void TxGuard::setRigs(const RigSettings& settings)
 {
     if (m_rigsSent && settings == m_rigs)
         return;
-    for (int index = 0; index < 2; ++index) {
-        const bool changed = !m_rigsSent || settings.rigs[index] != m_rigs.rigs[index];
-        m_rigs.rigs[index] = settings.rigs[index];
+    for (RigId rig : AllRigs) {
+        const bool changed = !m_rigsSent || settings.rig(rig) != m_rigs.rig(rig);
+        m_rigs.rig(rig) = settings.rig(rig);
         if (changed)
-            sendRig(index);
+            sendRig(rig);
     }
     m_rigsSent = true;
 }
@@ -62,27 +62,28 @@ void TxGuard::bye()
     send("bye");
 }
 
-void TxGuard::sendRig(int index)
+void TxGuard::sendRig(RigId rig)
 {
-    const RigEndpoint& rig = m_rigs.rigs[index];
-    QByteArray message = "rig " + QByteArray::number(index + 1);
+    const RigEndpoint& endpoint = m_rigs.rig(rig);
+    QByteArray message = "rig " + QByteArray::number(rigNumber(rig));
     // Host names are sent as they are written; one with a space in it is no host at all.
-    if (rig.isConfigured() && !rig.host.contains(QLatin1Char(' ')))
-        message += ' ' + rig.host.toUtf8() + ' ' + QByteArray::number(rig.port);
+    if (endpoint.isConfigured() && !endpoint.host.contains(QLatin1Char(' ')))
+        message += ' ' + endpoint.host.toUtf8() + ' ' + QByteArray::number(endpoint.port);
     send(message);
 }
 
-void TxGuard::setServer(int index, qint64 pid)
+void TxGuard::setServer(RigId rig, qint64 pid)
 {
-    m_servers[index] = pid;
-    sendServer(index);
+    m_servers[rigIndex(rig)] = pid;
+    sendServer(rig);
 }
 
-void TxGuard::sendServer(int index)
+void TxGuard::sendServer(RigId rig)
 {
-    QByteArray message = "server " + QByteArray::number(index + 1);
-    if (m_servers[index] > 0)
-        message += ' ' + QByteArray::number(m_servers[index]);
+    const qint64 pid = m_servers[rigIndex(rig)];
+    QByteArray message = "server " + QByteArray::number(rigNumber(rig));
+    if (pid > 0)
+        message += ' ' + QByteArray::number(pid);
     send(message);
 }
 
@@ -102,12 +103,14 @@ void TxGuard::sendPort()
 void TxGuard::catchUp()
 {
     m_behind = false;
-    if (m_rigsSent) {
-        for (int index = 0; index < 2 && !m_behind; ++index)
-            sendRig(index);
+    for (RigId rig : AllRigs) {
+        if (m_rigsSent && !m_behind)
+            sendRig(rig);
     }
-    for (int index = 0; index < 2 && !m_behind; ++index)
-        sendServer(index);
+    for (RigId rig : AllRigs) {
+        if (!m_behind)
+            sendServer(rig);
+    }
     if (!m_behind)
         sendPort();
     if (!m_behind)

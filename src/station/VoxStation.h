@@ -159,16 +159,16 @@ public slots:
 
     // Rig monitor and CAT poll.
     void RigUpdateStatus();
-    void RigTypeChangeEvent(TOmniRigX* ASender, int RigNumber);
-    void StatusChangeEvent(TOmniRigX* ASender, int RigNumber);
-    void ParamsChangeEvent(TOmniRigX* ASender, int RigNumber, int Params);
+    void RigTypeChangeEvent(TOmniRigX* ASender, RigId ARig);
+    void StatusChangeEvent(TOmniRigX* ASender, RigId ARig);
+    void ParamsChangeEvent(TOmniRigX* ASender, RigId ARig, int Params);
     void CustomReplyEvent(
-        TOmniRigX* ASender, int RigNumber, const QByteArray& Command, const QByteArray& Reply);
+        TOmniRigX* ASender, RigId ARig, const QByteArray& Command, const QByteArray& Reply);
     void VisibleChangeEvent(TOmniRigX* ASender);
     void SendFA();
     void CATTimerTimer();
-    void ReceiveCAT(int RigNumber, const quint8* command, int commandCount, const quint8* reply,
-        int replyCount);
+    void ReceiveCAT(
+        RigId ARig, const quint8* command, int commandCount, const quint8* reply, int replyCount);
     // Shows the rig link's settings window, where there is one.
     void OmniRigSettings();
 
@@ -277,10 +277,8 @@ private:
     void ApplySerialSettings();
     QString SerialPortName() const;
     // Keying helpers, VoxStationKeying.cpp.
-    RigSlot& slot(RigId rig) { return m_rigs[rig == RigId::A ? 0 : 1]; }
-    const RigSlot& slot(RigId rig) const { return m_rigs[rig == RigId::A ? 0 : 1]; }
-    // The slot of a rig the rig link numbers; null for a number that names neither.
-    RigSlot* slotOf(int rigNumber);
+    RigSlot& slot(RigId rig) { return m_rigs[rigIndex(rig)]; }
+    const RigSlot& slot(RigId rig) const { return m_rigs[rigIndex(rig)]; }
     IRigX* Rig(RigId rig) const;
     // The selection flags; a rig this program keyed that leaves the selection is released.
     void SetSelection(bool rigA, bool rigB);

@@ -30,15 +30,9 @@ constexpr int LinkReturnWaitMs = 1000;
 
 } // namespace
 
-RigSlot* VoxStation::slotOf(int rigNumber)
-{
-    const std::optional<RigId> rig = rigFromNumber(rigNumber);
-    return rig ? &slot(*rig) : nullptr;
-}
-
 IRigX* VoxStation::Rig(RigId rig) const
 {
-    return rig == RigId::A ? m_omniRig->Rig1() : m_omniRig->Rig2();
+    return m_omniRig->Rig(rig);
 }
 
 const PttRoad& VoxStation::SerialRoad() const
@@ -193,11 +187,8 @@ void VoxStation::ConnectRigs()
         connect(m_omniRig, &TOmniRigX::OnCustomReply, this, handle(&VoxStation::CustomReplyEvent));
         connect(
             m_omniRig, &TOmniRigX::OnVisibleChange, this, handle(&VoxStation::VisibleChangeEvent));
-        connect(
-            m_omniRig, &TOmniRigX::OnTxRefused, this, [this](int rigNumber, const QString& reason) {
-                if (const std::optional<RigId> rig = rigFromNumber(rigNumber))
-                    ReportTxRefused(*rig, reason);
-            });
+        connect(m_omniRig, &TOmniRigX::OnTxRefused, this,
+            [this](RigId rig, const QString& reason) { ReportTxRefused(rig, reason); });
     } catch (...) {
         // The program runs on without rig events; each rig access tries to connect again.
     }
@@ -221,7 +212,7 @@ void VoxStation::WaitForRigRelease(const QList<RigId>& keyed, bool untilSeen)
     QList<QMetaObject::Connection> connections;
     for (RigId id : keyed) {
         IRigX* rig = Rig(id);
-        const RigEndpoint& endpoint = m_omniRig->Settings().rigs[id == RigId::A ? 0 : 1];
+        const RigEndpoint& endpoint = m_omniRig->Settings().rig(id);
         if (!endpoint.isConfigured())
             continue;
         const bool linkDown = rig->Status() != rsOnline;

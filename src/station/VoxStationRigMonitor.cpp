@@ -66,50 +66,47 @@ void VoxStation::setRigLamp(RigSlot& rig, const RigLamp& lamp, bool always)
         emit rigNameChanged(rig.id);
 }
 
-void VoxStation::ParamsChangeEvent(TOmniRigX*, int RigNumber, int)
+void VoxStation::ParamsChangeEvent(TOmniRigX*, RigId ARig, int)
 {
     if (!m_omniRig)
         return;
-    m_reportedRig = RigNumber == 1 ? m_omniRig->Rig1() : m_omniRig->Rig2();
+    m_reportedRig = m_omniRig->Rig(ARig);
     const bool online = m_reportedRig->Status() == rsOnline;
-    if (RigSlot* rig = slotOf(RigNumber)) {
-        RigLamp lamp = rig->lamp;
-        lamp.name = online ? m_reportedRig->RigType() : QStringLiteral("N/A");
-        lamp.online = online;
-        setRigLamp(*rig, lamp, true);
-    }
+    RigSlot& rig = slot(ARig);
+    RigLamp lamp = rig.lamp;
+    lamp.name = online ? m_reportedRig->RigType() : QStringLiteral("N/A");
+    lamp.online = online;
+    setRigLamp(rig, lamp, true);
     RigUpdateStatus();
     FollowPttTest();
     UpdatePttTestAvailability();
 }
 
-void VoxStation::StatusChangeEvent(TOmniRigX* ASender, int RigNumber)
+void VoxStation::StatusChangeEvent(TOmniRigX* ASender, RigId ARig)
 {
     if (!m_omniRig)
         return;
     // A poll sent before the change was given up with the connection. A release that
     // waited for the link has gone out with the new one.
-    if (RigSlot* rig = slotOf(RigNumber)) {
-        rig->poll.outstanding = false;
-        rig->road.linkStatusChanged();
-        if (!m_txOn)
-            setKeyed(AnyRoadKeyed());
-    }
-    ParamsChangeEvent(ASender, RigNumber, 0);
+    RigSlot& rig = slot(ARig);
+    rig.poll.outstanding = false;
+    rig.road.linkStatusChanged();
+    if (!m_txOn)
+        setKeyed(AnyRoadKeyed());
+    ParamsChangeEvent(ASender, ARig, 0);
     RigUpdateStatus();
     UpdatePttTestAvailability();
 }
 
-void VoxStation::RigTypeChangeEvent(TOmniRigX*, int RigNumber)
+void VoxStation::RigTypeChangeEvent(TOmniRigX*, RigId ARig)
 {
     if (!m_omniRig)
         return;
-    if (RigSlot* rig = slotOf(RigNumber)) {
-        // Another radio or server: whether it answers the poll is to be found out again.
-        rig->poll = {};
-        rig->lamp.name = Rig(rig->id)->RigType();
-        emit rigNameChanged(rig->id);
-    }
+    // Another radio or server: whether it answers the poll is to be found out again.
+    RigSlot& rig = slot(ARig);
+    rig.poll = {};
+    rig.lamp.name = Rig(ARig)->RigType();
+    emit rigNameChanged(ARig);
     RigUpdateStatus();
 }
 
@@ -174,15 +171,14 @@ void VoxStation::CATTimerTimer()
 }
 
 void VoxStation::CustomReplyEvent(
-    TOmniRigX*, int RigNumber, const QByteArray& Command, const QByteArray& Reply)
+    TOmniRigX*, RigId ARig, const QByteArray& Command, const QByteArray& Reply)
 {
     if (!m_omniRig)
         return;
-    if (RigSlot* rig = slotOf(RigNumber))
-        rig->poll = { true, false, false };
+    slot(ARig).poll = { true, false, false };
     // Only the rig of the latest parameter or status event is decoded.
-    const int reported = m_omniRig->Rig1() == m_reportedRig ? 1 : 2;
-    if (reported != RigNumber)
+    const RigId reported = m_omniRig->Rig1() == m_reportedRig ? RigId::A : RigId::B;
+    if (reported != ARig)
         return;
     const QString commandText = VariantToHexText(VariantBytes(Command));
     const QString replyText = VariantToHexText(VariantBytes(Reply));
@@ -190,12 +186,12 @@ void VoxStation::CustomReplyEvent(
     std::array<quint8, CatBufferSize> reply {};
     const int commandCount = DecodeHexText(commandText, command.data(), CatBufferSize);
     const int replyCount = DecodeHexText(replyText, reply.data(), CatBufferSize);
-    ReceiveCAT(RigNumber, command.data(), commandCount, reply.data(), replyCount);
+    ReceiveCAT(ARig, command.data(), commandCount, reply.data(), replyCount);
     RigUpdateStatus();
 }
 
 void VoxStation::ReceiveCAT(
-    int RigNumber, const quint8* command, int commandCount, const quint8* reply, int replyCount)
+    RigId ARig, const quint8* command, int commandCount, const quint8* reply, int replyCount)
 {
     // The answer to the status read: bit 0 of the third byte or bit 7 of the fourth says
     // that the radio transmits. Bytes the reply does not have count as 0.
@@ -207,7 +203,6 @@ void VoxStation::ReceiveCAT(
     // As with the status reads: this program's own keying, or its release still on its way,
     // is not the radio transmitting on its own. Taken for one, a late reply from a rig the
     // operator has just left would select it again and key it at the next tick.
-    const RigSlot* rig = slotOf(RigNumber);
-    if (rig && TransmitsOnItsOwn(*rig))
-        selectRig(rig->id, true);
+    if (TransmitsOnItsOwn(slot(ARig)))
+        selectRig(ARig, true);
 }

@@ -21,40 +21,29 @@ constexpr int PttTestReleaseWaitMs = 2000;
 
 void VoxStation::ConnectRigServers()
 {
-    connect(m_omniRig, &TOmniRigX::OnServerStarted, this, [this](int rigNumber, qint64 pid) {
-        const std::optional<RigId> rig = rigFromNumber(rigNumber);
-        if (!rig)
-            return;
-        m_log.WriteLine(1,
-            QStringLiteral("Rig %1: rigctld started (process %2)").arg(rigLetter(*rig)).arg(pid));
+    connect(m_omniRig, &TOmniRigX::OnServerStarted, this, [this](RigId rig, qint64 pid) {
+        m_log.WriteLine(
+            1, QStringLiteral("Rig %1: rigctld started (process %2)").arg(rigLetter(rig)).arg(pid));
         if (m_guard)
-            m_guard->setServer(rigNumber - 1, pid);
-        emit rigServerStarted(*rig);
+            m_guard->setServer(rig, pid);
+        emit rigServerStarted(rig);
     });
-    connect(
-        m_omniRig, &TOmniRigX::OnServerExited, this, [this](int rigNumber, const QString& status) {
-            const std::optional<RigId> rig = rigFromNumber(rigNumber);
-            if (!rig)
-                return;
-            m_log.WriteLine(
-                1, QStringLiteral("Rig %1: rigctld exited (%2)").arg(rigLetter(*rig)).arg(status));
-            if (m_guard)
-                m_guard->setServer(rigNumber - 1, 0);
-            emit rigServerExited(*rig, status);
-        });
-    connect(
-        m_omniRig, &TOmniRigX::OnServerOutput, this, [this](int rigNumber, const QString& line) {
-            if (const std::optional<RigId> rig = rigFromNumber(rigNumber))
-                m_log.WriteLine(1, QStringLiteral("Rig %1 rigctld: %2").arg(rigLetter(*rig), line));
-        });
-    connect(m_omniRig, &TOmniRigX::OnServerProblem, this, [this](int, const QString& text) {
+    connect(m_omniRig, &TOmniRigX::OnServerExited, this, [this](RigId rig, const QString& status) {
+        m_log.WriteLine(
+            1, QStringLiteral("Rig %1: rigctld exited (%2)").arg(rigLetter(rig)).arg(status));
+        if (m_guard)
+            m_guard->setServer(rig, 0);
+        emit rigServerExited(rig, status);
+    });
+    connect(m_omniRig, &TOmniRigX::OnServerOutput, this, [this](RigId rig, const QString& line) {
+        m_log.WriteLine(1, QStringLiteral("Rig %1 rigctld: %2").arg(rigLetter(rig), line));
+    });
+    connect(m_omniRig, &TOmniRigX::OnServerProblem, this, [this](RigId, const QString& text) {
         m_log.WriteLine(1, text);
         m_errorReport->show(text);
     });
-    connect(m_omniRig, &TOmniRigX::OnTestPtt, this, [this](int rigNumber) {
-        if (const std::optional<RigId> rig = rigFromNumber(rigNumber))
-            Guarded([&] { StartPttTest(*rig); });
-    });
+    connect(m_omniRig, &TOmniRigX::OnTestPtt, this,
+        [this](RigId rig) { Guarded([&] { StartPttTest(rig); }); });
     m_pttTestTimer = new QTimer(this);
     m_pttTestTimer->setSingleShot(true);
     connect(m_pttTestTimer, &QTimer::timeout, this,
@@ -83,7 +72,7 @@ void VoxStation::UpdatePttTestAvailability()
         return;
     for (const RigSlot& rig : m_rigs) {
         const QString why = PttTestUnavailable(rig.id);
-        m_omniRig->SetTestAvailable(rigNumber(rig.id), why.isEmpty(), why);
+        m_omniRig->SetTestAvailable(rig.id, why.isEmpty(), why);
     }
 }
 
@@ -91,14 +80,14 @@ void VoxStation::StartPttTest(RigId rig)
 {
     const QString why = PttTestUnavailable(rig);
     if (!why.isEmpty()) {
-        m_omniRig->ShowTestResult(rigNumber(rig), why);
+        m_omniRig->ShowTestResult(rig, why);
         return;
     }
     m_pttTest = PttTest {};
     m_pttTest.rig = rig;
     m_pttTest.clock.start();
     UpdatePttTestAvailability();
-    m_omniRig->ShowTestResult(rigNumber(rig), QStringLiteral("Keyed: waiting for the radio"));
+    m_omniRig->ShowTestResult(rig, QStringLiteral("Keyed: waiting for the radio"));
     m_pttTestTimer->start(PttTestKeyMs);
     setKeyed(true); // the guard hears of it before the radio is keyed
     try {
@@ -166,7 +155,7 @@ void VoxStation::EndPttTest()
     const QString text = transmit + QStringLiteral(", ") + receive;
     m_log.WriteLine(1, QStringLiteral("Rig %1 PTT test: %2").arg(rigLetter(rig), text));
     if (m_omniRig) {
-        m_omniRig->ShowTestResult(rigNumber(rig), text);
+        m_omniRig->ShowTestResult(rig, text);
         UpdatePttTestAvailability();
     }
 }

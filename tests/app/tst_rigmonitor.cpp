@@ -122,7 +122,7 @@ void TestRigMonitor::namesAndLampsFollowStatus()
     // The parameter event reads the status anew each time; the number it carries is not used.
     name(1)->setText("x");
     led(1)->setOn(false);
-    m_form->Station().ParamsChangeEvent(m_form->Station().OmniRig(), 1, PM_TX);
+    m_form->Station().ParamsChangeEvent(m_form->Station().OmniRig(), RigId::A, PM_TX);
     QCOMPARE(name(1)->text(), QStringLiteral("Hamlib Dummy"));
     QVERIFY(led(1)->isOn());
     QCOMPARE(m_form->Station().ReportedRig(), m_form->Station().OmniRig()->Rig1());

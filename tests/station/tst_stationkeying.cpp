@@ -51,10 +51,10 @@ private:
         };
     }
 
-    static qsizetype repliesFrom(const QSignalSpy& replies, int rig)
+    static qsizetype repliesFrom(const QSignalSpy& replies, RigId rig)
     {
         return std::count_if(replies.begin(), replies.end(),
-            [rig](const QList<QVariant>& reply) { return reply.at(1).toInt() == rig; });
+            [rig](const QList<QVariant>& reply) { return reply.at(1).value<RigId>() == rig; });
     }
 
     QList<RecordingRig::Write> m_writes;
@@ -182,9 +182,9 @@ void TestStationKeying::deselectedRigIsReleased()
         QVERIFY(server(RigId::B).setPtt(true));
     } else if (change == "CAT reply") {
         // Rig B reported last, so its reply is decoded: bit 0 of the third byte is transmit.
-        m_station->ParamsChangeEvent(m_station->OmniRig(), 2, 0);
-        m_station->CustomReplyEvent(m_station->OmniRig(), 2, QByteArray::fromHex("00000000FA"),
-            QByteArray::fromHex("0000010000"));
+        m_station->ParamsChangeEvent(m_station->OmniRig(), RigId::B, 0);
+        m_station->CustomReplyEvent(m_station->OmniRig(), RigId::B,
+            QByteArray::fromHex("00000000FA"), QByteArray::fromHex("0000010000"));
     } else {
         StationConsole console(*m_station, [](const QString&) {});
         console.key('b');
@@ -329,18 +329,15 @@ void TestStationKeying::rigServerLostWhileKeyed()
 void TestStationKeying::rigTypeEventWritesOnlyItsName()
 {
     QVERIFY(startStation(m_parts.silence, 100, 1));
-    m_station->ParamsChangeEvent(m_station->OmniRig(), 1, 0);
+    m_station->ParamsChangeEvent(m_station->OmniRig(), RigId::A, 0);
     QSignalSpy names(m_station.get(), &VoxStation::rigNameChanged);
     QSignalSpy lamps(m_station.get(), &VoxStation::rigLampChanged);
-    m_station->RigTypeChangeEvent(m_station->OmniRig(), 2);
+    m_station->RigTypeChangeEvent(m_station->OmniRig(), RigId::B);
     QCOMPARE(names.size(), 1);
     QCOMPARE(names.first().at(0).value<RigId>(), RigId::B);
     QCOMPARE(m_station->RigLampState(RigId::B).name, QStringLiteral("Hamlib Dummy"));
     QCOMPARE(lamps.size(), 0);
     QCOMPARE(m_station->ReportedRig(), rig(RigId::A));
-    // A number that is no rig changes no name.
-    m_station->RigTypeChangeEvent(m_station->OmniRig(), 3);
-    QCOMPARE(names.size(), 1);
 }
 
 void TestStationKeying::customReplies_data()
@@ -384,10 +381,10 @@ void TestStationKeying::customReplies()
     m_rigEndpoints = std::array<RigEndpoint, 2> {};
     QVERIFY(startStation(m_parts.silence, 100, 1));
     if (reported)
-        m_station->ParamsChangeEvent(m_station->OmniRig(), reported, 0);
+        m_station->ParamsChangeEvent(m_station->OmniRig(), *rigFromNumber(reported), 0);
     // The other rig selected first, so that a selection shows.
     m_station->selectRig(rig == 1 ? RigId::B : RigId::A, true);
-    m_station->CustomReplyEvent(m_station->OmniRig(), rig, command, reply);
+    m_station->CustomReplyEvent(m_station->OmniRig(), *rigFromNumber(rig), command, reply);
     QCOMPARE(selected(rig == 1, rig == 2), selects);
 }
 
@@ -412,14 +409,14 @@ void TestStationKeying::pollReachesBothRadiosAndSelects()
             QCOMPARE(args, QByteArray("\\0x00\\0x00\\0x00\\0x00\\0xFA 5"));
 
     // Rig B was the latest to report: rig A's transmit reply is not decoded.
-    m_station->ParamsChangeEvent(m_station->OmniRig(), 2, 0);
+    m_station->ParamsChangeEvent(m_station->OmniRig(), RigId::B, 0);
     m_station->selectRig(RigId::B, true);
-    const auto before = repliesFrom(replies, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, 1) >= before + 2, 10000);
+    const auto before = repliesFrom(replies, RigId::A);
+    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, RigId::A) >= before + 2, 10000);
     QVERIFY(selected(false, true));
 
     // Rig A reports: its next reply selects rig A.
-    m_station->ParamsChangeEvent(m_station->OmniRig(), 1, 0);
+    m_station->ParamsChangeEvent(m_station->OmniRig(), RigId::A, 0);
     QTRY_VERIFY_WITH_TIMEOUT(selected(true, false), 5000);
     QCOMPARE(reports(), 0);
 }
@@ -435,7 +432,7 @@ void TestStationKeying::silentRadioIsNotPolledAgain()
     QTRY_VERIFY_WITH_TIMEOUT(fakeA.customReceived.size() >= 5, 10000);
     QCOMPARE(fakeB.customReceived.size(), 1);
     // Another radio in its place is tried again.
-    m_station->RigTypeChangeEvent(m_station->OmniRig(), 2);
+    m_station->RigTypeChangeEvent(m_station->OmniRig(), RigId::B);
     QTRY_COMPARE_WITH_TIMEOUT(fakeB.customReceived.size(), 2, 5000);
 }
 
@@ -473,9 +470,9 @@ void TestStationKeying::lateReplyDoesNotUndoTheOperatorsChange()
     QVERIFY(startStation(m_parts.silence, 100, 2));
     QTRY_VERIFY_WITH_TIMEOUT(
         m_station->RigLampState(RigId::A).online && m_station->RigLampState(RigId::B).online, 5000);
-    m_station->ParamsChangeEvent(m_station->OmniRig(), 1, 0);
+    m_station->ParamsChangeEvent(m_station->OmniRig(), RigId::A, 0);
     QSignalSpy replies(m_station->OmniRig(), &TOmniRigX::OnCustomReply);
-    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, 1) >= 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, RigId::A) >= 1, 10000);
     // Gain 0 keys rig A at every tick.
     m_station->SetGain(0);
     QTRY_COMPARE_WITH_TIMEOUT(fakeA.ptt, 1, 5000);
@@ -484,9 +481,9 @@ void TestStationKeying::lateReplyDoesNotUndoTheOperatorsChange()
     // the latest rig to report (rig B's keying has been reported before).
     m_station->selectRig(RigId::B, true);
     QTRY_VERIFY_WITH_TIMEOUT(m_station->ReportedRig() == rig(RigId::B) && fakeB.ptt == 1, 5000);
-    m_station->ParamsChangeEvent(m_station->OmniRig(), 1, 0);
-    const auto before = repliesFrom(replies, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, 1) > before, 5000);
+    m_station->ParamsChangeEvent(m_station->OmniRig(), RigId::A, 0);
+    const auto before = repliesFrom(replies, RigId::A);
+    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, RigId::A) > before, 5000);
     QVERIFY(selected(false, true));
     fakeA.customReply = "\\0x00\\0x00\\0x00\\0x00\\0x00 5";
     QVERIFY(waitForTicks(10));
