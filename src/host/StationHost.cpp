@@ -75,9 +75,9 @@ void StationHost::startGuard()
     });
     connect(&m_station, &VoxStation::serialHandleChanged, m_guard, &TxGuard::setSerialHandle);
     connect(&m_station, &VoxStation::rigServerStarted, m_guard,
-        [this](RigId rig, qint64 pid) { m_guard->setServer(rig == RigId::A ? 0 : 1, pid); });
+        [this](RigId rig, qint64 pid) { m_guard->setServer(rig, pid); });
     connect(&m_station, &VoxStation::rigServerExited, m_guard,
-        [this](RigId rig) { m_guard->setServer(rig == RigId::A ? 0 : 1, 0); });
+        [this](RigId rig) { m_guard->setServer(rig, 0); });
     // After the final release: the guard ends without touching anything.
     connect(&m_station, &VoxStation::closed, m_guard, &TxGuard::bye);
 }

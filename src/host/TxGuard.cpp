@@ -6,10 +6,10 @@
 
 namespace {
 
-// The rig as the guard numbers it, from the station's index 0 or 1.
-GuardRig guardRig(int index)
+// The rig as the guard knows it.
+GuardRig guardRig(RigId rig)
 {
-    return index == 0 ? GuardRig::A : GuardRig::B;
+    return rig == RigId::A ? GuardRig::A : GuardRig::B;
 }
 
 } // namespace
@@ -48,11 +48,11 @@ void TxGuard::setRigs(const RigSettings& settings)
 {
     if (m_rigsSent && settings == m_rigs)
         return;
-    for (int index = 0; index < 2; ++index) {
-        const bool changed = !m_rigsSent || settings.rigs[index] != m_rigs.rigs[index];
-        m_rigs.rigs[index] = settings.rigs[index];
+    for (RigId rig : AllRigs) {
+        const bool changed = !m_rigsSent || settings.rig(rig) != m_rigs.rig(rig);
+        m_rigs.rig(rig) = settings.rig(rig);
         if (changed)
-            sendRig(index);
+            sendRig(rig);
     }
     m_rigsSent = true;
 }
@@ -74,22 +74,22 @@ void TxGuard::bye()
     send(GuardProtocol::byeMessage());
 }
 
-void TxGuard::sendRig(int index)
+void TxGuard::sendRig(RigId rig)
 {
-    const RigEndpoint& rig = m_rigs.rigs[index];
+    const RigEndpoint& endpoint = m_rigs.rig(rig);
     // Host names are sent as they are written; one with a space in it is no host at all.
-    send(GuardProtocol::rigMessage(guardRig(index), rig.host.toStdString(), rig.port));
+    send(GuardProtocol::rigMessage(guardRig(rig), endpoint.host.toStdString(), endpoint.port));
 }
 
-void TxGuard::setServer(int index, qint64 pid)
+void TxGuard::setServer(RigId rig, qint64 pid)
 {
-    m_servers[index] = pid;
-    sendServer(index);
+    m_servers[rigIndex(rig)] = pid;
+    sendServer(rig);
 }
 
-void TxGuard::sendServer(int index)
+void TxGuard::sendServer(RigId rig)
 {
-    send(GuardProtocol::serverMessage(guardRig(index), long(m_servers[index])));
+    send(GuardProtocol::serverMessage(guardRig(rig), long(m_servers[rigIndex(rig)])));
 }
 
 void TxGuard::sendKeyed()
@@ -108,12 +108,14 @@ void TxGuard::sendPort()
 void TxGuard::catchUp()
 {
     m_behind = false;
-    if (m_rigsSent) {
-        for (int index = 0; index < 2 && !m_behind; ++index)
-            sendRig(index);
+    for (RigId rig : AllRigs) {
+        if (m_rigsSent && !m_behind)
+            sendRig(rig);
     }
-    for (int index = 0; index < 2 && !m_behind; ++index)
-        sendServer(index);
+    for (RigId rig : AllRigs) {
+        if (!m_behind)
+            sendServer(rig);
+    }
     if (!m_behind)
         sendPort();
     if (!m_behind)

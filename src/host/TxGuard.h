@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rig/RigId.h"
 #include "rig/RigSettings.h"
 
 #include <QByteArray>
@@ -41,8 +42,8 @@ public:
     void setKeyed(bool keyed);
     // The open port's descriptor, or -1 just before it is closed.
     void setSerialHandle(int fd);
-    // The rigctld this program runs for rig index (0 or 1), by process id; 0: none.
-    void setServer(int index, qint64 pid);
+    // The rigctld this program runs for a rig, by process id; 0: none.
+    void setServer(RigId rig, qint64 pid);
     // The program's final release is done: the guard ends without touching anything.
     void bye();
 
@@ -51,8 +52,8 @@ signals:
     void trouble(const QString& text);
 
 private:
-    void sendRig(int index);
-    void sendServer(int index);
+    void sendRig(RigId rig);
+    void sendServer(RigId rig);
     void sendKeyed();
     void sendPort();
     void send(const std::string& message, int fd = -1);

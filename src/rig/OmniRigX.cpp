@@ -8,7 +8,8 @@
 #include <QPointer>
 
 TOmniRigX::TOmniRigX(QObject* parent)
-    : TOmniRigX(std::make_unique<TRigctldRig>(1), std::make_unique<TRigctldRig>(2), parent)
+    : TOmniRigX(
+        std::make_unique<TRigctldRig>(RigId::A), std::make_unique<TRigctldRig>(RigId::B), parent)
 {
 }
 
@@ -18,10 +19,10 @@ TOmniRigX::TOmniRigX(std::unique_ptr<IRigX> rig1, std::unique_ptr<IRigX> rig2, Q
     m_rigs = { rig1.release(), rig2.release() };
     for (IRigX* rig : m_rigs)
         rig->setParent(this);
-    attach(m_rigs[0], 1);
-    attach(m_rigs[1], 2);
-    for (int i = 0; i < 2; ++i)
-        attachServer(i);
+    for (RigId id : AllRigs) {
+        attach(id);
+        attachServer(id);
+    }
 }
 
 namespace {
@@ -31,34 +32,30 @@ namespace {
 constexpr int ManagedReconnectMs = 100;
 }
 
-void TOmniRigX::attachServer(int index)
+void TOmniRigX::attachServer(RigId id)
 {
-    const int rigNumber = index + 1;
-    auto* server = new RigServerProcess(rigNumber, this);
-    m_servers[index] = server;
-    connect(server, &RigServerProcess::started, this, [this, index, rigNumber](qint64 pid) {
-        emit OnServerStarted(rigNumber, pid);
+    auto* server = new RigServerProcess(id, this);
+    serverOf(id) = server;
+    connect(server, &RigServerProcess::started, this, [this, id](qint64 pid) {
+        emit OnServerStarted(id, pid);
         // The link may be waiting out a long retry delay from the server's absence.
         if (m_connected)
-            m_rigs[index]->Start(m_settings.rigs[index], timingsOf(index));
+            rigOf(id)->Start(m_settings.rig(id), timingsOf(id));
     });
     connect(server, &RigServerProcess::output, this,
-        [this, rigNumber](const QString& line) { emit OnServerOutput(rigNumber, line); });
-    connect(
-        server, &RigServerProcess::exited, this, [this, index, rigNumber](const QString& status) {
-            emit OnServerExited(rigNumber, status);
-            if (std::exchange(m_startAfterServerEnds[index], false) && m_connected)
-                startRig(index);
-        });
+        [this, id](const QString& line) { emit OnServerOutput(id, line); });
+    connect(server, &RigServerProcess::exited, this, [this, id](const QString& status) {
+        emit OnServerExited(id, status);
+        if (std::exchange(m_startAfterServerEnds[rigIndex(id)], false) && m_connected)
+            startRig(id);
+    });
     connect(server, &RigServerProcess::problem, this,
-        [this, rigNumber](const QString& text) { emit OnServerProblem(rigNumber, text); });
+        [this, id](const QString& text) { emit OnServerProblem(id, text); });
 }
 
-qint64 TOmniRigX::ServerProcessId(int RigNumber) const
+qint64 TOmniRigX::ServerProcessId(RigId Rig) const
 {
-    if (RigNumber < 1 || RigNumber > 2)
-        return 0;
-    const RigServerProcess* server = m_servers[RigNumber - 1];
+    const RigServerProcess* server = serverOf(Rig);
     return server->isRunning() ? server->processId() : 0;
 }
 
@@ -68,20 +65,20 @@ void TOmniRigX::SetServerBackOff(int firstMs, int maxMs)
         server->setBackOff(firstMs, maxMs);
 }
 
-RigTimings TOmniRigX::timingsOf(int index) const
+RigTimings TOmniRigX::timingsOf(RigId id) const
 {
     RigTimings timings = m_timings;
-    if (m_settings.servers[index].isManaged())
+    if (m_settings.server(id).isManaged())
         timings.reconnectMin = std::min(timings.reconnectMin, ManagedReconnectMs);
     return timings;
 }
 
-void TOmniRigX::startRig(int index)
+void TOmniRigX::startRig(RigId id)
 {
-    const RigServerOptions& server = m_settings.servers[index];
-    if (server.isManaged() && m_settings.rigs[index].isConfigured())
-        m_servers[index]->start(server, m_settings.rigs[index].port);
-    m_rigs[index]->Start(m_settings.rigs[index], timingsOf(index));
+    const RigServerOptions& server = m_settings.server(id);
+    if (server.isManaged() && m_settings.rig(id).isConfigured())
+        serverOf(id)->start(server, m_settings.rig(id).port);
+    rigOf(id)->Start(m_settings.rig(id), timingsOf(id));
 }
 
 TOmniRigX::~TOmniRigX()
@@ -95,23 +92,24 @@ TOmniRigX::~TOmniRigX()
         m_dialog->setEvents({});
 }
 
-void TOmniRigX::attach(IRigX* rig, int rigNumber)
+void TOmniRigX::attach(RigId id)
 {
-    connect(rig, &IRigX::statusChanged, this, [this, rigNumber] {
-        post({ EventKind::StatusChange, rigNumber });
+    IRigX* rig = rigOf(id);
+    connect(rig, &IRigX::statusChanged, this, [this, id] {
+        post({ EventKind::StatusChange, id });
     });
-    connect(rig, &IRigX::rigTypeChanged, this, [this, rigNumber] {
-        post({ EventKind::RigTypeChange, rigNumber });
+    connect(rig, &IRigX::rigTypeChanged, this, [this, id] {
+        post({ EventKind::RigTypeChange, id });
     });
-    connect(rig, &IRigX::paramsChanged, this, [this, rigNumber](int params) {
-        post({ EventKind::ParamsChange, rigNumber, params });
+    connect(rig, &IRigX::paramsChanged, this, [this, id](int params) {
+        post({ EventKind::ParamsChange, id, params });
     });
     connect(rig, &IRigX::customReply, this,
-        [this, rigNumber](const QByteArray& command, const QByteArray& reply) {
-            post({ EventKind::CustomReply, rigNumber, 0, command, reply });
+        [this, id](const QByteArray& command, const QByteArray& reply) {
+            post({ EventKind::CustomReply, id, 0, command, reply });
         });
     connect(rig, &IRigX::txRefused, this,
-        [this, rigNumber](const QString& reason) { emit OnTxRefused(rigNumber, reason); });
+        [this, id](const QString& reason) { emit OnTxRefused(id, reason); });
 }
 
 void TOmniRigX::Close()
@@ -135,8 +133,8 @@ void TOmniRigX::Connect()
         if (auto* rigctld = qobject_cast<TRigctldRig*>(rig))
             rigctld->SetKeyMarker(marker);
     }
-    for (int i = 0; i < 2; ++i)
-        startRig(i);
+    for (RigId id : AllRigs)
+        startRig(id);
 }
 
 void TOmniRigX::Disconnect()
@@ -154,16 +152,20 @@ void TOmniRigX::Disconnect()
         server->stopAndWait();
 }
 
-IRigX* TOmniRigX::Rig1()
+IRigX* TOmniRigX::Rig(RigId id)
 {
     Connect();
-    return m_rigs[0];
+    return rigOf(id);
+}
+
+IRigX* TOmniRigX::Rig1()
+{
+    return Rig(RigId::A);
 }
 
 IRigX* TOmniRigX::Rig2()
 {
-    Connect();
-    return m_rigs[1];
+    return Rig(RigId::B);
 }
 
 bool TOmniRigX::DialogVisible() const
@@ -185,7 +187,7 @@ void TOmniRigX::SetDialogVisible(bool visible)
         m_dialog = m_viewFactory();
         m_dialog->setEvents({ [this] { post({ EventKind::VisibleChange }); },
             [this](bool accepted) { onDialogFinished(accepted); },
-            [this](int rigNumber) { emit OnTestPtt(rigNumber); },
+            [this](RigId rig) { emit OnTestPtt(rig); },
             [this] {
                 applyDialogSettings();
                 m_dialog->setSettings(m_settings);
@@ -196,16 +198,16 @@ void TOmniRigX::SetDialogVisible(bool visible)
     m_dialog->open();
 }
 
-void TOmniRigX::SetTestAvailable(int RigNumber, bool available, const QString& why)
+void TOmniRigX::SetTestAvailable(RigId Rig, bool available, const QString& why)
 {
     if (m_dialog)
-        m_dialog->setTestAvailable(RigNumber, available, why);
+        m_dialog->setTestAvailable(Rig, available, why);
 }
 
-void TOmniRigX::ShowTestResult(int RigNumber, const QString& text)
+void TOmniRigX::ShowTestResult(RigId Rig, const QString& text)
 {
     if (m_dialog)
-        m_dialog->showTestResult(RigNumber, text);
+        m_dialog->showTestResult(Rig, text);
 }
 
 void TOmniRigX::onDialogFinished(bool accepted)
@@ -229,18 +231,18 @@ void TOmniRigX::ApplySettings(const RigSettings& settings)
     const RigSettings old = std::exchange(m_settings, settings);
     emit settingsChanged();
     if (m_connected) {
-        for (int i = 0; i < 2; ++i) {
-            if (settings.rigs[i] == old.rigs[i] && settings.servers[i] == old.servers[i])
+        for (RigId id : AllRigs) {
+            if (settings.rig(id) == old.rig(id) && settings.server(id) == old.server(id))
                 continue;
             // The radio released through the old server before that server ends.
-            m_rigs[i]->Stop();
-            m_servers[i]->stop();
+            rigOf(id)->Stop();
+            serverOf(id)->stop();
             // Until it has ended, the old rigctld still holds the port, with the old radio
             // behind it: the link would key that one.
-            if (m_servers[i]->isEnding())
-                m_startAfterServerEnds[i] = true;
+            if (serverOf(id)->isEnding())
+                m_startAfterServerEnds[rigIndex(id)] = true;
             else
-                startRig(i);
+                startRig(id);
         }
     }
     if (!m_configFile.isEmpty())
@@ -297,16 +299,16 @@ void TOmniRigX::deliver(const Event& event)
         emit OnVisibleChange(this);
         break;
     case EventKind::RigTypeChange:
-        emit OnRigTypeChange(this, event.rigNumber);
+        emit OnRigTypeChange(this, event.rig);
         break;
     case EventKind::StatusChange:
-        emit OnStatusChange(this, event.rigNumber);
+        emit OnStatusChange(this, event.rig);
         break;
     case EventKind::ParamsChange:
-        emit OnParamsChange(this, event.rigNumber, event.params);
+        emit OnParamsChange(this, event.rig, event.params);
         break;
     case EventKind::CustomReply:
-        emit OnCustomReply(this, event.rigNumber, event.command, event.reply);
+        emit OnCustomReply(this, event.rig, event.command, event.reply);
         break;
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RigId.h"
 #include "RigSettings.h"
 #include "RigSettingsView.h"
 #include "RigX.h"
@@ -45,6 +46,7 @@ public:
     void SetConnectKind(TConnectKind kind) { m_connectKind = kind; }
 
     // Each of these connects first when not connected.
+    IRigX* Rig(RigId id);
     IRigX* Rig1();
     IRigX* Rig2();
 
@@ -54,8 +56,8 @@ public:
     void SetDialogVisible(bool visible);
     // What the settings window shows about a PTT test of a rig (nothing when it was never
     // shown).
-    void SetTestAvailable(int RigNumber, bool available, const QString& why = {});
-    void ShowTestResult(int RigNumber, const QString& text);
+    void SetTestAvailable(RigId Rig, bool available, const QString& why = {});
+    void ShowTestResult(RigId Rig, const QString& text);
     // Makes the settings window when it is first shown.
     void SetSettingsViewFactory(RigSettingsViewFactory factory)
     {
@@ -75,7 +77,7 @@ public:
 
     // The rigctld this program runs for a rig (settings with a model), or none: its process
     // id, 0 while none runs.
-    qint64 ServerProcessId(int RigNumber) const;
+    qint64 ServerProcessId(RigId Rig) const;
     // Restart delays of the rigctld this program runs; tests shorten them.
     void SetServerBackOff(int firstMs, int maxMs);
 
@@ -87,38 +89,41 @@ signals:
     // Settings() changed: read at Connect, or applied.
     void settingsChanged();
     void OnVisibleChange(TOmniRigX* ASender);
-    void OnRigTypeChange(TOmniRigX* ASender, int RigNumber);
-    void OnStatusChange(TOmniRigX* ASender, int RigNumber);
-    void OnParamsChange(TOmniRigX* ASender, int RigNumber, int Params);
+    void OnRigTypeChange(TOmniRigX* ASender, RigId Rig);
+    void OnStatusChange(TOmniRigX* ASender, RigId Rig);
+    void OnParamsChange(TOmniRigX* ASender, RigId Rig, int Params);
     void OnCustomReply(
-        TOmniRigX* ASender, int RigNumber, const QByteArray& Command, const QByteArray& Reply);
+        TOmniRigX* ASender, RigId Rig, const QByteArray& Command, const QByteArray& Reply);
     // A radio refused to transmit (delivered at once, not through the event queue).
-    void OnTxRefused(int RigNumber, const QString& reason);
+    void OnTxRefused(RigId Rig, const QString& reason);
     // The operator asked the settings window for a PTT test of this rig.
-    void OnTestPtt(int RigNumber);
+    void OnTestPtt(RigId Rig);
     // The rigctld this program runs for a rig (delivered at once): started, a line it wrote
     // on its standard error, ended (status: exit code or "signal N"), or a problem for the
     // operator to fix ("Rig A: rigctld not found: ...").
-    void OnServerStarted(int RigNumber, qint64 pid);
-    void OnServerOutput(int RigNumber, const QString& line);
-    void OnServerExited(int RigNumber, const QString& status);
-    void OnServerProblem(int RigNumber, const QString& text);
+    void OnServerStarted(RigId Rig, qint64 pid);
+    void OnServerOutput(RigId Rig, const QString& line);
+    void OnServerExited(RigId Rig, const QString& status);
+    void OnServerProblem(RigId Rig, const QString& text);
 
 private:
     enum class EventKind { VisibleChange, RigTypeChange, StatusChange, ParamsChange, CustomReply };
     struct Event {
         EventKind kind;
-        int rigNumber = 0;
+        RigId rig = RigId::A;
         int params = 0;
         QByteArray command {};
         QByteArray reply {};
     };
 
-    void attach(IRigX* rig, int rigNumber);
-    void attachServer(int index);
-    // Starts rig index's link, and first its rigctld when this program runs that.
-    void startRig(int index);
-    RigTimings timingsOf(int index) const;
+    void attach(RigId id);
+    void attachServer(RigId id);
+    // Starts the rig's link, and first its rigctld when this program runs that.
+    void startRig(RigId id);
+    RigTimings timingsOf(RigId id) const;
+    IRigX*& rigOf(RigId id) { return m_rigs[rigIndex(id)]; }
+    RigServerProcess*& serverOf(RigId id) { return m_servers[rigIndex(id)]; }
+    const RigServerProcess* serverOf(RigId id) const { return m_servers[rigIndex(id)]; }
     void post(Event event);
     void dispatchEvents();
     void deliver(const Event& event);

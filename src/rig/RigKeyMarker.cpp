@@ -3,6 +3,13 @@
 #include <QDebug>
 #include <QFile>
 
+namespace {
+QByteArray lineOf(RigId rig)
+{
+    return "RIG" + QByteArray::number(rigNumber(rig));
+}
+} // namespace
+
 RigKeyMarker::RigKeyMarker(QString fileName)
     : m_fileName(std::move(fileName))
 {
@@ -13,19 +20,19 @@ QString RigKeyMarker::fileNameFor(const QString& configFile)
     return configFile.isEmpty() ? QString() : configFile + QStringLiteral(".keyed");
 }
 
-bool RigKeyMarker::mayBeKeyed(int rigNumber) const
+bool RigKeyMarker::mayBeKeyed(RigId rig) const
 {
     if (m_fileName.isEmpty())
         return true;
-    return (read() & (1 << rigNumber)) != 0;
+    return (read() & bitOf(rig)) != 0;
 }
 
-void RigKeyMarker::mark(int rigNumber, bool keyed)
+void RigKeyMarker::mark(RigId rig, bool keyed)
 {
     if (m_fileName.isEmpty())
         return;
     const int marks = read();
-    const int next = keyed ? marks | (1 << rigNumber) : marks & ~(1 << rigNumber);
+    const int next = keyed ? marks | bitOf(rig) : marks & ~bitOf(rig);
     if (next != marks)
         write(next);
 }
@@ -40,12 +47,12 @@ int RigKeyMarker::read() const
     int marks = 0;
     if (file.open(QIODevice::ReadOnly)) {
         const QByteArray text = file.read(256);
-        for (int rig = 1; rig <= 2; ++rig) {
-            if (text.contains("RIG" + QByteArray::number(rig)))
-                marks |= 1 << rig;
+        for (RigId rig : AllRigs) {
+            if (text.contains(lineOf(rig)))
+                marks |= bitOf(rig);
         }
     } else if (file.exists()) {
-        marks = (1 << 1) | (1 << 2);
+        marks = bitOf(RigId::A) | bitOf(RigId::B);
     }
     m_marks = marks;
     return marks;
@@ -60,9 +67,9 @@ void RigKeyMarker::write(int marks)
         return;
     }
     QByteArray text;
-    for (int rig = 1; rig <= 2; ++rig) {
-        if (marks & (1 << rig))
-            text += "RIG" + QByteArray::number(rig) + '\n';
+    for (RigId rig : AllRigs) {
+        if (marks & bitOf(rig))
+            text += lineOf(rig) + '\n';
     }
     QFile file(m_fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())

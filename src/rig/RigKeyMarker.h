@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RigId.h"
+
 #include <QString>
 
 // Which radios this program may have left keyed, in a small file beside the configuration
@@ -17,10 +19,11 @@ public:
 
     static QString fileNameFor(const QString& configFile);
 
-    bool mayBeKeyed(int rigNumber) const;
-    void mark(int rigNumber, bool keyed);
+    bool mayBeKeyed(RigId rig) const;
+    void mark(RigId rig, bool keyed);
 
 private:
+    static int bitOf(RigId rig) { return 1 << rigIndex(rig); }
     int read() const;
     void write(int marks);
 

@@ -12,9 +12,9 @@ constexpr int TerminateWaitMs = 1000;
 constexpr int KillWaitMs = 1000;
 }
 
-RigServerProcess::RigServerProcess(int rigNumber, QObject* parent)
+RigServerProcess::RigServerProcess(RigId rig, QObject* parent)
     : QObject(parent)
-    , m_rigNumber(rigNumber)
+    , m_rig(rig)
     , m_process(this)
     , m_restartTimer(this)
     , m_killTimer(this)
@@ -175,5 +175,5 @@ void RigServerProcess::tellOnce(const QString& text)
 
 QString RigServerProcess::rigName() const
 {
-    return QStringLiteral("Rig %1").arg(QLatin1Char(m_rigNumber == 1 ? 'A' : 'B'));
+    return QStringLiteral("Rig %1").arg(rigLetter(m_rig));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RigId.h"
 #include "RigSettings.h"
 
 #include <QElapsedTimer>
@@ -16,7 +17,7 @@
 class RigServerProcess : public QObject {
     Q_OBJECT
 public:
-    explicit RigServerProcess(int rigNumber, QObject* parent = nullptr);
+    explicit RigServerProcess(RigId rig, QObject* parent = nullptr);
     // Stops it and waits (see stopAndWait()).
     ~RigServerProcess() override;
 
@@ -56,7 +57,7 @@ private:
     void tellOnce(const QString& text);
     QString rigName() const;
 
-    const int m_rigNumber;
+    const RigId m_rig;
     QProcess m_process;
     QTimer m_restartTimer;
     QTimer m_killTimer; // SIGKILL for one that outlived its SIGTERM

@@ -7,9 +7,9 @@
 #include <QRegularExpression>
 
 namespace {
-QString sectionOf(int index)
+QString sectionOf(RigId id)
 {
-    return QStringLiteral("RIG%1").arg(index + 1);
+    return QStringLiteral("RIG%1").arg(rigNumber(id));
 }
 
 // The managed-server keys, in the order they are written.
@@ -62,16 +62,16 @@ const QStringList& RigServerOptions::PttMethods()
     return methods;
 }
 
-RigEndpoint RigSettings::defaultEndpoint(int rigNumber)
+RigEndpoint RigSettings::defaultEndpoint(RigId id)
 {
     // rigctld's own default port is 4532; a second instance conventionally takes 4534,
     // since 4533 is rotctld's.
-    return RigEndpoint { QStringLiteral("127.0.0.1"), quint16(rigNumber == 1 ? 4532 : 4534) };
+    return RigEndpoint { QStringLiteral("127.0.0.1"), quint16(id == RigId::A ? 4532 : 4534) };
 }
 
 RigSettings RigSettings::defaults()
 {
-    return RigSettings { { defaultEndpoint(1), defaultEndpoint(2) } };
+    return RigSettings { { defaultEndpoint(RigId::A), defaultEndpoint(RigId::B) } };
 }
 
 QString RigSocketHost(const QString& host)
@@ -94,14 +94,14 @@ RigSettings ReadRigSettings(const QString& fileName, const RigSettings& defaults
     RigSettings settings = defaults;
     if (fileName.isEmpty())
         return settings;
-    for (int i = 0; i < 2; ++i) {
-        RigEndpoint& rig = settings.rigs[i];
-        const QString section = sectionOf(i);
+    for (RigId id : AllRigs) {
+        RigEndpoint& rig = settings.rig(id);
+        const QString section = sectionOf(id);
         rig.host = ReadProfileString(fileName, section, QStringLiteral("HOST"), rig.host);
-        settings.servers[i] = readServer(fileName, section);
+        settings.server(id) = readServer(fileName, section);
         // The server this program runs listens on the loopback interface only.
-        if (settings.servers[i].isManaged())
-            rig.host = RigSettings::defaultEndpoint(i + 1).host;
+        if (settings.server(id).isManaged())
+            rig.host = RigSettings::defaultEndpoint(id).host;
         if (rig.host.isEmpty()) {
             rig.port = 0;
             continue;
@@ -121,18 +121,18 @@ RigSettings ReadRigSettings(const QString& fileName, const RigSettings& defaults
 
 void WriteRigSettings(const QString& fileName, const RigSettings& settings)
 {
-    for (int i = 0; i < 2; ++i) {
-        const RigEndpoint& rig = settings.rigs[i];
+    for (RigId id : AllRigs) {
+        const RigEndpoint& rig = settings.rig(id);
         const bool configured = rig.isConfigured();
+        const QString section = sectionOf(id);
         WriteProfileString(
-            fileName, sectionOf(i), QStringLiteral("HOST"), configured ? rig.host : QString());
-        WriteProfileString(fileName, sectionOf(i), QStringLiteral("PORT"),
+            fileName, section, QStringLiteral("HOST"), configured ? rig.host : QString());
+        WriteProfileString(fileName, section, QStringLiteral("PORT"),
             configured ? QString::number(rig.port) : QString());
         // Only what is set is written: a file that never had a rigctld of this program's
         // keeps its two keys. A value no longer set is cleared, which reads as unset.
-        const RigServerOptions& server = settings.servers[i];
+        const RigServerOptions& server = settings.server(id);
         const bool managed = configured && server.isManaged();
-        const QString section = sectionOf(i);
         auto write = [&](const QString& key, const QString& value) {
             const QString text = managed ? value : QString();
             if (!text.isEmpty() || !ReadProfileString(fileName, section, key, QString()).isEmpty())

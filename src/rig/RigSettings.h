@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RigId.h"
 #include "RigTypes.h"
 
 #include <QString>
@@ -31,7 +32,12 @@ struct RigSettings {
     std::array<RigEndpoint, 2> rigs;
     std::array<RigServerOptions, 2> servers {};
 
-    static RigEndpoint defaultEndpoint(int rigNumber);
+    RigEndpoint& rig(RigId id) { return rigs[rigIndex(id)]; }
+    const RigEndpoint& rig(RigId id) const { return rigs[rigIndex(id)]; }
+    RigServerOptions& server(RigId id) { return servers[rigIndex(id)]; }
+    const RigServerOptions& server(RigId id) const { return servers[rigIndex(id)]; }
+
+    static RigEndpoint defaultEndpoint(RigId id);
     static RigSettings defaults();
     friend bool operator==(const RigSettings&, const RigSettings&) = default;
 };

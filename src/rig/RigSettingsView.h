@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RigId.h"
 #include "RigSettings.h"
 
 #include <QString>
@@ -17,8 +18,8 @@ public:
         std::function<void()> visibilityChanged;
         // The operator closed it: true for OK.
         std::function<void(bool accepted)> finished;
-        // The operator asked to key this rig (1 or 2) briefly with the settings in force.
-        std::function<void(int rigNumber)> testPtt;
+        // The operator asked to key this rig briefly with the settings in force.
+        std::function<void(RigId rig)> testPtt;
         // The operator applied the settings without closing: the owner applies settings()
         // as on OK, then shows the settings in force (setSettings).
         std::function<void()> applied;
@@ -36,9 +37,9 @@ public:
     // A settings change that could not be stored.
     virtual void showError(const QString& text) = 0;
     // Whether a PTT test of this rig can start now, and if not, why (shown to the operator).
-    virtual void setTestAvailable(int rigNumber, bool available, const QString& why) = 0;
+    virtual void setTestAvailable(RigId rig, bool available, const QString& why) = 0;
     // What the PTT test of this rig saw so far, e.g. "transmit confirmed after 12 ms".
-    virtual void showTestResult(int rigNumber, const QString& text) = 0;
+    virtual void showTestResult(RigId rig, const QString& text) = 0;
 };
 
 using RigSettingsViewFactory = std::function<std::unique_ptr<IRigSettingsView>()>;

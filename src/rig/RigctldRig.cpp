@@ -3,9 +3,9 @@
 
 #include <QDebug>
 
-TRigctldRig::TRigctldRig(int rigNumber, QObject* parent)
+TRigctldRig::TRigctldRig(RigId rig, QObject* parent)
     : IRigX(parent)
-    , m_rigNumber(rigNumber)
+    , m_rig(rig)
     , m_control(this)
     , m_custom(this)
     , m_pollTimer(this)
@@ -114,7 +114,7 @@ void TRigctldRig::onControlOpened()
     // A radio left keyed by a client that went away stays keyed in rigctld: this program's
     // own keying from before a crash is released. Another program's transmission through the
     // same server is not this program's to end.
-    const bool mayBeKeyed = !m_marker || m_marker->mayBeKeyed(m_rigNumber);
+    const bool mayBeKeyed = !m_marker || m_marker->mayBeKeyed(m_rig);
     if (!m_programKeyed && mayBeKeyed) {
         m_control.send("set_ptt", "0", [this](const RigctldConnection::Reply& reply) {
             if (reply.code != 0)
@@ -296,7 +296,7 @@ void TRigctldRig::onCustomFailed(TRigStatus status, const QString& reason)
 void TRigctldRig::mark(bool keyed)
 {
     if (m_marker)
-        m_marker->mark(m_rigNumber, keyed);
+        m_marker->mark(m_rig, keyed);
 }
 
 void TRigctldRig::setStatus(int status)
@@ -335,7 +335,7 @@ void TRigctldRig::logDropped(const char* what)
 QString TRigctldRig::describe() const
 {
     return QStringLiteral("Rig%1 (rigctld at %2:%3)")
-        .arg(m_rigNumber)
+        .arg(rigNumber(m_rig))
         .arg(m_endpoint.host)
         .arg(m_endpoint.port);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RigId.h"
 #include "RigKeyMarker.h"
 #include "RigX.h"
 #include "RigctldConnection.h"
@@ -21,7 +22,7 @@
 class TRigctldRig : public IRigX {
     Q_OBJECT
 public:
-    explicit TRigctldRig(int rigNumber, QObject* parent = nullptr);
+    explicit TRigctldRig(RigId rig, QObject* parent = nullptr);
     ~TRigctldRig() override;
 
     QString RigType() const override { return m_rigType; }
@@ -67,7 +68,7 @@ private:
 
     void mark(bool keyed);
 
-    const int m_rigNumber;
+    const RigId m_rig;
     std::shared_ptr<RigKeyMarker> m_marker;
     RigctldConnection m_control;
     RigctldConnection m_custom;

@@ -93,8 +93,8 @@ private:
         const bool* selected;
     };
 
-    Slot& slot(RigId rig) { return m_rigs[rig == RigId::A ? 0 : 1]; }
-    const Slot& slot(RigId rig) const { return m_rigs[rig == RigId::A ? 0 : 1]; }
+    Slot& slot(RigId rig) { return m_rigs[rigIndex(rig)]; }
+    const Slot& slot(RigId rig) const { return m_rigs[rigIndex(rig)]; }
     void setTransmit(bool on);
     void setKeyed(bool keyed);
 

@@ -32,10 +32,8 @@ PttTest::PttTest(Keyer& keyer, StationServices& services, QObject* parent)
 void PttTest::setLink(TOmniRigX* link)
 {
     m_link = link;
-    connect(m_link, &TOmniRigX::OnTestPtt, this, [this](int rigNumber) {
-        if (const std::optional<RigId> rig = rigFromNumber(rigNumber))
-            m_services.guarded([&] { start(*rig); });
-    });
+    connect(m_link, &TOmniRigX::OnTestPtt, this,
+        [this](RigId rig) { m_services.guarded([&] { start(rig); }); });
 }
 
 QString PttTest::unavailable(RigId rig) const
@@ -47,7 +45,7 @@ QString PttTest::unavailable(RigId rig) const
         return QStringLiteral("A PTT test is under way");
     if (m_keyer.transmitting())
         return QStringLiteral("Transmitting: wait for the end of the over");
-    IRigX* radio = rig == RigId::A ? m_link->Rig1() : m_link->Rig2();
+    IRigX* radio = m_link->Rig(rig);
     if (radio->Status() != rsOnline)
         return QStringLiteral("Rig %1 is not online").arg(rigLetter(rig));
     // Its own transmission would pass for the test's.
@@ -62,7 +60,7 @@ void PttTest::updateAvailability()
         return;
     for (RigId rig : AllRigs) {
         const QString why = unavailable(rig);
-        m_link->SetTestAvailable(rigNumber(rig), why.isEmpty(), why);
+        m_link->SetTestAvailable(rig, why.isEmpty(), why);
     }
 }
 
@@ -70,14 +68,14 @@ void PttTest::start(RigId rig)
 {
     const QString why = unavailable(rig);
     if (!why.isEmpty()) {
-        m_link->ShowTestResult(rigNumber(rig), why);
+        m_link->ShowTestResult(rig, why);
         return;
     }
     m_test = State {};
     m_test.rig = rig;
     m_test.clock.start();
     updateAvailability();
-    m_link->ShowTestResult(rigNumber(rig), QStringLiteral("Keyed: waiting for the radio"));
+    m_link->ShowTestResult(rig, QStringLiteral("Keyed: waiting for the radio"));
     m_timer->start(PttTestKeyMs);
     m_keyer.announceKeying(); // the guard hears of it before the radio is keyed
     try {
@@ -93,7 +91,7 @@ void PttTest::follow()
 {
     if (!m_test.rig)
         return;
-    IRigX* radio = *m_test.rig == RigId::A ? m_link->Rig1() : m_link->Rig2();
+    IRigX* radio = m_link->Rig(*m_test.rig);
     const int tx = radio->Tx();
     if (!m_test.releasing && tx == PM_TX && m_test.txSeenMs < 0)
         m_test.txSeenMs = m_test.clock.elapsed();
@@ -146,7 +144,7 @@ void PttTest::end()
     const QString text = transmit + QStringLiteral(", ") + receive;
     m_services.logLine(QStringLiteral("Rig %1 PTT test: %2").arg(rigLetter(rig), text));
     if (m_link) {
-        m_link->ShowTestResult(rigNumber(rig), text);
+        m_link->ShowTestResult(rig, text);
         updateAvailability();
     }
 }

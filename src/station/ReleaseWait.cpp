@@ -20,8 +20,8 @@ void ReleaseWait::start()
 {
     m_waits.reserve(std::size_t(m_keyed.size())); // stable addresses for the handlers
     for (RigId id : std::as_const(m_keyed)) {
-        IRigX* rig = id == RigId::A ? m_link.Rig1() : m_link.Rig2();
-        const RigEndpoint& endpoint = m_link.Settings().rigs[id == RigId::A ? 0 : 1];
+        IRigX* rig = m_link.Rig(id);
+        const RigEndpoint& endpoint = m_link.Settings().rig(id);
         if (!endpoint.isConfigured())
             continue;
         const bool down = rig->Status() != rsOnline;
@@ -46,7 +46,7 @@ void ReleaseWait::start()
 
 void ReleaseWait::watch(Waiting& waiting)
 {
-    IRigX* rig = waiting.rig == RigId::A ? m_link.Rig1() : m_link.Rig2();
+    IRigX* rig = m_link.Rig(waiting.rig);
     connect(rig, &IRigX::paramsChanged, this, [this, &waiting](int params) {
         if (params == PM_RX)
             waiting.pending = false;
@@ -73,8 +73,7 @@ void ReleaseWait::finish()
     m_done = true;
     m_deadline->stop();
     for (const Waiting& waiting : m_waits) {
-        IRigX* rig = waiting.rig == RigId::A ? m_link.Rig1() : m_link.Rig2();
-        disconnect(rig, nullptr, this, nullptr);
+        disconnect(m_link.Rig(waiting.rig), nullptr, this, nullptr);
         if (waiting.linkDown)
             m_linkDown << waiting.rig;
     }

@@ -61,7 +61,7 @@ void RigMonitor::stopPolling()
 
 IRigX* RigMonitor::radio(RigId rig) const
 {
-    return rig == RigId::A ? m_link->Rig1() : m_link->Rig2();
+    return m_link->Rig(rig);
 }
 
 void RigMonitor::RigUpdateStatus()
@@ -249,26 +249,19 @@ void RigMonitor::connectServers()
 {
     // Delivered at once by the link: said to the log and the listeners (the guard among
     // them) before anything else happens.
-    connect(m_link, &TOmniRigX::OnServerStarted, this, [this](int rigNumber, qint64 pid) {
-        const std::optional<RigId> rig = rigFromNumber(rigNumber);
-        if (!rig)
-            return;
+    connect(m_link, &TOmniRigX::OnServerStarted, this, [this](RigId rig, qint64 pid) {
         m_services.logLine(
-            QStringLiteral("Rig %1: rigctld started (process %2)").arg(rigLetter(*rig)).arg(pid));
-        emit rigServerStarted(*rig, pid);
+            QStringLiteral("Rig %1: rigctld started (process %2)").arg(rigLetter(rig)).arg(pid));
+        emit rigServerStarted(rig, pid);
     });
-    connect(m_link, &TOmniRigX::OnServerExited, this, [this](int rigNumber, const QString& status) {
-        const std::optional<RigId> rig = rigFromNumber(rigNumber);
-        if (!rig)
-            return;
+    connect(m_link, &TOmniRigX::OnServerExited, this, [this](RigId rig, const QString& status) {
         m_services.logLine(
-            QStringLiteral("Rig %1: rigctld exited (%2)").arg(rigLetter(*rig)).arg(status));
-        emit rigServerExited(*rig, status);
+            QStringLiteral("Rig %1: rigctld exited (%2)").arg(rigLetter(rig)).arg(status));
+        emit rigServerExited(rig, status);
     });
-    connect(m_link, &TOmniRigX::OnServerOutput, this, [this](int rigNumber, const QString& line) {
-        if (const std::optional<RigId> rig = rigFromNumber(rigNumber))
-            m_services.logLine(QStringLiteral("Rig %1 rigctld: %2").arg(rigLetter(*rig), line));
+    connect(m_link, &TOmniRigX::OnServerOutput, this, [this](RigId rig, const QString& line) {
+        m_services.logLine(QStringLiteral("Rig %1 rigctld: %2").arg(rigLetter(rig), line));
     });
     connect(m_link, &TOmniRigX::OnServerProblem, this,
-        [this](int, const QString& text) { m_services.report(text); });
+        [this](RigId, const QString& text) { m_services.report(text); });
 }

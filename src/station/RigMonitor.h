@@ -80,8 +80,8 @@ private:
         RigLamp lamp;
         CatPollState poll;
     };
-    Slot& slot(RigId rig) { return m_rigs[rig == RigId::A ? 0 : 1]; }
-    const Slot& slot(RigId rig) const { return m_rigs[rig == RigId::A ? 0 : 1]; }
+    Slot& slot(RigId rig) { return m_rigs[rigIndex(rig)]; }
+    const Slot& slot(RigId rig) const { return m_rigs[rigIndex(rig)]; }
     IRigX* radio(RigId rig) const;
     void connectServers();
     void updateLamp(RigId rig);

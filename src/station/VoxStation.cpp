@@ -58,11 +58,7 @@ VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
 
     m_serial = new SerialLine(*m_services, DeviceRetryMs, this);
     m_keyer = new Keyer(
-        [this](RigId rig) -> IRigX* {
-            if (!m_omniRig)
-                return nullptr;
-            return rig == RigId::A ? m_omniRig->Rig1() : m_omniRig->Rig2();
-        },
+        [this](RigId rig) -> IRigX* { return m_omniRig ? m_omniRig->Rig(rig) : nullptr; },
         *m_serial, this);
     m_monitor = new RigMonitor(*m_keyer, *m_services, this);
     m_pttTest = new PttTest(*m_keyer, *m_services, this);
@@ -169,10 +165,8 @@ void VoxStation::ConnectRigs()
         m_omniRig->Connect();
         RigMonitor* monitor = m_monitor;
         const auto handle = [this, monitor](auto handler) {
-            return [this, monitor, handler](auto sender, int number, auto... arguments) {
-                if (const std::optional<RigId> rig = rigFromNumber(number))
-                    Guarded([&] { (monitor->*handler)(sender, *rig, arguments...); });
-            };
+            return [this, monitor, handler](
+                       auto... arguments) { Guarded([&] { (monitor->*handler)(arguments...); }); };
         };
         connect(
             m_omniRig, &TOmniRigX::OnRigTypeChange, this, handle(&RigMonitor::RigTypeChangeEvent));
@@ -181,13 +175,9 @@ void VoxStation::ConnectRigs()
         connect(
             m_omniRig, &TOmniRigX::OnParamsChange, this, handle(&RigMonitor::ParamsChangeEvent));
         connect(m_omniRig, &TOmniRigX::OnCustomReply, this, handle(&RigMonitor::CustomReplyEvent));
-        connect(m_omniRig, &TOmniRigX::OnVisibleChange, this,
-            [this](TOmniRigX* sender) { Guarded([&] { m_monitor->VisibleChangeEvent(sender); }); });
         connect(
-            m_omniRig, &TOmniRigX::OnTxRefused, this, [this](int rigNumber, const QString& reason) {
-                if (const std::optional<RigId> rig = rigFromNumber(rigNumber))
-                    m_keyer->reportRefused(*rig, reason);
-            });
+            m_omniRig, &TOmniRigX::OnVisibleChange, this, handle(&RigMonitor::VisibleChangeEvent));
+        connect(m_omniRig, &TOmniRigX::OnTxRefused, m_keyer, &Keyer::reportRefused);
     } catch (...) {
         // The program runs on without rig events; each rig access tries to connect again.
     }

@@ -1,51 +1,22 @@
 #pragma once
 
 #include "Keyer.h"
-#include "MessageBoxes.h"
 #include "RigMonitor.h"
+#include "VoxStationOptions.h"
 
 #include "core/TLog.h"
 #include "core/VokeySettings.h"
 #include "core/VoxDetector.h"
-#include "rig/RigSettingsView.h"
-#include "rig/RigTypes.h"
 
 #include <QElapsedTimer>
-#include <QObject>
-
-#include <functional>
-#include <memory>
-#include <optional>
 
 class AudioEngine;
 class CaptureWatch;
-class IRigX;
 class PttTest;
 class QTimer;
 class SerialLine;
 class TComPort;
-class TOmniRigX;
 struct StationServices;
-
-// How often a lost capture device or serial port is tried again while the engine runs.
-inline constexpr int DeviceRetryMs = 2000;
-
-// What the station is started with.
-struct VoxStationOptions {
-    // The configuration file; empty: VOKEY.INI in the working directory.
-    QString configFile;
-    // Capture from this WAV file instead of the sound card, played once or over and over.
-    QString audioFile;
-    bool audioLoop = false;
-    // The message boxes; required, owned by the caller.
-    IMessageBoxes* messages = nullptr;
-    // Time limits of the rig link; tests shorten them. Unset: the link's own.
-    std::optional<RigTimings> rigTimings;
-    // Makes the rig-control client in place of the rigctld one (a substitute server).
-    std::function<std::unique_ptr<TOmniRigX>()> makeOmniRig;
-    // The rig link's settings window; none without a display.
-    RigSettingsViewFactory rigSettingsView;
-};
 
 // The station: everything VOKEY does except drawing and the process around it. The facade
 // the window and the console drive: it owns the capture engine and its 33 ms render clock
@@ -97,19 +68,13 @@ public:
     bool exitSavingSettings();
 
 public slots:
-    void ShowMode();
     void WriteINI();
     // The capture device the operator chose: its number, with its name to find it again.
     void ChooseInputDevice(int device);
     void SetGain(int gain);
     void SetDelay(int delay);
     void SetFastAttack(bool fast);
-    void PowerCycle();
     void TimerRenderTimer();
-    void TimerDelayTimer();
-    // Every road released now, as the release timer does.
-    void ReleaseNow() { TimerDelayTimer(); }
-    void TimerLedTimer();
     void SetTX(bool on) { m_keyer->setTx(on); }
     void ComPortError();
     // Shows the rig link's settings window, where there is one.
@@ -183,6 +148,12 @@ signals:
     void closed();
 
 private:
+    void ShowMode();
+    void PowerCycle();
+    void TimerDelayTimer();
+    // Every road released now, as the release timer does.
+    void ReleaseNow() { TimerDelayTimer(); }
+    void TimerLedTimer();
     void connectParts();
     void ConnectRigs();
     void ReadConfiguration();

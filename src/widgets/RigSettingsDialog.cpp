@@ -47,13 +47,13 @@ public:
     {
         QMessageBox::warning(nullptr, m_dialog.windowTitle(), text);
     }
-    void setTestAvailable(int rigNumber, bool available, const QString& why) override
+    void setTestAvailable(RigId rig, bool available, const QString& why) override
     {
-        m_dialog.setTestAvailable(rigNumber, available, why);
+        m_dialog.setTestAvailable(rig, available, why);
     }
-    void showTestResult(int rigNumber, const QString& text) override
+    void showTestResult(RigId rig, const QString& text) override
     {
-        m_dialog.showTestResult(rigNumber, text);
+        m_dialog.showTestResult(rig, text);
     }
 
 private:
@@ -71,11 +71,6 @@ RigServerOptions effective(RigServerOptions server)
     if (!TRigPanel::UsesPttDevice(server.ptt))
         server.pttDevice.clear();
     return server;
-}
-
-bool validRig(int rigNumber)
-{
-    return rigNumber == 1 || rigNumber == 2;
 }
 } // namespace
 
@@ -95,12 +90,12 @@ TRigSettingsDialog::TRigSettingsDialog(QWidget* parent, TRigModelReader* models)
     // Side by side in a scroll area: the window stays usable on a small screen.
     auto* content = new QWidget(this);
     auto* rigs = new QHBoxLayout(content);
-    for (int i = 0; i < 2; ++i) {
-        m_panels[i] = new TRigPanel(i + 1, models, content);
-        rigs->addWidget(m_panels[i], 1, Qt::AlignTop);
-        connect(m_panels[i], &TRigPanel::changed, this, &TRigSettingsDialog::updateButtons);
-        connect(m_panels[i], &TRigPanel::testPtt, this, [this, i] { emit testPtt(i + 1); });
-        connect(m_panels[i], &TRigPanel::kindChanged, this, &TRigSettingsDialog::fitContents);
+    for (RigId rig : AllRigs) {
+        TRigPanel* panel = m_panels[rigIndex(rig)] = new TRigPanel(rig, models, content);
+        rigs->addWidget(panel, 1, Qt::AlignTop);
+        connect(panel, &TRigPanel::changed, this, &TRigSettingsDialog::updateButtons);
+        connect(panel, &TRigPanel::testPtt, this, [this, rig] { emit testPtt(rig); });
+        connect(panel, &TRigPanel::kindChanged, this, &TRigSettingsDialog::fitContents);
     }
     m_scroll = new QScrollArea(this);
     m_scroll->setWidgetResizable(true);
@@ -122,38 +117,35 @@ TRigSettingsDialog::TRigSettingsDialog(QWidget* parent, TRigModelReader* models)
 void TRigSettingsDialog::setSettings(const RigSettings& settings)
 {
     m_inForce = settings;
-    for (int i = 0; i < 2; ++i)
-        m_panels[i]->setRig(settings.rigs[i], settings.servers[i]);
+    for (RigId rig : AllRigs)
+        panelOf(rig)->setRig(settings.rig(rig), settings.server(rig));
     updateButtons();
 }
 
 RigSettings TRigSettingsDialog::settings() const
 {
     RigSettings settings;
-    for (int i = 0; i < 2; ++i) {
-        settings.rigs[i] = m_panels[i]->endpoint();
-        settings.servers[i] = m_panels[i]->server();
+    for (RigId rig : AllRigs) {
+        settings.rig(rig) = panelOf(rig)->endpoint();
+        settings.server(rig) = panelOf(rig)->server();
         // Unchanged choices come back as they were given, so that the owner sees no change.
-        if (settings.rigs[i] == m_inForce.rigs[i]
-            && effective(settings.servers[i]) == effective(m_inForce.servers[i]))
-            settings.servers[i] = m_inForce.servers[i];
+        if (settings.rig(rig) == m_inForce.rig(rig)
+            && effective(settings.server(rig)) == effective(m_inForce.server(rig)))
+            settings.server(rig) = m_inForce.server(rig);
     }
     return settings;
 }
 
-void TRigSettingsDialog::setTestAvailable(int rigNumber, bool available, const QString& why)
+void TRigSettingsDialog::setTestAvailable(RigId rig, bool available, const QString& why)
 {
-    if (!validRig(rigNumber))
-        return;
-    m_testAvailable[rigNumber - 1] = available;
-    m_testWhy[rigNumber - 1] = why;
+    m_testAvailable[rigIndex(rig)] = available;
+    m_testWhy[rigIndex(rig)] = why;
     updateButtons();
 }
 
-void TRigSettingsDialog::showTestResult(int rigNumber, const QString& text)
+void TRigSettingsDialog::showTestResult(RigId rig, const QString& text)
 {
-    if (validRig(rigNumber))
-        m_panels[rigNumber - 1]->showTestResult(text);
+    panelOf(rig)->showTestResult(text);
 }
 
 void TRigSettingsDialog::showEvent(QShowEvent* event)
@@ -188,35 +180,36 @@ void TRigSettingsDialog::fitContents()
     });
 }
 
-bool TRigSettingsDialog::inForce(int index) const
+bool TRigSettingsDialog::inForce(RigId rig) const
 {
-    const TRigPanel* panel = m_panels[index];
-    return panel->endpoint() == m_inForce.rigs[index]
-        && effective(panel->server()) == effective(m_inForce.servers[index]);
+    const TRigPanel* shown = panelOf(rig);
+    return shown->endpoint() == m_inForce.rig(rig)
+        && effective(shown->server()) == effective(m_inForce.server(rig));
 }
 
 void TRigSettingsDialog::updateButtons()
 {
-    if (!m_panels[1] || !m_ok)
+    if (!panelOf(RigId::B) || !m_ok)
         return; // still being made
     QStringList problems;
-    for (int i = 0; i < 2; ++i) {
-        TRigPanel* panel = m_panels[i];
+    for (RigId rig : AllRigs) {
+        TRigPanel* panel = panelOf(rig);
         const QString problem = panel->problem();
         if (!problem.isEmpty())
             problems << problem;
         // The test keys the radio with the settings in force, so only those can be tested.
+        const int i = rigIndex(rig);
         QString why;
         if (panel->kind() == TRigPanel::Kind::None)
             why = QStringLiteral("%1 is set to none").arg(panel->title());
-        else if (!inForce(i))
+        else if (!inForce(rig))
             why = QStringLiteral("Apply the changed settings first");
         else if (!m_testAvailable[i])
             why = m_testWhy[i].isEmpty() ? QStringLiteral("The PTT test cannot start now")
                                          : m_testWhy[i];
         panel->setTestState(why.isEmpty(), why);
     }
-    const bool changed = !inForce(0) || !inForce(1);
+    const bool changed = !inForce(RigId::A) || !inForce(RigId::B);
     m_ok->setEnabled(problems.isEmpty());
     m_ok->setToolTip(problems.join(u'\n'));
     m_apply->setEnabled(problems.isEmpty() && changed);

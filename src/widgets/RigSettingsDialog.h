@@ -24,13 +24,13 @@ public:
     void setSettings(const RigSettings& settings);
     RigSettings settings() const;
 
-    // Whether the owner can test a rig's PTT now (rig 1 or 2), and if not, why.
-    void setTestAvailable(int rigNumber, bool available, const QString& why);
-    void showTestResult(int rigNumber, const QString& text);
+    // Whether the owner can test a rig's PTT now, and if not, why.
+    void setTestAvailable(RigId rig, bool available, const QString& why);
+    void showTestResult(RigId rig, const QString& text);
 
 signals:
     void visibilityChanged(bool visible);
-    void testPtt(int rigNumber);
+    void testPtt(RigId rig);
     // The operator pressed Apply: the owner applies settings() and calls setSettings.
     void applied();
 
@@ -40,7 +40,8 @@ protected:
 
 private:
     void fitContents();
-    bool inForce(int index) const;
+    bool inForce(RigId rig) const;
+    TRigPanel* panelOf(RigId rig) const { return m_panels[rigIndex(rig)]; }
     void updateButtons();
 
     std::array<TRigPanel*, 2> m_panels {};

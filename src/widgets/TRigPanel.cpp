@@ -42,14 +42,14 @@ bool TRigPanel::UsesPttDevice(const QString& ptt)
     return withDevice.contains(ptt);
 }
 
-TRigPanel::TRigPanel(int rigNumber, TRigModelReader* models, QWidget* parent)
+TRigPanel::TRigPanel(RigId rig, TRigModelReader* models, QWidget* parent)
     : QGroupBox(parent)
-    , m_rigNumber(rigNumber)
-    , m_name(rigNumber == 1 ? QStringLiteral("Rig A") : QStringLiteral("Rig B"))
+    , m_rig(rig)
+    , m_name(QStringLiteral("Rig ") + rigLetter(rig))
     , m_models(models)
 {
     setTitle(m_name);
-    const QString prefix = QStringLiteral("Rig%1").arg(rigNumber);
+    const QString prefix = QStringLiteral("Rig%1").arg(rigNumber(rig));
     auto named = [&](auto* widget, const char* name) {
         widget->setObjectName(prefix + QLatin1String(name));
         return widget;
@@ -145,7 +145,7 @@ void TRigPanel::setRig(const RigEndpoint& endpoint, const RigServerOptions& serv
     const Kind kind = !endpoint.isConfigured() ? Kind::None
         : server.isManaged()                   ? Kind::Start
                                                : Kind::Running;
-    const RigEndpoint fallback = RigSettings::defaultEndpoint(m_rigNumber);
+    const RigEndpoint fallback = RigSettings::defaultEndpoint(m_rig);
     // A rig set to none still offers the usual place as a starting point.
     m_host->setText(kind == Kind::Running ? endpoint.host : fallback.host);
     m_port->setValue(kind == Kind::None ? fallback.port : endpoint.port);
@@ -173,7 +173,7 @@ RigEndpoint TRigPanel::endpoint() const
         break;
     }
     // The rigctld started here listens on the loopback interface only.
-    return { RigSettings::defaultEndpoint(1).host, quint16(m_port->value()) };
+    return { RigSettings::defaultEndpoint(RigId::A).host, quint16(m_port->value()) };
 }
 
 RigServerOptions TRigPanel::server() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rig/RigId.h"
 #include "rig/RigSettings.h"
 
 #include <QGroupBox>
@@ -21,7 +22,7 @@ class TRigPanel : public QGroupBox {
 public:
     enum class Kind { None, Running, Start };
 
-    TRigPanel(int rigNumber, TRigModelReader* models, QWidget* parent = nullptr);
+    TRigPanel(RigId rig, TRigModelReader* models, QWidget* parent = nullptr);
 
     void setRig(const RigEndpoint& endpoint, const RigServerOptions& server);
     RigEndpoint endpoint() const;
@@ -54,7 +55,7 @@ private:
     void updateFields();
     int speed(bool* ok) const;
 
-    int m_rigNumber;
+    RigId m_rig;
     QString m_name; // "Rig A"
     TRigModelReader* m_models;
     int m_model = 0; // the chosen radio; 0: none yet

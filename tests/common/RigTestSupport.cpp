@@ -223,26 +223,27 @@ EventRecorder::EventRecorder(TOmniRigX* omniRig)
     : m_omniRig(omniRig)
 {
     connect(omniRig, &TOmniRigX::OnVisibleChange, this,
-        [this](TOmniRigX*) { record(QStringLiteral("VisibleChange"), 0); });
+        [this](TOmniRigX*) { record(QStringLiteral("VisibleChange"), std::nullopt); });
     connect(omniRig, &TOmniRigX::OnRigTypeChange, this,
-        [this](TOmniRigX*, int rig) { record(QStringLiteral("RigTypeChange"), rig); });
+        [this](TOmniRigX*, RigId rig) { record(QStringLiteral("RigTypeChange"), rig); });
     connect(omniRig, &TOmniRigX::OnStatusChange, this,
-        [this](TOmniRigX*, int rig) { record(QStringLiteral("StatusChange"), rig); });
-    connect(omniRig, &TOmniRigX::OnParamsChange, this, [this](TOmniRigX*, int rig, int params) {
+        [this](TOmniRigX*, RigId rig) { record(QStringLiteral("StatusChange"), rig); });
+    connect(omniRig, &TOmniRigX::OnParamsChange, this, [this](TOmniRigX*, RigId rig, int params) {
         record(QStringLiteral("ParamsChange"), rig, params);
     });
     connect(omniRig, &TOmniRigX::OnCustomReply, this,
-        [this](TOmniRigX*, int rig, const QByteArray& command, const QByteArray& reply) {
+        [this](TOmniRigX*, RigId rig, const QByteArray& command, const QByteArray& reply) {
             record(QStringLiteral("CustomReply"), rig, 0, command, reply);
         });
 }
 
-void EventRecorder::record(
-    const QString& kind, int rig, int params, const QByteArray& command, const QByteArray& reply)
+void EventRecorder::record(const QString& kind, std::optional<RigId> rig, int params,
+    const QByteArray& command, const QByteArray& reply)
 {
-    RecordedEvent event { kind, rig, -1, params, command, reply, QThread::currentThread() };
-    if (rig == 1 || rig == 2)
-        event.status = (rig == 1 ? m_omniRig->Rig1() : m_omniRig->Rig2())->Status();
+    RecordedEvent event { kind, rig ? rigNumber(*rig) : 0, -1, params, command, reply,
+        QThread::currentThread() };
+    if (rig)
+        event.status = m_omniRig->Rig(*rig)->Status();
     events.append(event);
 }
 

@@ -11,6 +11,7 @@
 #include <QThread>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // Short time limits so that the rig tests run in seconds.
 RigTimings fastTimings();
@@ -110,8 +111,8 @@ public:
     QList<int> statuses(int rig) const;
 
 private:
-    void record(const QString& kind, int rig, int params = 0, const QByteArray& command = {},
-        const QByteArray& reply = {});
+    void record(const QString& kind, std::optional<RigId> rig, int params = 0,
+        const QByteArray& command = {}, const QByteArray& reply = {});
 
     TOmniRigX* m_omniRig;
 };

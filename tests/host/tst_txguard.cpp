@@ -32,8 +32,8 @@ private:
     RigSettings rigs(int rigAServer) const
     {
         RigSettings settings;
-        settings.rigs[0] = (rigAServer == 1 ? m_server1 : m_server2)->endpoint();
-        settings.rigs[1] = RigEndpoint {};
+        settings.rig(RigId::A) = (rigAServer == 1 ? m_server1 : m_server2)->endpoint();
+        settings.rig(RigId::B) = RigEndpoint {};
         return settings;
     }
 
@@ -132,7 +132,7 @@ void TestTxGuard::releaseTriedAgainWhenTheServerLetsGo()
     QVERIFY2(guard->start(Guard, &error), qPrintable(error));
     const pid_t pid = pid_t(guard->processId());
     RigSettings settings;
-    settings.rigs[0] = fake.endpoint();
+    settings.rig(RigId::A) = fake.endpoint();
     guard->setRigs(settings);
     guard->setKeyed(true);
     guard.reset();

@@ -180,7 +180,7 @@ void tst_RigFaults::refusedTransmitIsReported()
     QSignalSpy refused(m_omniRig.get(), &TOmniRigX::OnTxRefused);
     m_omniRig->Rig1()->SetTx(PM_TX);
     QVERIFY(refused.wait());
-    QCOMPARE(refused.first().at(0).toInt(), 1);
+    QCOMPARE(refused.first().at(0).value<RigId>(), RigId::A);
     QCOMPARE(
         refused.first().at(1).toString(), QStringLiteral("Command rejected by the rig (RPRT -9)"));
     // A release is not refused, and not reported.

@@ -104,10 +104,10 @@ void tst_RigSettings::settingsReadAtConnect()
     writeFile(config, "[rig1]\nhost = " + host + "\nport=" + port + "\n[RIG2]\nHOST=\n");
 
     const RigSettings settings = ReadRigSettings(config);
-    QCOMPARE(settings.rigs[1].isConfigured(), false);
+    QCOMPARE(settings.rig(RigId::B).isConfigured(), false);
     if (!portText.isEmpty()) {
         // Not a port number: the default port, with a warning.
-        QCOMPARE(settings.rigs[0], RigSettings::defaultEndpoint(1));
+        QCOMPARE(settings.rig(RigId::A), RigSettings::defaultEndpoint(RigId::A));
         return;
     }
     TOmniRigX omniRig;
@@ -128,30 +128,30 @@ void tst_RigSettings::eventsOneAtATime()
     QStringList seen;
     bool inHandler = false;
     bool overlapped = false;
-    connect(&omniRig, &TOmniRigX::OnStatusChange, this, [&](TOmniRigX* sender, int rig) {
+    connect(&omniRig, &TOmniRigX::OnStatusChange, this, [&](TOmniRigX* sender, RigId rig) {
         QCOMPARE(sender, &omniRig);
         overlapped |= inHandler;
         inHandler = true;
-        seen << QStringLiteral("status %1").arg(rig);
+        seen << QStringLiteral("status %1").arg(rigNumber(rig));
         // A handler that shows a message box runs a nested event loop.
         emit rig1->paramsChanged(PM_TX);
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
         inHandler = false;
     });
-    connect(&omniRig, &TOmniRigX::OnRigTypeChange, this, [&](TOmniRigX*, int rig) {
+    connect(&omniRig, &TOmniRigX::OnRigTypeChange, this, [&](TOmniRigX*, RigId rig) {
         overlapped |= inHandler;
-        seen << QStringLiteral("type %1").arg(rig);
+        seen << QStringLiteral("type %1").arg(rigNumber(rig));
     });
-    connect(&omniRig, &TOmniRigX::OnParamsChange, this, [&](TOmniRigX*, int rig, int params) {
+    connect(&omniRig, &TOmniRigX::OnParamsChange, this, [&](TOmniRigX*, RigId rig, int params) {
         overlapped |= inHandler;
-        seen << QStringLiteral("params %1 %2").arg(rig).arg(params, 0, 16);
+        seen << QStringLiteral("params %1 %2").arg(rigNumber(rig)).arg(params, 0, 16);
     });
     connect(&omniRig, &TOmniRigX::OnCustomReply, this,
-        [&](TOmniRigX*, int rig, const QByteArray& command, const QByteArray& reply) {
+        [&](TOmniRigX*, RigId rig, const QByteArray& command, const QByteArray& reply) {
             overlapped |= inHandler;
             seen << QStringLiteral("reply %1 %2 %3")
-                        .arg(rig)
+                        .arg(rigNumber(rig))
                         .arg(QString::fromLatin1(command.toHex()),
                             QString::fromLatin1(reply.toHex()));
         });
@@ -170,6 +170,8 @@ void tst_RigSettings::eventsOneAtATime()
     emit rig2->statusChanged();
     QCoreApplication::processEvents();
     QCOMPARE(seen.size(), 4);
+    // A number that is no rig names none.
+    QCOMPARE(rigFromNumber(3), std::nullopt);
 }
 
 void tst_RigSettings::socketHost_data()
@@ -241,9 +243,9 @@ void tst_RigSettings::serverKeys()
     const QString config = dir.filePath(QStringLiteral("vokey.ini"));
     writeFile(config, "[RIG1]\n" + section + "[RIG2]\nHOST=\n");
     const RigSettings settings = ReadRigSettings(config);
-    QCOMPARE(settings.servers[0], server);
-    QCOMPARE(settings.rigs[0].host, host);
-    QCOMPARE(settings.servers[1], RigServerOptions {});
+    QCOMPARE(settings.server(RigId::A), server);
+    QCOMPARE(settings.rig(RigId::A).host, host);
+    QCOMPARE(settings.server(RigId::B), RigServerOptions {});
     WriteRigSettings(config, settings);
     QFile file(config);
     QVERIFY(file.open(QIODevice::ReadOnly));

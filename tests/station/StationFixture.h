@@ -130,9 +130,9 @@ protected:
             }))
             return false;
         const auto online = [this] {
-            const auto& rigs = m_station->OmniRig()->Settings().rigs;
-            return (!rigs[0].isConfigured() || rig(RigId::A)->Status() == rsOnline)
-                && (!rigs[1].isConfigured() || rig(RigId::B)->Status() == rsOnline);
+            const RigSettings& rigs = m_station->OmniRig()->Settings();
+            return (!rigs.rig(RigId::A).isConfigured() || rig(RigId::A)->Status() == rsOnline)
+                && (!rigs.rig(RigId::B).isConfigured() || rig(RigId::B)->Status() == rsOnline);
         };
         return waitFor(online) && m_station->Running();
     }
@@ -154,10 +154,7 @@ protected:
         return waitFor([&] { return transmit.count(QVariantList { true }) >= count; });
     }
 
-    IRigX* rig(RigId id) const
-    {
-        return id == RigId::A ? m_station->OmniRig()->Rig1() : m_station->OmniRig()->Rig2();
-    }
+    IRigX* rig(RigId id) const { return m_station->OmniRig()->Rig(id); }
     RigctldServer& server(RigId id)
     {
         return *(id == RigId::A ? m_parts.server1 : m_parts.server2);

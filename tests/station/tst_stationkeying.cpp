@@ -50,10 +50,10 @@ private:
         };
     }
 
-    static qsizetype repliesFrom(const QSignalSpy& replies, int rig)
+    static qsizetype repliesFrom(const QSignalSpy& replies, RigId rig)
     {
         return std::count_if(replies.begin(), replies.end(),
-            [rig](const QList<QVariant>& reply) { return reply.at(1).toInt() == rig; });
+            [rig](const QList<QVariant>& reply) { return reply.at(1).value<RigId>() == rig; });
     }
 
     QList<RecordingRig::Write> m_writes;
@@ -376,12 +376,11 @@ void TestStationKeying::customReplies()
     m_rigEndpoints = std::array<RigEndpoint, 2> {};
     QVERIFY(startStation(m_parts.silence, 100, 1));
     if (reported)
-        m_station->Monitor().ParamsChangeEvent(
-            m_station->OmniRig(), reported == 1 ? RigId::A : RigId::B, 0);
+        m_station->Monitor().ParamsChangeEvent(m_station->OmniRig(), *rigFromNumber(reported), 0);
     // The other rig selected first, so that a selection shows.
     m_station->selectRig(rig == 1 ? RigId::B : RigId::A, true);
     m_station->Monitor().CustomReplyEvent(
-        m_station->OmniRig(), rig == 1 ? RigId::A : RigId::B, command, reply);
+        m_station->OmniRig(), *rigFromNumber(rig), command, reply);
     QCOMPARE(selected(rig == 1, rig == 2), selects);
 }
 
@@ -408,8 +407,8 @@ void TestStationKeying::pollReachesBothRadiosAndSelects()
     // Rig B was the latest to report: rig A's transmit reply is not decoded.
     m_station->Monitor().ParamsChangeEvent(m_station->OmniRig(), RigId::B, 0);
     m_station->selectRig(RigId::B, true);
-    const auto before = repliesFrom(replies, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, 1) >= before + 2, 10000);
+    const auto before = repliesFrom(replies, RigId::A);
+    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, RigId::A) >= before + 2, 10000);
     QVERIFY(selected(false, true));
 
     // Rig A reports: its next reply selects rig A.
@@ -469,7 +468,7 @@ void TestStationKeying::lateReplyDoesNotUndoTheOperatorsChange()
         m_station->RigLampState(RigId::A).online && m_station->RigLampState(RigId::B).online, 5000);
     m_station->Monitor().ParamsChangeEvent(m_station->OmniRig(), RigId::A, 0);
     QSignalSpy replies(m_station->OmniRig(), &TOmniRigX::OnCustomReply);
-    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, 1) >= 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, RigId::A) >= 1, 10000);
     // Gain 0 keys rig A at every tick.
     m_station->SetGain(0);
     QTRY_COMPARE_WITH_TIMEOUT(fakeA.ptt, 1, 5000);
@@ -480,8 +479,8 @@ void TestStationKeying::lateReplyDoesNotUndoTheOperatorsChange()
     QTRY_VERIFY_WITH_TIMEOUT(
         m_station->Monitor().ReportedRig() == rig(RigId::B) && fakeB.ptt == 1, 5000);
     m_station->Monitor().ParamsChangeEvent(m_station->OmniRig(), RigId::A, 0);
-    const auto before = repliesFrom(replies, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, 1) > before, 5000);
+    const auto before = repliesFrom(replies, RigId::A);
+    QTRY_VERIFY_WITH_TIMEOUT(repliesFrom(replies, RigId::A) > before, 5000);
     QVERIFY(selected(false, true));
     fakeA.customReply = "\\0x00\\0x00\\0x00\\0x00\\0x00 5";
     QVERIFY(waitForTicks(10));

@@ -1,6 +1,6 @@
 // The rig link's settings window: what it shows, what OK and Cancel store, the radio list of
 // the real rigctld, and the PTT test button. Apply and the PTT test in the program: see
-// tests/app/tst_rigsettingswindow.cpp.
+// tests/window/tst_rigsettingswindow.cpp.
 #include "common/RigTestSupport.h"
 #include "core/IniProfile.h"
 #include "rig/OmniRigX.h"
@@ -70,8 +70,8 @@ QStringList shownModels(QWidget& dialog, const QString& rig)
 RigSettings startRig1(const RigServerOptions& server, quint16 port = 4532)
 {
     RigSettings settings = RigSettings::defaults();
-    settings.rigs[0] = { "127.0.0.1", port };
-    settings.servers[0] = server;
+    settings.rig(RigId::A) = { "127.0.0.1", port };
+    settings.server(RigId::A) = server;
     return settings;
 }
 
@@ -146,7 +146,7 @@ void tst_RigSettingsDialog::dialogWritesSettings()
     QCOMPARE(ReadProfileString(config, "SETTINGS", "GAIN", "?"), QStringLiteral("5"));
     QTRY_COMPARE(omniRig.Rig2()->Status(), int(rsNotConfigured));
     QCOMPARE(recorder.statuses(2).last(), int(rsNotConfigured));
-    QCOMPARE(omniRig.Settings().rigs[0], (RigEndpoint { "[::1]", 4600 }));
+    QCOMPARE(omniRig.Settings().rig(RigId::A), (RigEndpoint { "[::1]", 4600 }));
 
     // Cancel changes nothing.
     omniRig.SetDialogVisible(true);
@@ -157,7 +157,7 @@ void tst_RigSettingsDialog::dialogWritesSettings()
     dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
     QTRY_COMPARE(recorder.count(QStringLiteral("VisibleChange")), 4);
     QCOMPARE(ReadProfileString(config, "RIG1", "PORT", "?"), QStringLiteral("4600"));
-    QCOMPARE(ReadRigSettings(config).rigs[0].port, 4600);
+    QCOMPARE(ReadRigSettings(config).rig(RigId::A).port, 4600);
 }
 
 void tst_RigSettingsDialog::roundTrip_data()
@@ -165,10 +165,10 @@ void tst_RigSettingsDialog::roundTrip_data()
     QTest::addColumn<RigSettings>("settings");
     QTest::addColumn<QString>("radio"); // what the window says about rig A's radio
     RigSettings none = RigSettings::defaults();
-    none.rigs[0] = {};
+    none.rig(RigId::A) = {};
     QTest::newRow("none") << none << "No radio chosen";
     RigSettings running = RigSettings::defaults();
-    running.rigs[0] = { "radio.local", 4600 };
+    running.rig(RigId::A) = { "radio.local", 4600 };
     QTest::newRow("running") << running << "No radio chosen";
     QTest::newRow("start, every field")
         << startRig1({ 3073, "/dev/ttyUSB0", 19200, "DTR", "/dev/ttyUSB1" }, 4540)
@@ -178,7 +178,7 @@ void tst_RigSettingsDialog::roundTrip_data()
         << "Kenwood TS-590S (Hamlib model 2031)";
     QTest::newRow("start, defaults") << startRig1({ 1 }) << "Hamlib Dummy (Hamlib model 1)";
     RigSettings both = startRig1({ 1, "", 0, "RIG", "" });
-    both.servers[1] = { 3073, "/dev/ttyACM0", 115200, "NONE", "" };
+    both.server(RigId::B) = { 3073, "/dev/ttyACM0", 115200, "NONE", "" };
     QTest::newRow("start, both rigs") << both << "Hamlib Dummy (Hamlib model 1)";
 }
 
@@ -214,7 +214,7 @@ void tst_RigSettingsDialog::pttDevice()
     child<QComboBox>(dialog, "Rig1Ptt")->setCurrentText(method);
     QCOMPARE(child<QComboBox>(dialog, "Rig1Ptt")->currentText(), method);
     QCOMPARE(child<QComboBox>(dialog, "Rig1PttDevice")->isEnabled(), device);
-    QCOMPARE(dialog.settings().servers[0].pttDevice, device ? "/dev/ttyUSB1" : "");
+    QCOMPARE(dialog.settings().server(RigId::A).pttDevice, device ? "/dev/ttyUSB1" : "");
 }
 
 void tst_RigSettingsDialog::filter_data()
@@ -289,32 +289,33 @@ void tst_RigSettingsDialog::startNeedsModel()
         if (list->topLevelItem(i)->data(0, Qt::UserRole).toInt() == model)
             list->setCurrentItem(list->topLevelItem(i));
     }
-    QCOMPARE(dialog.settings().servers[0].model, model);
+    QCOMPARE(dialog.settings().server(RigId::A).model, model);
     QCOMPARE(okButton(dialog)->isEnabled(), why.isEmpty());
     QCOMPARE(okButton(dialog)->toolTip(), why);
 }
 
 void tst_RigSettingsDialog::testPtt_data()
 {
-    QTest::addColumn<int>("rig");
+    QTest::addColumn<RigId>("rig");
     QTest::addColumn<RigSettings>("settings");
     QTest::addColumn<bool>("available");
     QTest::addColumn<bool>("change"); // the port changed after the settings were given
     QTest::addColumn<QString>("why"); // the button's tool tip; empty: enabled
     const RigSettings start = startRig1({ 1 });
     RigSettings none = RigSettings::defaults();
-    none.rigs[1] = {};
-    QTest::newRow("started rig") << 1 << start << true << false << QString();
-    QTest::newRow("running rig B") << 2 << start << true << false << QString();
+    none.rig(RigId::B) = {};
+    QTest::newRow("started rig") << RigId::A << start << true << false << QString();
+    QTest::newRow("running rig B") << RigId::B << start << true << false << QString();
     QTest::newRow("owner says no")
-        << 1 << start << false << false << "rigctld for Rig A is not running";
-    QTest::newRow("changed") << 1 << start << true << true << "Apply the changed settings first";
-    QTest::newRow("none") << 2 << none << true << false << "Rig B is set to none";
+        << RigId::A << start << false << false << "rigctld for Rig A is not running";
+    QTest::newRow("changed") << RigId::A << start << true << true
+                             << "Apply the changed settings first";
+    QTest::newRow("none") << RigId::B << none << true << false << "Rig B is set to none";
 }
 
 void tst_RigSettingsDialog::testPtt()
 {
-    QFETCH(int, rig);
+    QFETCH(RigId, rig);
     QFETCH(RigSettings, settings);
     QFETCH(bool, available);
     QFETCH(bool, change);
@@ -323,18 +324,19 @@ void tst_RigSettingsDialog::testPtt()
     QSignalSpy tests(&dialog, &TRigSettingsDialog::testPtt);
     dialog.setSettings(settings);
     dialog.setTestAvailable(rig, available, available ? "" : "rigctld for Rig A is not running");
-    const QString name = QStringLiteral("Rig%1").arg(rig);
+    const QString name = QStringLiteral("Rig%1").arg(rigNumber(rig));
     if (change)
         child<QSpinBox>(dialog, name + "Port")->setValue(4600);
     auto* button = child<QPushButton>(dialog, name + "TestPtt");
     QCOMPARE(button->isEnabled(), why.isEmpty());
     QCOMPARE(button->toolTip(), why);
     // The other rig's button waits for its own word.
-    QVERIFY(!child<QPushButton>(dialog, QStringLiteral("Rig%1TestPtt").arg(3 - rig))->isEnabled());
+    QVERIFY(!child<QPushButton>(dialog, QStringLiteral("Rig%1TestPtt").arg(3 - rigNumber(rig)))
+                 ->isEnabled());
     button->click();
     QCOMPARE(tests.count(), why.isEmpty() ? 1 : 0);
     if (why.isEmpty())
-        QCOMPARE(tests.first().first().toInt(), rig);
+        QCOMPARE(tests.first().first().value<RigId>(), rig);
     dialog.showTestResult(rig, "transmit confirmed after 12 ms");
     QCOMPARE(child<QLabel>(dialog, name + "TestResult")->text(), "transmit confirmed after 12 ms");
 }

@@ -1,6 +1,6 @@
 // The vokey program as a user starts it: without a display, a second start, a start after a
 // killed instance, and the end by a signal. Message boxes go to a file (VOKEY_MESSAGE_LOG).
-#include "WindowTestSupport.h"
+#include "window/WindowTestSupport.h"
 
 #include "common/ProgramProcess.h"
 #include "common/PtyPair.h"

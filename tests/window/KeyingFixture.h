@@ -77,14 +77,13 @@ protected:
         TForm1* form = start();
         if (!form || !waitOnline)
             return form;
-        return waitUntil([this] { return rigOnline(1) && rigOnline(2); }, 10000) ? form : nullptr;
+        return waitUntil([this] { return rigOnline(RigId::A) && rigOnline(RigId::B); }, 10000)
+            ? form
+            : nullptr;
     }
 
-    bool rigOnline(int rig) const { return rigOf(rig)->Status() == rsOnline; }
-    IRigX* rigOf(int rig) const
-    {
-        return rig == 1 ? m_form->Station().OmniRig()->Rig1() : m_form->Station().OmniRig()->Rig2();
-    }
+    bool rigOnline(RigId rig) const { return rigOf(rig)->Status() == rsOnline; }
+    IRigX* rigOf(RigId rig) const { return m_form->Station().OmniRig()->Rig(rig); }
 
     // DTR and RTS of the port as TIOCM_* bits.
     int lines() const

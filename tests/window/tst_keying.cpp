@@ -126,7 +126,7 @@ void TestKeying::everyWayOutReleasesBothRoads()
     const quint16 port = m_server1->port();
     if (serverGone) {
         m_server1->kill();
-        QTRY_VERIFY_WITH_TIMEOUT(!rigOnline(1), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!rigOnline(RigId::A), 5000);
     }
     // The level stays up all the way out: nothing may key behind the release.
     QList<bool> transmit;

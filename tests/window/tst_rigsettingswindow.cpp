@@ -78,7 +78,7 @@ void TestRigSettingsWindow::testPtt()
         QVERIFY(!test->isEnabled());
         dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Apply)->click();
         QCOMPARE(ReadProfileString(path("VOKEY.INI"), "RIG1", "MODEL", "?"), "1");
-        QTRY_VERIFY_WITH_TIMEOUT(link->ServerProcessId(1) > 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(link->ServerProcessId(RigId::A) > 0, 10000);
     }
     QTRY_VERIFY_WITH_TIMEOUT(test->isEnabled(), 10000);
     test->click();
@@ -131,20 +131,20 @@ void TestRigSettingsWindow::applyingWaitsForNoStuckServer()
     WriteProfileString(ini, "RIG1", "PORT", QString::number(freeLoopbackPort()));
     QVERIFY(startKeyed(100, 1));
     TOmniRigX* link = m_form->Station().OmniRig();
-    const qint64 old = link->ServerProcessId(1);
+    const qint64 old = link->ServerProcessId(RigId::A);
     QVERIFY(old > 0);
     QSignalSpy started(link, &TOmniRigX::OnServerStarted);
     QSignalSpy exited(link, &TOmniRigX::OnServerExited);
     bool onlineThroughOld = false;
     connect(link, &TOmniRigX::OnStatusChange, this,
-        [&] { onlineThroughOld |= rigOnline(1) && exited.isEmpty(); });
+        [&] { onlineThroughOld |= rigOnline(RigId::A) && exited.isEmpty(); });
     TRigSettingsDialog* dialog = openWindow();
     QVERIFY(dialog);
     dialog->findChild<QComboBox*>("Rig1Speed")->setCurrentText("9600");
     dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Apply)->click();
     QVERIFY(processAlive(old)); // the click did not wait for its end
     // The new one on the same port once the old one has gone, and the radio online on it.
-    QTRY_VERIFY_WITH_TIMEOUT(rigOnline(1) && started.size() == 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(rigOnline(RigId::A) && started.size() == 1, 10000);
     QCOMPARE(exited.size(), 1);
     QCOMPARE(exited[0][1], QVariant("signal 9"));
     QVERIFY(started[0][1].toLongLong() != old);

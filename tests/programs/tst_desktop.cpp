@@ -1,6 +1,6 @@
 // The real program on an X server (Xvfb, no window manager): what the window system receives
 // as the window's title and icon, and where the window opens on screens of several sizes.
-#include "WindowTestSupport.h"
+#include "window/WindowTestSupport.h"
 
 #include "common/WaitUntil.h"
 #include <QDir>
