@@ -7,7 +7,6 @@
 #include "i18n/TGnuGettextInstance.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QScopeGuard>
 
 #include <cerrno>
@@ -85,18 +84,8 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(TForm1::ApplicationIcon());
 
     const std::unique_ptr<IMessageBoxes> messages = createMessageBoxes();
-    QStringList arguments = QCoreApplication::arguments();
-    TForm1Options options;
-    options.audioFile = TakeAudioFile(arguments);
-    options.audioLoop = TakeAudioLoop(arguments);
-    options.configFile = ConfigPathFromArguments(arguments, WorkDirFrom(QDir::currentPath()));
-    options.messages = messages.get();
-    StationHostOptions hostOptions;
-    hostOptions.watchSleep = true;
-    // Started from a terminal, Ctrl+Z releases every road before the window stops.
-    hostOptions.jobControl = true;
-    hostOptions.guardProgram
-        = QCoreApplication::applicationDirPath() + QStringLiteral("/vokey-guard");
+    const TForm1Options options
+        = StationOptionsFromArguments(QCoreApplication::arguments(), messages.get());
 
     // The translation engine comes before any window and goes after the last one.
     TGnuGettextInstance gettext;
@@ -109,7 +98,8 @@ int main(int argc, char* argv[])
     }
 
     TForm1 form(options);
-    StationHost host(form.Station(), hostOptions);
+    // Started from a terminal, Ctrl+Z releases every road before the window stops.
+    StationHost host(form.Station(), StationHostOptions::forProgram());
     if (!host.acquire())
         return 1;
     QObject::connect(&host, &StationHost::exitRequested, &form, &TForm1::closeOnSignal);

@@ -3,7 +3,6 @@
 // loads no widget or GUI library.
 #include "StationConsole.h"
 
-#include "core/VokeySettings.h"
 #include "host/CommandLine.h"
 #include "host/ConsoleWriter.h"
 #include "host/MessageTranslation.h"
@@ -12,7 +11,6 @@
 #include "station/VoxStation.h"
 
 #include <QCoreApplication>
-#include <QDir>
 
 #include <unistd.h>
 
@@ -49,16 +47,7 @@ int main(int argc, char* argv[])
     ConsoleMessageBoxes messages(lines);
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeAll(QStringLiteral("--headless"));
-    VoxStationOptions options;
-    options.audioFile = TakeAudioFile(arguments);
-    options.audioLoop = TakeAudioLoop(arguments);
-    options.configFile = ConfigPathFromArguments(arguments, WorkDirFrom(QDir::currentPath()));
-    options.messages = &messages;
-    StationHostOptions hostOptions;
-    hostOptions.watchSleep = true;
-    hostOptions.jobControl = true;
-    hostOptions.guardProgram
-        = QCoreApplication::applicationDirPath() + QStringLiteral("/vokey-guard");
+    const VoxStationOptions options = StationOptionsFromArguments(arguments, &messages);
 
     // The translation engine comes before the station and goes after it.
     TGnuGettextInstance gettext;
@@ -73,7 +62,7 @@ int main(int argc, char* argv[])
     StationConsole console(station, lines);
     QObject::connect(
         &console, &StationConsole::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    StationHost host(station, hostOptions);
+    StationHost host(station, StationHostOptions::forProgram());
     if (!host.acquire())
         return 1;
     console.attachHost(host);

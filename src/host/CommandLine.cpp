@@ -1,5 +1,9 @@
 #include "CommandLine.h"
 
+#include "core/VokeySettings.h"
+
+#include <QDir>
+
 #include <cstdio>
 #include <cstring>
 
@@ -24,4 +28,14 @@ int AnswerInformation(InformationRequest request, const char* program, const cha
     else
         std::printf("%s %s\n", program, VokeyVersion);
     return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+VoxStationOptions StationOptionsFromArguments(QStringList arguments, IMessageBoxes* messages)
+{
+    VoxStationOptions options;
+    options.audioFile = TakeAudioFile(arguments);
+    options.audioLoop = TakeAudioLoop(arguments);
+    options.configFile = ConfigPathFromArguments(arguments, WorkDirFrom(QDir::currentPath()));
+    options.messages = messages;
+    return options;
 }

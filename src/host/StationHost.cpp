@@ -10,8 +10,19 @@
 #include "rig/OmniRigX.h"
 #include "station/VoxStation.h"
 
+#include <QCoreApplication>
+
 #include <cstdio>
 #include <utility>
+
+StationHostOptions StationHostOptions::forProgram()
+{
+    StationHostOptions options;
+    options.guardProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/vokey-guard");
+    options.watchSleep = true;
+    options.jobControl = true;
+    return options;
+}
 
 StationHost::StationHost(VoxStation& station, StationHostOptions options, QObject* parent)
     : QObject(parent)

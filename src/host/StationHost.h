@@ -23,6 +23,9 @@ struct StationHostOptions {
     bool watchSleep = false;
     // Job control of a shell: Ctrl+Z releases every road before the program stops.
     bool jobControl = false;
+
+    // As the programs run: all of it, with the guard from the program's own folder.
+    static StationHostOptions forProgram();
 };
 
 // The process around a station: the single-instance lock, the exit and crash signals, job

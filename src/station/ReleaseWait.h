@@ -32,6 +32,9 @@ public:
     // done() comes from the event loop, never from within start().
     void start();
     bool isDone() const { return m_done; }
+    // Some radio's answer is awaited (once started): done() comes from its answer or the
+    // deadline; otherwise from the next turn of the event loop.
+    bool awaits() const { return !m_waits.empty() && !m_done; }
     // The radios whose link was down and did not come back; valid once done.
     const QList<RigId>& linkDown() const { return m_linkDown; }
 

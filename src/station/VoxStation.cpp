@@ -217,18 +217,15 @@ void VoxStation::releaseBeforeExit()
     // The release must not be stopped by a failing road: each is tried on its own.
     const QList<RigId> keyed = m_keyer->keyedRigs();
     Guarded([this] { SetTX(false); });
-    // The way out waits here: the link gives up a release still waiting in it when it goes.
-    QEventLoop loop;
-    bool done = false;
-    awaitRelease(
-        keyed, true, m_omniRig ? m_omniRig->Timings().releaseWait : 0,
-        [&] {
-            done = true;
-            loop.quit();
-        },
-        true);
-    if (!done)
+    // The way out waits here, while a radio's answer is awaited: the link gives up a release
+    // still waiting in it when it goes.
+    ReleaseWait* wait
+        = awaitRelease(keyed, true, m_omniRig ? m_omniRig->Timings().releaseWait : 0, {}, true);
+    if (wait && wait->awaits()) {
+        QEventLoop loop;
+        connect(wait, &ReleaseWait::done, &loop, &QEventLoop::quit);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
     m_detector.release();
     m_timerDelay->stop();
     setLamp(false);
@@ -255,12 +252,15 @@ void VoxStation::releaseAndAwait(ReleaseFor why, std::function<void()> done)
         std::rethrow_exception(failure);
 }
 
-void VoxStation::awaitRelease(
+ReleaseWait* VoxStation::awaitRelease(
     const QList<RigId>& keyed, bool revive, int waitMs, std::function<void()> done, bool untilSeen)
 {
     if (!m_omniRig) {
-        QTimer::singleShot(0, this, std::move(done));
-        return;
+        QTimer::singleShot(0, this, [done] {
+            if (done)
+                done();
+        });
+        return nullptr;
     }
     auto* wait = new ReleaseWait(*m_omniRig, keyed,
         revive ? ReleaseWait::Links::Revive : ReleaseWait::Links::Skip, waitMs, this);
@@ -282,6 +282,7 @@ void VoxStation::awaitRelease(
             done();
     });
     wait->start();
+    return wait;
 }
 
 void VoxStation::Shutdown()

@@ -14,6 +14,7 @@ class AudioEngine;
 class CaptureWatch;
 class PttTest;
 class QTimer;
+class ReleaseWait;
 class SerialLine;
 class TComPort;
 struct StationServices;
@@ -166,7 +167,7 @@ private:
     void setRunning(bool running);
     // Awaits the release of these radios; those whose link stayed down are said, in a box
     // that waits for the operator when `untilSeen` (the program is about to end).
-    void awaitRelease(const QList<RigId>& keyed, bool revive, int waitMs,
+    ReleaseWait* awaitRelease(const QList<RigId>& keyed, bool revive, int waitMs,
         std::function<void()> done, bool untilSeen);
     void releaseBeforeExit();
 
