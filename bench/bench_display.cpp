@@ -9,7 +9,7 @@
 //   window that updates a label every 33 ms, both running at the same time under the same
 //   platform plugin (Xvfb when it can be started, else offscreen).
 #include "app/TForm1.h"
-#include "app/WindowTestSupport.h"
+#include "window/WindowTestSupport.h"
 #include "core/IniProfile.h"
 #include "widgets/FftBarPainter.h"
 #include "widgets/TLed.h"

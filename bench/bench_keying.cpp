@@ -9,7 +9,7 @@
 // keying is released and the release awaited before the next.
 // The modem-line library is loaded by running this program again with LD_PRELOAD.
 #include "app/TForm1.h"
-#include "app/WindowTestSupport.h"
+#include "window/WindowTestSupport.h"
 #include "common/RigTestSupport.h"
 #include "common/modemlines.h"
 #include "core/IniProfile.h"

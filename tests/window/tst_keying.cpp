@@ -25,7 +25,6 @@ private slots:
     void pressOnTheKeyedRigsButton();
     void everyWayOutReleasesBothRoads_data();
     void everyWayOutReleasesBothRoads();
-    void unpluggedPortComesBack();
 
 private:
     // Waits until `count` more keying ticks have run.
@@ -167,28 +166,6 @@ void TestKeying::everyWayOutReleasesBothRoads()
     // Writing the settings on Exit keeps the rig settings beside them.
     QCOMPARE(ReadProfileString(path("VOKEY.INI"), "RIG1", "PORT", "absent"),
         QString::number(m_server1->port()));
-}
-
-void TestKeying::unpluggedPortComesBack()
-{
-    // The window on an adapter named by a link (as /dev/serial/by-id names it), unplugged
-    // while keyed and plugged back under another number: the next over keys it again.
-    const QString link = path("ttyUSB-adapter");
-    QVERIFY(QFile::link(m_pty, link));
-    writeConfig("VOKEY.INI", { { "COMPORT", link } });
-    m_pty = link;
-    m_audioLoop = true;
-    QVERIFY(startKeyed(0, 0)); // Gain 0: every tick keys
-    QTRY_COMPARE_WITH_TIMEOUT(lines(), BothLines, 10000);
-    m_port.reset(); // unplugged
-    QTRY_VERIFY_WITH_TIMEOUT(!m_form->Station().ComPort().Connected(), 10000);
-    QVERIFY(QFile::remove(link));
-    m_port = std::make_unique<PtyPair>();
-    m_port->CloseSlave();
-    QVERIFY(QFile::link(m_port->SlavePath(), link));
-    QTRY_VERIFY_WITH_TIMEOUT(m_form->Station().ComPort().Connected(), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(lines(), BothLines, 10000);
-    QCOMPARE(m_boxes.texts(), QStringList { "Serial port " + link + " disconnected" });
 }
 
 QTEST_MAIN(TestKeying)
