@@ -29,13 +29,25 @@ function(vokey_add_qtest test)
 endfunction()
 
 # One QtTest executable per tst_*.cpp file in the calling folder, registered with CTest.
-# Extra sources shared by the folder's tests can be given with SUPPORT.
+# Extra sources shared by the folder's tests can be given with SUPPORT: they are compiled
+# once, into vokey_<folder>_testsupport, which the folder's tests link.
 function(vokey_tests)
     cmake_parse_arguments(ARG "" "LABEL" "LIBS;SUPPORT;ENV" ${ARGN})
     file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp)
+    if(ARG_SUPPORT)
+        get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+        set(support vokey_${folder}_testsupport)
+        add_library(${support} STATIC ${ARG_SUPPORT})
+        target_link_libraries(${support} PUBLIC Qt6::Test ${ARG_LIBS})
+        target_include_directories(${support} PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+        target_compile_definitions(${support} PRIVATE
+            VOKEY_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data"
+            VOKEY_BINARY_DIR="${CMAKE_BINARY_DIR}")
+        list(APPEND ARG_LIBS ${support})
+    endif()
     foreach(src ${tests})
         get_filename_component(test ${src} NAME_WE)
-        add_executable(${test} ${src} ${ARG_SUPPORT})
+        add_executable(${test} ${src})
         if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=thread")
             target_sources(${test} PRIVATE ${CMAKE_SOURCE_DIR}/tests/TsanClone.cpp)
         endif()
