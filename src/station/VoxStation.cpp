@@ -6,6 +6,7 @@
 #include "ReleaseWait.h"
 #include "SerialLine.h"
 #include "StationServices.h"
+#include "TransmitLamp.h"
 
 #include "audio/AudioEngine.h"
 #include "rig/OmniRigX.h"
@@ -46,7 +47,6 @@ VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
 
     m_timerRender = makeTimer(this, "TimerRender", 33);
     m_timerDelay = makeTimer(this, "TimerDelay", 0);
-    m_timerLed = makeTimer(this, "TimerLed", 1000);
     m_timerRender->setTimerType(Qt::PreciseTimer);
     // A coarse timer may fire up to 5 % early, which would cut the end of the last word.
     m_timerDelay->setTimerType(Qt::PreciseTimer);
@@ -54,8 +54,8 @@ VoxStation::VoxStation(const VoxStationOptions& options, QObject* parent)
         m_timerRender, &QTimer::timeout, this, [this] { Guarded([this] { TimerRenderTimer(); }); });
     connect(
         m_timerDelay, &QTimer::timeout, this, [this] { Guarded([this] { TimerDelayTimer(); }); });
-    connect(m_timerLed, &QTimer::timeout, this, [this] { Guarded([this] { TimerLedTimer(); }); });
 
+    m_lamp = new TransmitLamp(this);
     m_serial = new SerialLine(*m_services, DeviceRetryMs, this);
     m_keyer = new Keyer(
         [this](RigId rig) -> IRigX* { return m_omniRig ? m_omniRig->Rig(rig) : nullptr; },
@@ -109,6 +109,8 @@ void VoxStation::connectParts()
     connect(m_serial, &SerialLine::found, this, &VoxStation::serialPortFound);
     connect(m_capture, &CaptureWatch::captureLost, this, &VoxStation::captureLost);
     connect(m_capture, &CaptureWatch::captureFound, this, &VoxStation::captureFound);
+    connect(m_lamp, &TransmitLamp::changed, this, &VoxStation::lampChanged);
+    connect(m_lamp, &TransmitLamp::timeOutChanged, this, &VoxStation::timeOutChanged);
 }
 
 void VoxStation::Configure()
@@ -117,7 +119,7 @@ void VoxStation::Configure()
     m_settings.InputDevice = -1;
     setRunning(false);
     m_monitor->reset();
-    setLamp(false);
+    m_lamp->set(false);
     m_keyer->setSelection(false, false);
     selectRig(RigId::A, true);
     ShowMode();
@@ -213,7 +215,7 @@ void VoxStation::releaseBeforeExit()
     m_keyer->hold(KeyingHold::Ending);
     m_timerRender->stop();
     m_timerDelay->stop();
-    m_timerLed->stop();
+    m_lamp->stopBlinking();
     // The release must not be stopped by a failing road: each is tried on its own.
     const QList<RigId> keyed = m_keyer->keyedRigs();
     Guarded([this] { SetTX(false); });
@@ -228,7 +230,7 @@ void VoxStation::releaseBeforeExit()
     }
     m_detector.release();
     m_timerDelay->stop();
-    setLamp(false);
+    m_lamp->set(false);
 }
 
 void VoxStation::releaseAndAwait(ReleaseFor why, std::function<void()> done)
@@ -293,7 +295,7 @@ void VoxStation::Shutdown()
         return;
     // Nothing may key again once the program is closing.
     m_timerRender->stop();
-    m_timerLed->stop();
+    m_lamp->stopBlinking();
     m_monitor->stopPolling();
     // Nor open a device again while the release below waits for the radios.
     m_capture->stopWatching();

@@ -16,6 +16,7 @@ class PttTest;
 class QTimer;
 class ReleaseWait;
 class SerialLine;
+class TransmitLamp;
 class TComPort;
 struct StationServices;
 
@@ -92,9 +93,9 @@ public:
     // The latest tick's VOX level and meter level (what the Gain band shows).
     int VoxLevel() const { return m_voxLevel; }
     int MeterLevel() const { return m_meterLevel; }
-    bool LampOn() const { return m_lampOn; }
+    bool LampOn() const;
     // The lamp blinks red: muted, or released by the transmit time-out.
-    bool LampAlarm() const { return m_lampAlarm; }
+    bool LampAlarm() const;
     bool TimedOut() const { return m_detector.timedOut(); }
     // Fast attack (ATTACK=FAST): transmit may start on a rise of the voice band.
     bool FastAttack() const { return m_detector.attack() == VoxDetector::Attack::Fast; }
@@ -154,16 +155,11 @@ private:
     void TimerDelayTimer();
     // Every road released now, as the release timer does.
     void ReleaseNow() { TimerDelayTimer(); }
-    void TimerLedTimer();
     void connectParts();
     void ConnectRigs();
     void ReadConfiguration();
     QString configFile() const;
     void ApplyKeying(const VoxDetector::TickResult& result);
-    void ShowTimeOut(bool on);
-    void setLamp(bool on);
-    void setLampAlarm(bool alarm);
-    void blinkAlarm(bool on);
     void setRunning(bool running);
     // Awaits the release of these radios; those whose link stayed down are said, in a box
     // that waits for the operator when `untilSeen` (the program is about to end).
@@ -183,7 +179,6 @@ private:
 
     QTimer* m_timerRender = nullptr;
     QTimer* m_timerDelay = nullptr;
-    QTimer* m_timerLed = nullptr;
 
     // The parts, children of the station.
     SerialLine* m_serial = nullptr;
@@ -191,15 +186,13 @@ private:
     RigMonitor* m_monitor = nullptr;
     PttTest* m_pttTest = nullptr;
     CaptureWatch* m_capture = nullptr;
+    TransmitLamp* m_lamp = nullptr;
     TOmniRigX* m_omniRig = nullptr;
 
     int m_gain = 0;
     int m_delay = 0;
     int m_voxLevel = 0;
     int m_meterLevel = 0;
-    bool m_lampOn = false;
-    bool m_lampAlarm = false;
-    bool m_timeOutShown = false;
     bool m_running = false;
     bool m_muted = false;
     bool m_configured = false;

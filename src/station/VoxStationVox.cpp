@@ -5,6 +5,7 @@
 #include "CaptureWatch.h"
 #include "SerialLine.h"
 #include "StationServices.h"
+#include "TransmitLamp.h"
 
 #include "audio/AudioEngine.h"
 
@@ -95,25 +96,26 @@ void VoxStation::ApplyKeying(const VoxDetector::TickResult& result)
         return;
     }
     if (result.timeOutEnded)
-        ShowTimeOut(false);
+        m_lamp->showTimeOut(false, m_muted);
     switch (result.action) {
     case VoxDetector::TxAction::Key:
         m_timerDelay->stop();
         m_timerDelay->setInterval(result.releaseDelayMs);
         if (result.releaseDelayMs > 0) // an interval of 0 means no timer
             m_timerDelay->start();
-        setLamp(true);
+        m_lamp->set(true);
         SetTX(true);
         break;
     case VoxDetector::TxAction::Release:
         // Delay 0: the first tick below the threshold releases.
-        setLamp(false);
+        m_lamp->set(false);
         SetTX(false);
         break;
     case VoxDetector::TxAction::TimeOut: {
         m_timerDelay->stop();
         m_timerDelay->setInterval(0);
-        ShowTimeOut(true);
+        // Released by the time-out: the lamp blinks as when muted.
+        m_lamp->showTimeOut(true, m_muted);
         std::exception_ptr failure;
         try {
             SetTX(false);
@@ -131,45 +133,14 @@ void VoxStation::ApplyKeying(const VoxDetector::TickResult& result)
     }
 }
 
-void VoxStation::ShowTimeOut(bool on)
+bool VoxStation::LampOn() const
 {
-    if (on != m_timeOutShown) {
-        m_timeOutShown = on;
-        emit timeOutChanged(on);
-    }
-    // Released by the time-out: the lamp blinks as when muted, until keying may start again.
-    if (!m_muted)
-        blinkAlarm(on);
+    return m_lamp->on();
 }
 
-void VoxStation::blinkAlarm(bool on)
+bool VoxStation::LampAlarm() const
 {
-    // The lamp blinks red (TimerLed), or is dark green again.
-    if (on) {
-        setLamp(false);
-        setLampAlarm(true);
-        m_timerLed->start();
-    } else {
-        m_timerLed->stop();
-        setLampAlarm(false);
-        setLamp(false);
-    }
-}
-
-void VoxStation::setLamp(bool on)
-{
-    if (on == m_lampOn)
-        return;
-    m_lampOn = on;
-    emit lampChanged(m_lampOn, m_lampAlarm);
-}
-
-void VoxStation::setLampAlarm(bool alarm)
-{
-    if (alarm == m_lampAlarm)
-        return;
-    m_lampAlarm = alarm;
-    emit lampChanged(m_lampOn, m_lampAlarm);
+    return m_lamp->alarm();
 }
 
 void VoxStation::TimerDelayTimer()
@@ -177,7 +148,7 @@ void VoxStation::TimerDelayTimer()
     m_timerDelay->stop();
     m_timerDelay->setInterval(0);
     m_detector.release();
-    setLamp(false);
+    m_lamp->set(false);
     SetTX(false);
 }
 
@@ -186,22 +157,11 @@ void VoxStation::setMuted(bool muted)
     // Muting or un-muting also ends a transmit time-out: keying may start again once
     // un-muted.
     m_detector.endTimeOut();
-    if (m_timeOutShown) {
-        m_timeOutShown = false;
-        emit timeOutChanged(false);
-    }
     m_muted = muted;
-    blinkAlarm(m_muted);
+    m_lamp->showMuted(muted);
     emit mutedChanged(m_muted);
     m_detector.release();
     SetTX(false);
-}
-
-void VoxStation::TimerLedTimer()
-{
-    setLamp(!m_lampOn);
-    if (!m_timerLed->isActive())
-        m_timerLed->start();
 }
 
 void VoxStation::SetGain(int gain)
