@@ -9,11 +9,11 @@
 //   window that updates a label every 33 ms, both running at the same time under the same
 //   platform plugin (Xvfb when it can be started, else offscreen).
 #include "app/TForm1.h"
-#include "window/WindowTestSupport.h"
 #include "core/IniProfile.h"
 #include "widgets/FftBarPainter.h"
 #include "widgets/TLed.h"
 #include "widgets/TPaintBox.h"
+#include "window/WindowTestSupport.h"
 
 #include <QApplication>
 #include <QDir>

@@ -9,12 +9,12 @@
 // keying is released and the release awaited before the next.
 // The modem-line library is loaded by running this program again with LD_PRELOAD.
 #include "app/TForm1.h"
-#include "window/WindowTestSupport.h"
 #include "common/RigTestSupport.h"
 #include "common/modemlines.h"
 #include "core/IniProfile.h"
 #include "rig/OmniRigX.h"
 #include "widgets/TLedButton.h"
+#include "window/WindowTestSupport.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
