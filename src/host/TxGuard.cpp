@@ -77,8 +77,10 @@ void TxGuard::bye()
 void TxGuard::sendRig(RigId rig)
 {
     const RigEndpoint& endpoint = m_rigs.rig(rig);
-    // Host names are sent as they are written; one with a space in it is no host at all.
-    send(GuardProtocol::rigMessage(guardRig(rig), endpoint.host.toStdString(), endpoint.port));
+    // The host as the program's own connection takes it ("[::1]" without its brackets); one
+    // that names no host is sent as no rigctld at all.
+    send(GuardProtocol::rigMessage(
+        guardRig(rig), RigSocketHost(endpoint.host).toStdString(), endpoint.port));
 }
 
 void TxGuard::setServer(RigId rig, qint64 pid)

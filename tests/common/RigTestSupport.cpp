@@ -62,7 +62,7 @@ RigctldServer::~RigctldServer()
 
 RigEndpoint RigctldServer::endpoint() const
 {
-    return RigEndpoint { QStringLiteral("127.0.0.1"), m_port };
+    return RigEndpoint { m_host, m_port };
 }
 
 bool RigctldServer::start()
@@ -70,14 +70,14 @@ bool RigctldServer::start()
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral("rigctld"),
         m_radio
-            + QStringList { QStringLiteral("-T"), QStringLiteral("127.0.0.1"), QStringLiteral("-t"),
-                QString::number(m_port) });
+            + QStringList {
+                QStringLiteral("-T"), m_host, QStringLiteral("-t"), QString::number(m_port) });
     if (!m_process.waitForStarted(5000))
         return false;
     bool listening = false;
     const auto answered = [this, &listening] {
         QTcpSocket probe;
-        probe.connectToHost(QStringLiteral("127.0.0.1"), m_port);
+        probe.connectToHost(m_host, m_port);
         listening = probe.waitForConnected(500);
         return listening || m_process.state() != QProcess::Running;
     };
@@ -97,7 +97,7 @@ QByteArray RigctldServer::ask(const QByteArray& line)
 {
     if (m_client.state() != QAbstractSocket::ConnectedState) {
         m_client.abort();
-        m_client.connectToHost(QStringLiteral("127.0.0.1"), m_port);
+        m_client.connectToHost(m_host, m_port);
         if (!m_client.waitForConnected(2000))
             return {};
     }

@@ -34,6 +34,8 @@ public:
     explicit RigctldServer(const QStringList& radio, quint16 port = freeLoopbackPort());
     ~RigctldServer();
 
+    // Listens on this loopback address instead of 127.0.0.1 (before start): "::1".
+    void listenOn(const QString& host) { m_host = host; }
     bool start(); // returns once it accepts connections
     void kill(); // SIGKILL, as when it crashes
     quint16 port() const { return m_port; }
@@ -47,6 +49,7 @@ private:
     QByteArray ask(const QByteArray& line);
 
     QProcess m_process;
+    QString m_host = QStringLiteral("127.0.0.1");
     quint16 m_port;
     QStringList m_radio;
     QTcpSocket m_client;

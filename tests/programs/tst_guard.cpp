@@ -48,12 +48,14 @@ private slots:
     void cleanup();
     void everyEndReleasesBothRoads_data();
     void everyEndReleasesBothRoads();
+    void rigOnIpv6LoopbackReleased();
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
     QString standardError() const { return textOf(path("stderr.log")); }
     bool startXvfb(QString* display);
-    bool start(bool headless, const QString& display);
+    bool start(bool headless, const QString& display, quint16 rigAPort = 0,
+        const QString& rigAHost = QStringLiteral("127.0.0.1"));
 
     KeyingParts m_parts;
     std::unique_ptr<QTemporaryDir> m_work;
@@ -106,9 +108,10 @@ bool TestGuard::startXvfb(QString* display)
     return true;
 }
 
-bool TestGuard::start(bool headless, const QString& display)
+bool TestGuard::start(
+    bool headless, const QString& display, quint16 rigAPort, const QString& rigAHost)
 {
-    if (!m_parts.writeConfig(path("VOKEY.INI"), 0, 100))
+    if (!m_parts.writeConfig(path("VOKEY.INI"), 0, 100, {}, rigAPort, rigAHost))
         return false;
     QProcessEnvironment env = ProgramProcess::environment(
         ProgramProcess::Display::None, m_parts.runtime.path(), path("lines.log"));
@@ -190,6 +193,22 @@ void TestGuard::everyEndReleasesBothRoads()
         QCOMPARE(m_process->exitCode(), 0);
         QVERIFY2(!standardError().contains("vokey-guard"), qPrintable(standardError()));
     }
+}
+
+void TestGuard::rigOnIpv6LoopbackReleased()
+{
+    // Rig A written as the rig settings ask for an IPv6 address, then SIGKILL while keyed.
+    RigctldServer ipv6;
+    ipv6.listenOn(QStringLiteral("::1"));
+    if (!ipv6.start())
+        QSKIP("no IPv6 loopback here");
+    QVERIFY(start(true, {}, ipv6.port(), QStringLiteral("[::1]")));
+    QTRY_COMPARE_WITH_TIMEOUT(ipv6.ptt(), 1, 20000);
+    ::kill(pid_t(m_process->processId()), SIGKILL);
+    QVERIFY(m_process->waitForFinished(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(ipv6.ptt(), 0, 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        standardError().contains(GuardReport), qPrintable(standardError()), 5000);
 }
 
 QTEST_GUILESS_MAIN(TestGuard)

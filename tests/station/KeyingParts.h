@@ -52,24 +52,25 @@ struct KeyingParts {
         return port->IsOpen();
     }
     void closePort() { port.reset(); }
-    // A configuration file naming the port and both servers (rig A at `rigAPort` instead
-    // when given); `more` goes into SETTINGS as it is.
-    bool writeConfig(
-        const QString& file, int gain, int delay, const QString& more = {}, quint16 rigAPort = 0)
+    // A configuration file naming the port and both servers (rig A at `rigAHost`:`rigAPort`
+    // instead when given); `more` goes into SETTINGS as it is.
+    bool writeConfig(const QString& file, int gain, int delay, const QString& more = {},
+        quint16 rigAPort = 0, const QString& rigAHost = QStringLiteral("127.0.0.1"))
     {
         QFile config(file);
         if (!config.open(QIODevice::WriteOnly))
             return false;
-        return config.write(QStringLiteral(
-                   "[SETTINGS]\nCOMPORT=%1\nGAIN=%2\nDELAY=%3\n%6"
-                   "[RIG1]\nHOST=127.0.0.1\nPORT=%4\n[RIG2]\nHOST=127.0.0.1\nPORT=%5\n")
-                                .arg(pty)
-                                .arg(gain)
-                                .arg(delay)
-                                .arg(rigAPort ? rigAPort : server1->port())
-                                .arg(server2->port())
-                                .arg(more)
-                                .toUtf8())
+        return config.write(
+                   QStringLiteral("[SETTINGS]\nCOMPORT=%1\nGAIN=%2\nDELAY=%3\n%6"
+                                  "[RIG1]\nHOST=%7\nPORT=%4\n[RIG2]\nHOST=127.0.0.1\nPORT=%5\n")
+                       .arg(pty)
+                       .arg(gain)
+                       .arg(delay)
+                       .arg(rigAPort ? rigAPort : server1->port())
+                       .arg(server2->port())
+                       .arg(more)
+                       .arg(rigAHost)
+                       .toUtf8())
             > 0;
     }
 };
