@@ -73,10 +73,13 @@ void StationHost::startGuard()
                                  .arg(error);
         // Once, at start-up, before anything can key: a slow standard error holds nothing.
         std::fprintf(stderr, "vokey: %s\n", text.toLocal8Bit().constData());
-        reportGuardTrouble(text);
+        m_guardTrouble = text; // shown once the station has started
         return;
     }
     connect(m_guard, &TxGuard::trouble, this, &StationHost::reportGuardTrouble);
+    // A guard that ends is replaced at once; the operator hears of it either way.
+    connect(m_guard, &TxGuard::replaced, this, &StationHost::reportGuardEnd);
+    connect(m_guard, &TxGuard::lost, this, &StationHost::reportGuardEnd);
     // Direct connections: the guard hears of keying before the first road is keyed, and of
     // a closing before the port is closed.
     connect(&m_station, &VoxStation::keyedChanged, m_guard, [this](bool keyed) {
@@ -95,9 +98,10 @@ void StationHost::startGuard()
 
 void StationHost::started()
 {
-    // The log is open from here on: what could not be written to it before is now.
+    // The log is open from here on: what could not be written to it before is now, and
+    // shown as the other start-up errors are.
     if (!m_guardTrouble.isEmpty())
-        m_station.Log().WriteLine(1, std::exchange(m_guardTrouble, QString()));
+        m_station.Report(std::exchange(m_guardTrouble, QString()));
     if (m_guard && m_station.OmniRig()) {
         TOmniRigX* link = m_station.OmniRig();
         m_guard->setRigs(link->Settings());
@@ -129,6 +133,14 @@ void StationHost::reportGuardTrouble(const QString& text)
         m_guardTrouble = text;
     else
         m_station.Log().WriteLine(1, text);
+}
+
+void StationHost::reportGuardEnd(const QString& text)
+{
+    if (m_station.Log().FileName().isEmpty())
+        m_guardTrouble = text;
+    else
+        m_station.Report(text);
 }
 
 bool StationHost::readKeys(int fd)

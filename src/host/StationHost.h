@@ -62,6 +62,8 @@ signals:
 private:
     void startGuard();
     void reportGuardTrouble(const QString& text);
+    // The guard ended: said in the log and shown.
+    void reportGuardEnd(const QString& text);
     void stopRequested();
     void continued();
     void prepareForSleep();
@@ -75,7 +77,7 @@ private:
     TerminalKeys* m_keys = nullptr;
     SleepWatch* m_sleepWatch = nullptr;
     TxGuard* m_guard = nullptr;
-    QString m_guardTrouble; // said before the log was open: written to it once it is
+    QString m_guardTrouble; // said before the log was open: said once it is
     bool m_stopping = false;
     bool m_asleep = false; // from the suspend's announcement to the wake
 };

@@ -3,6 +3,7 @@
 #include "guard/GuardProtocol.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 namespace {
 
@@ -22,6 +23,7 @@ TxGuard::TxGuard(QObject* parent)
 
 TxGuard::~TxGuard()
 {
+    m_readable.reset();
     m_writable.reset();
     // Without "bye" the guard reads end of file here and releases whatever is still keyed.
     // It is not waited for: the program is ending, and the release takes its time.
@@ -30,9 +32,16 @@ TxGuard::~TxGuard()
 
 bool TxGuard::start(const QString& program, QString* error)
 {
-    m_socket = TxGuardPosix::spawn(program.toLocal8Bit(), &m_pid, error);
+    m_program = program;
+    return spawn(error);
+}
+
+bool TxGuard::spawn(QString* error)
+{
+    m_socket = TxGuardPosix::spawn(m_program.toLocal8Bit(), &m_pid, error);
     if (m_socket < 0)
         return false;
+    m_started.start();
     // Watched only while something is waiting to be sent again.
     m_writable = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Write);
     m_writable->setEnabled(false);
@@ -41,7 +50,49 @@ bool TxGuard::start(const QString& program, QString* error)
         if (m_writable)
             m_writable->setEnabled(m_behind);
     });
+    // The guard never writes: its end readable means its end closed.
+    m_readable = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Read);
+    connect(m_readable.get(), &QSocketNotifier::activated, this, [this] {
+        if (TxGuardPosix::peerClosed(m_socket))
+            replace(QString());
+    });
     return true;
+}
+
+void TxGuard::replace(const QString& reason)
+{
+    // This may run in a notifier's own signal.
+    m_readable->setEnabled(false);
+    m_readable.release()->deleteLater();
+    m_writable->setEnabled(false);
+    m_writable.release()->deleteLater();
+    m_behind = false;
+    TxGuardPosix::close(m_socket);
+    m_socket = -1;
+    if (m_byeSent)
+        return; // it ended as told
+    QString status = TxGuardPosix::reap(m_pid);
+    if (status.isEmpty()) {
+        status = reason;
+        // Its socket closes a moment before it can be collected.
+        QTimer::singleShot(ReplaceAfterMs, this, [pid = m_pid] { TxGuardPosix::reap(pid); });
+    }
+    const QString ended = status.isEmpty()
+        ? QStringLiteral("The transmit guard ended")
+        : QStringLiteral("The transmit guard ended (%1)").arg(status);
+    // A replacement that ends as soon as it is started would be started over and over.
+    const bool again = !m_replacement || m_started.hasExpired(ReplaceAfterMs);
+    QString error = QStringLiteral("it ended right after its start");
+    if (again && spawn(&error)) {
+        m_replacement = true;
+        emit replaced(ended + QStringLiteral("; a new one was started"));
+        catchUp();
+        return;
+    }
+    emit lost(ended
+        + QStringLiteral(" and could not be started again (%1): a crash of the "
+                         "program from now on may leave the radio transmitting")
+              .arg(error));
 }
 
 void TxGuard::setRigs(const RigSettings& settings)
@@ -71,6 +122,7 @@ void TxGuard::setSerialHandle(int fd)
 
 void TxGuard::bye()
 {
+    m_byeSent = true;
     send(GuardProtocol::byeMessage());
 }
 
@@ -150,16 +202,7 @@ void TxGuard::send(const std::string& message, int fd)
         }
         return;
     case TxGuardPosix::SendResult::Gone:
-        // This may run in the notifier's own signal.
-        m_writable->setEnabled(false);
-        m_writable.release()->deleteLater();
-        m_behind = false;
-        TxGuardPosix::close(m_socket);
-        m_socket = -1;
-        TxGuardPosix::reap(m_pid);
-        emit trouble(QStringLiteral("The transmit guard ended (%1): a crash of the program "
-                                    "from now on may leave the radio transmitting")
-                         .arg(error));
+        replace(error);
         return;
     }
 }

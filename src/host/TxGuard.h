@@ -4,6 +4,7 @@
 #include "rig/RigSettings.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -19,6 +20,9 @@ class QSocketNotifier;
 // sends each rigctld a release on a fresh connection. The station tells it the rig servers,
 // whether anything is keyed (before the first road is keyed), the serial port's descriptor
 // at each opening and its release before each closing, and "bye" after its final release.
+//
+// A guard that ends (killed, out of memory) is seen at once by its socket closing, and a new
+// one is started and told the whole state; one that cannot be started again is said.
 //
 // Writes never block the event loop: each message is one packet sent without waiting. A
 // packet the socket cannot take now (a guard that stopped reading) is dropped; as soon as
@@ -48,8 +52,11 @@ public:
     void bye();
 
 signals:
-    // The guard went away or could not be told something; said once.
+    // The guard could not be told something; said once.
     void trouble(const QString& text);
+    // The guard ended and another took its place, or none could: what to tell the operator.
+    void replaced(const QString& text);
+    void lost(const QString& text);
 
 private:
     void sendRig(RigId rig);
@@ -58,9 +65,15 @@ private:
     void sendPort();
     void send(const std::string& message, int fd = -1);
     void catchUp();
+    bool spawn(QString* error);
+    // The guard's end of the socket closed: another guard in its place.
+    void replace(const QString& reason);
 
+    QString m_program;
     int m_socket = -1;
     qint64 m_pid = -1;
+    std::unique_ptr<QSocketNotifier> m_readable; // the guard never writes: only its end
+    QElapsedTimer m_started;
     RigSettings m_rigs;
     bool m_rigsSent = false;
     std::array<qint64, 2> m_servers {};
@@ -70,6 +83,10 @@ private:
     bool m_behind = false;
     std::unique_ptr<QSocketNotifier> m_writable;
     bool m_troubleSaid = false;
+    bool m_byeSent = false;
+    bool m_replacement = false; // the guard running took the place of one that ended
+    // A replacement that ends sooner than this after its start is not started again.
+    static constexpr qint64 ReplaceAfterMs = 1000;
 };
 
 // The system calls behind TxGuard (TxGuard_posix.cpp).
@@ -80,7 +97,10 @@ enum class SendResult { Sent, Full, Gone };
 // this program's end (close-on-exec, non-blocking) or -1 with `error` set.
 int spawn(const QByteArray& program, qint64* pid, QString* error);
 SendResult send(int socket, const QByteArray& message, int fd, QString* error);
+// Whether the guard's end of the socket has closed; never waits.
+bool peerClosed(int socket);
 void close(int socket);
-// Collects the guard's exit status if it has ended; never waits.
-void reap(qint64 pid);
+// Collects the guard's exit status if it has ended ("signal 9", "exit status 2"); never
+// waits; empty when it has not ended yet.
+QString reap(qint64 pid);
 } // namespace TxGuardPosix

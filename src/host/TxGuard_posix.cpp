@@ -106,16 +106,33 @@ SendResult send(int socket, const QByteArray& message, int fd, QString* error)
     }
 }
 
+bool peerClosed(int socket)
+{
+    char byte = 0;
+    for (;;) {
+        const ssize_t n = ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n >= 0)
+            return n == 0;
+        if (errno == EINTR)
+            continue;
+        return errno != EAGAIN && errno != EWOULDBLOCK;
+    }
+}
+
 void close(int socket)
 {
     if (socket >= 0)
         ::close(socket);
 }
 
-void reap(qint64 pid)
+QString reap(qint64 pid)
 {
-    if (pid > 0)
-        ::waitpid(pid_t(pid), nullptr, WNOHANG);
+    int status = 0;
+    if (pid <= 0 || ::waitpid(pid_t(pid), &status, WNOHANG) != pid_t(pid))
+        return {};
+    if (WIFSIGNALED(status))
+        return QStringLiteral("signal %1").arg(WTERMSIG(status));
+    return QStringLiteral("exit status %1").arg(WEXITSTATUS(status));
 }
 
 } // namespace TxGuardPosix

@@ -142,6 +142,11 @@ bool VoxStation::Guarded(const std::function<void()>& handler)
     return m_services->guarded(handler);
 }
 
+void VoxStation::Report(const QString& text)
+{
+    m_services->report(text);
+}
+
 QString VoxStation::configFile() const
 {
     if (!m_options.configFile.isEmpty())

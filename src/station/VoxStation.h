@@ -48,6 +48,8 @@ public:
     bool IsShutDown() const { return m_shutDown; }
     // Runs a handler; an error it raises goes to the error report. False when it raised one.
     bool Guarded(const std::function<void()>& handler);
+    // A line in the log that the operator is shown as well.
+    void Report(const QString& text);
 
     // What the process around the station does: keying held and lifted for a reason, and
     // every road released with the radios' answers awaited without blocking.

@@ -7,8 +7,11 @@
 // guard, so its modem-line calls are in the same file.
 #include "station/KeyingParts.h"
 
+#include "common/ProcessState.h"
+
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,6 +52,7 @@ private slots:
     void everyEndReleasesBothRoads_data();
     void everyEndReleasesBothRoads();
     void rigOnIpv6LoopbackReleased();
+    void killedGuardIsReplaced();
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
@@ -123,7 +127,7 @@ bool TestGuard::start(
     }
     m_process = std::make_unique<ProgramProcess>();
     m_process->setProcessEnvironment(env);
-    m_process->setStandardOutputFile(QProcess::nullDevice());
+    m_process->setStandardOutputFile(path("stdout.log"));
     // The guard writes its report to the program's standard error, after the program is gone.
     m_process->setStandardErrorFile(path("stderr.log"));
     // The crashes leave no core file behind.
@@ -207,6 +211,34 @@ void TestGuard::rigOnIpv6LoopbackReleased()
     ::kill(pid_t(m_process->processId()), SIGKILL);
     QVERIFY(m_process->waitForFinished(10000));
     QTRY_COMPARE_WITH_TIMEOUT(ipv6.ptt(), 0, 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        standardError().contains(GuardReport), qPrintable(standardError()), 5000);
+}
+
+void TestGuard::killedGuardIsReplaced()
+{
+    // SIGKILL to the guard (an OOM kill, an operator tidying up) while keyed: another takes
+    // its place at once and is told the keying, so a SIGKILL of the program afterwards is
+    // still released.
+    QVERIFY(start(true, {}));
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
+    const qint64 program = m_process->processId();
+    QTRY_COMPARE_WITH_TIMEOUT(childProcesses(program, "vokey-guard").size(), 1, 5000);
+    const qint64 first = childProcesses(program, "vokey-guard").first();
+    QCOMPARE(::kill(pid_t(first), SIGKILL), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(childProcesses(program, "vokey-guard").size() == 1
+            && childProcesses(program, "vokey-guard").first() != first,
+        5000);
+    // Said as an error line.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        textOf(path("stdout.log")).contains(QRegularExpression(
+            "\\nerror The transmit guard ended( \\(signal 9\\))?; a new one was started\\n")),
+        5000);
+    ::kill(pid_t(program), SIGKILL);
+    QVERIFY(m_process->waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_parts.server1->ptt() == 0
+            && linesDropped(LinesLog::callsAfterLastRaise(path("lines.log"))),
+        5000);
     QTRY_VERIFY2_WITH_TIMEOUT(
         standardError().contains(GuardReport), qPrintable(standardError()), 5000);
 }
