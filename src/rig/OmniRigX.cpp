@@ -110,6 +110,9 @@ void TOmniRigX::attach(RigId id)
         });
     connect(rig, &IRigX::txRefused, this,
         [this, id](const QString& reason) { emit OnTxRefused(id, reason); });
+    connect(rig, &IRigX::releaseUnconfirmed, this,
+        [this, id](const QString& reason) { emit OnReleaseUnconfirmed(id, reason); });
+    connect(rig, &IRigX::releaseConfirmed, this, [this, id] { emit OnReleaseConfirmed(id); });
 }
 
 void TOmniRigX::Close()

@@ -96,6 +96,9 @@ signals:
         TOmniRigX* ASender, RigId Rig, const QByteArray& Command, const QByteArray& Reply);
     // A radio refused to transmit (delivered at once, not through the event queue).
     void OnTxRefused(RigId Rig, const QString& reason);
+    // A release not confirmed yet, sent again; and confirmed at last (delivered at once).
+    void OnReleaseUnconfirmed(RigId Rig, const QString& reason);
+    void OnReleaseConfirmed(RigId Rig);
     // The operator asked the settings window for a PTT test of this rig.
     void OnTestPtt(RigId Rig);
     // The rigctld this program runs for a rig (delivered at once): started, a line it wrote

@@ -40,6 +40,9 @@ public:
     virtual void Start(const RigEndpoint& endpoint, const RigTimings& timings) = 0;
     // Stops talking to the server. A radio this program keyed is released first.
     virtual void Stop() = 0;
+    // A release of this program's keying has not been confirmed yet (by the server's RPRT 0,
+    // or the radio read back on receive): the radio may still transmit.
+    virtual bool ReleasePending() const { return false; }
 
 signals:
     void statusChanged();
@@ -49,4 +52,8 @@ signals:
     // The server answered a transmit command with a refusal (the radio is there, but will not
     // transmit); reason is the server's text.
     void txRefused(const QString& reason);
+    // A release was answered with an error, or not at all: it is sent again until confirmed.
+    void releaseUnconfirmed(const QString& reason);
+    // The release waited for is confirmed: ReleasePending() is false again.
+    void releaseConfirmed();
 };

@@ -120,14 +120,19 @@ bool RigctldConnection::sendAndWait(const QByteArray& name, const QByteArray& ar
 
 bool RigctldConnection::waitUntilAnswered(int timeoutMs)
 {
-    // Whoever asked is going away: the answers are only waited for.
+    // Whoever asked is going away: the answers are only waited for, and only the last one's
+    // outcome is kept.
+    int lastCode = 0;
     for (Request& request : m_pending)
-        request.handler = {};
+        request.handler = [&lastCode](const Reply& reply) { lastCode = reply.code; };
     const QDeadlineTimer deadline(timeoutMs);
     m_socket.flush();
     while (!m_pending.empty() && isOpen() && !deadline.hasExpired())
         m_socket.waitForReadyRead(int(deadline.remainingTime()));
-    return m_pending.empty() && isOpen();
+    // The handlers refer to this stack frame: they must never run.
+    for (Request& request : m_pending)
+        request.handler = {};
+    return m_pending.empty() && isOpen() && lastCode == 0;
 }
 
 bool RigctldConnection::isCommunicationError(int code)

@@ -48,7 +48,8 @@ public:
     bool sendAndWait(const QByteArray& name, const QByteArray& args, int timeoutMs);
 
     // Waits, blocking, until every request sent has been answered or timeoutMs has passed;
-    // their handlers no longer run. For shutdown only.
+    // their handlers no longer run. True when all were answered, the last with RPRT 0. For
+    // shutdown only.
     bool waitUntilAnswered(int timeoutMs);
 
     // Hamlib error codes that mean the radio or its port failed, not that it refused.

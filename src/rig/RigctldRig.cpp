@@ -18,6 +18,11 @@ TRigctldRig::TRigctldRig(RigId rig, QObject* parent)
     connect(&m_control, &RigctldConnection::opened, this, &TRigctldRig::onControlOpened);
     connect(&m_control, &RigctldConnection::failed, this, &TRigctldRig::onControlFailed);
     connect(&m_custom, &RigctldConnection::opened, this, &TRigctldRig::pumpCustom);
+    m_releaseRetry.setSingleShot(true);
+    connect(&m_releaseRetry, &QTimer::timeout, this, [this] {
+        if (m_releaseOwed && !m_programKeyed && !m_pttWriteInFlight && m_control.isOpen())
+            writePtt(PM_RX);
+    });
     connect(&m_custom, &RigctldConnection::failed, this, &TRigctldRig::onCustomFailed);
 }
 
@@ -44,6 +49,7 @@ void TRigctldRig::Start(const RigEndpoint& endpoint, const RigTimings& timings)
     if (endpoint != m_endpoint) {
         m_maker.clear();
         setRigType(QString());
+        m_releaseOwed = false;
     }
     m_endpoint = endpoint;
     m_timings = timings;
@@ -78,15 +84,21 @@ void TRigctldRig::hangUp()
     // A release already on its way is only waited for: another one behind it would wait for
     // the radio once more (real backends pause after each release) and could time out.
     const bool releaseUnderWay = m_pttWriteInFlight && m_pttInFlight == PM_RX && m_nextPtt == 0;
-    const bool mayBeKeyed = m_programKeyed || m_pttWriteInFlight || m_nextPtt != 0;
+    const bool mayBeKeyed = m_programKeyed || m_pttWriteInFlight || m_nextPtt != 0 || m_releaseOwed;
+    m_releaseRetry.stop();
     if (mayBeKeyed && m_control.isOpen()) {
-        const bool confirmed = releaseUnderWay && !m_programKeyed
-            ? m_control.waitUntilAnswered(m_timings.releaseWait)
-            : m_control.sendAndWait("set_ptt", "0", m_timings.releaseWait);
+        // One that was answered with an error is sent once more.
+        bool confirmed = releaseUnderWay && !m_programKeyed
+            && m_control.waitUntilAnswered(m_timings.releaseWait);
         if (!confirmed)
+            confirmed = m_control.sendAndWait("set_ptt", "0", m_timings.releaseWait);
+        if (!confirmed) {
             qWarning().noquote() << describe() << "did not confirm the release of PTT";
-        else
+        } else {
             mark(false);
+            if (m_releaseOwed)
+                releaseConfirmedNow();
+        }
     }
     m_programKeyed = false;
     m_pttWriteInFlight = false;
@@ -115,7 +127,9 @@ void TRigctldRig::onControlOpened()
     // own keying from before a crash is released. Another program's transmission through the
     // same server is not this program's to end.
     const bool mayBeKeyed = !m_marker || m_marker->mayBeKeyed(m_rig);
-    if (!m_programKeyed && mayBeKeyed) {
+    if (!m_programKeyed && m_releaseOwed) {
+        writePtt(PM_RX); // the release owed from before the connection was lost
+    } else if (!m_programKeyed && mayBeKeyed) {
         m_control.send("set_ptt", "0", [this](const RigctldConnection::Reply& reply) {
             if (reply.code != 0)
                 qInfo().noquote() << describe() << "could not release PTT: RPRT" << reply.code;
@@ -130,6 +144,12 @@ void TRigctldRig::onControlFailed(TRigStatus status, const QString& reason)
 {
     qInfo().noquote() << describe() << reason;
     m_pollTimer.stop();
+    m_releaseRetry.stop();
+    // An owed release goes out again on the next connection; one that got no answer is said
+    // (a link that is only down is not: the rig's lamp says that).
+    const bool releaseUnanswered = m_pttWriteInFlight && m_pttInFlight == PM_RX;
+    if (m_releaseOwed && releaseUnanswered && !std::exchange(m_unconfirmedSaid, true))
+        emit releaseUnconfirmed(reason);
     m_pttWriteInFlight = false;
     m_nextPtt = 0;
     setStatus(status);
@@ -155,6 +175,9 @@ void TRigctldRig::onPttReply(const RigctldConnection::Reply& reply)
             return;
         }
         const int tx = *ptt != 0 ? PM_TX : PM_RX;
+        // The radio read back on receive confirms a release as well.
+        if (tx == PM_RX && m_releaseOwed && !m_programKeyed && !m_pttWriteInFlight)
+            releaseConfirmedNow();
         const bool changed = m_tx != tx;
         m_tx = tx;
         m_pttReadable = true;
@@ -183,6 +206,13 @@ void TRigctldRig::SetTx(int param)
     // Releasing is always safe to send while the server listens; keying only when the
     // radio is known to answer. Nothing is kept for later: a late transmit is dangerous.
     const bool canSend = m_control.isOpen() && (param == PM_RX || m_status == rsOnline);
+    // Owed from a keying of this program until confirmed; a new keying takes its place.
+    if (param == PM_TX) {
+        m_releaseOwed = false;
+        m_releaseRetry.stop();
+    } else if (m_programKeyed || m_pttWriteInFlight || m_nextPtt == PM_TX) {
+        m_releaseOwed = true;
+    }
     if (!canSend) {
         if (param == PM_RX)
             m_programKeyed = false;
@@ -214,6 +244,12 @@ void TRigctldRig::writePtt(int param)
 void TRigctldRig::onPttWritten(int param, const RigctldConnection::Reply& reply)
 {
     m_pttWriteInFlight = false;
+    if (param == PM_RX && m_nextPtt == 0 && !m_programKeyed && m_releaseOwed) {
+        if (reply.code == 0)
+            releaseConfirmedNow();
+        else
+            releaseNotConfirmed(RigctldReply::errorText(reply.code));
+    }
     if (reply.code == 0) {
         if (param == PM_RX && m_nextPtt == 0 && !m_programKeyed)
             mark(false);
@@ -291,6 +327,22 @@ void TRigctldRig::onCustomFailed(TRigStatus status, const QString& reason)
         pumpCustom();
     else
         m_customQueue.clear();
+}
+
+void TRigctldRig::releaseConfirmedNow()
+{
+    m_releaseOwed = false;
+    m_unconfirmedSaid = false;
+    m_releaseRetry.stop();
+    emit releaseConfirmed();
+}
+
+void TRigctldRig::releaseNotConfirmed(const QString& reason)
+{
+    // Said once for each release; sent again a few times a second until confirmed.
+    if (!std::exchange(m_unconfirmedSaid, true))
+        emit releaseUnconfirmed(reason);
+    m_releaseRetry.start(ReleaseRetryMs);
 }
 
 void TRigctldRig::mark(bool keyed)

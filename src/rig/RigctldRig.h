@@ -40,6 +40,7 @@ public:
     // as possibly keyed.
     void SetKeyMarker(std::shared_ptr<RigKeyMarker> marker) { m_marker = std::move(marker); }
     void Stop() override;
+    bool ReleasePending() const override { return m_releaseOwed; }
 
     // Raw commands waiting or in flight never exceed this; older waiting ones are dropped.
     static constexpr int MaxCustomBacklog = 2;
@@ -67,6 +68,9 @@ private:
     QString describe() const;
 
     void mark(bool keyed);
+    // The owed release confirmed, or sent again soon after an error or no answer.
+    void releaseConfirmedNow();
+    void releaseNotConfirmed(const QString& reason);
 
     const RigId m_rig;
     std::shared_ptr<RigKeyMarker> m_marker;
@@ -88,6 +92,12 @@ private:
     int m_pttInFlight = 0; // the write in flight
     int m_nextPtt = 0; // latest write that arrived while one was in flight
     int m_reconnectDelay = 0;
+    // This program's release of its keying is not confirmed yet: sent again every
+    // ReleaseRetryMs while the connection is open, and on each new connection.
+    bool m_releaseOwed = false;
+    bool m_unconfirmedSaid = false;
+    QTimer m_releaseRetry;
+    static constexpr int ReleaseRetryMs = 250;
     bool m_dropLogged = false;
 
     std::optional<QByteArray> m_customInFlight;

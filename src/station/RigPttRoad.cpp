@@ -47,7 +47,9 @@ bool RigPttRoad::linkDown(const IRigX& rig)
 
 bool RigPttRoad::keyed() const
 {
-    return m_keyed || m_releaseAwaitsLink;
+    // Released only once the radio confirmed it.
+    const IRigX* rig = m_rig();
+    return m_keyed || m_releaseAwaitsLink || (rig && rig->ReleasePending());
 }
 
 void RigPttRoad::linkStatusChanged()

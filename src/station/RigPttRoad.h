@@ -10,7 +10,8 @@ class IRigX;
 
 // A radio keyed through its rig-control server: transmit (PM_TX) and receive (PM_RX) sent
 // on the rig's link. The road counts as keyed from the moment a keying is attempted, so a
-// keying that failed halfway is still released. A release of a keyed radio whose link is
+// keying that failed halfway is still released, until the radio confirmed the release (the
+// link sends it again until then). A release of a keyed radio whose link is
 // down cannot go out: the link releases the radio when it is back, and until then the road
 // counts as keyed, so that a crash meanwhile still leaves the release to the guard.
 class RigPttRoad : public PttRoad {

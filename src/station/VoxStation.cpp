@@ -185,6 +185,17 @@ void VoxStation::ConnectRigs()
         connect(
             m_omniRig, &TOmniRigX::OnVisibleChange, this, handle(&RigMonitor::VisibleChangeEvent));
         connect(m_omniRig, &TOmniRigX::OnTxRefused, m_keyer, &Keyer::reportRefused);
+        // A release counts once the radio confirmed it; until then it is sent again.
+        connect(m_omniRig, &TOmniRigX::OnReleaseUnconfirmed, this,
+            [this](RigId rig, const QString& reason) {
+                m_services->report(QStringLiteral("Rig %1 did not confirm receive: %2; sending "
+                                                  "it again")
+                                       .arg(rigLetter(rig), reason));
+            });
+        connect(m_omniRig, &TOmniRigX::OnReleaseConfirmed, m_keyer, [this] {
+            if (!m_keyer->transmitting())
+                m_keyer->updateKeyed();
+        });
     } catch (...) {
         // The program runs on without rig events; each rig access tries to connect again.
     }

@@ -190,6 +190,11 @@ void FakeRigctld::onLine(QTcpSocket* socket, const QByteArray& line)
         socket->write("get_ptt:\nRPRT " + QByteArray::number(pttError) + "\n");
     } else if (name == "get_ptt") {
         socket->write("get_ptt:\nPTT: " + QByteArray::number(ptt) + "\nRPRT 0\n");
+    } else if (name == "set_ptt" && args == "0" && !releaseAnswers.isEmpty()) {
+        pttWrites.append(args);
+        const int answer = releaseAnswers.takeFirst();
+        if (answer != NoAnswer)
+            socket->write("set_ptt: 0\nRPRT " + QByteArray::number(answer) + "\n");
     } else if (name == "set_ptt" && setPttError != 0 && args == "1") {
         pttWrites.append(args);
         socket->write("set_ptt: " + args + "\nRPRT " + QByteArray::number(setPttError) + "\n");

@@ -77,6 +77,10 @@ public:
     int hangUpFirst = 0; // this many connections are closed at their first line, unanswered
     int releaseDelayMs = 0; // \set_ptt 0 is answered this much later, as real backends do
     int keyDelayMs = 0; // \set_ptt 1 is answered this much later (a slow radio)
+    // What the next releases (\set_ptt 0) get, one each: an error number answered as "RPRT n"
+    // with the radio still transmitting, or NoAnswer: nothing at all. Then RPRT 0.
+    static constexpr int NoAnswer = 1;
+    QList<int> releaseAnswers;
     QList<QByteArray> pttWrites; // arguments of each \set_ptt, in arrival order
     int ptt = 0;
     int pttError = 0; // non-zero: \get_ptt answers "RPRT <pttError>"
