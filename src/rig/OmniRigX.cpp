@@ -132,6 +132,7 @@ void TOmniRigX::Connect()
     // The marks live beside the configuration file; without one every radio is released
     // as its link comes up.
     auto marker = std::make_shared<RigKeyMarker>(RigKeyMarker::fileNameFor(m_configFile));
+    marker->setProblemReport([this](const QString& text) { emit OnMarkProblem(text); });
     for (IRigX* rig : m_rigs) {
         if (auto* rigctld = qobject_cast<TRigctldRig*>(rig))
             rigctld->SetKeyMarker(marker);

@@ -99,6 +99,8 @@ signals:
     // A release not confirmed yet, sent again; and confirmed at last (delivered at once).
     void OnReleaseUnconfirmed(RigId Rig, const QString& reason);
     void OnReleaseConfirmed(RigId Rig);
+    // The keyed-radio marks cannot be kept: what to tell the operator (delivered at once).
+    void OnMarkProblem(const QString& text);
     // The operator asked the settings window for a PTT test of this rig.
     void OnTestPtt(RigId Rig);
     // The rigctld this program runs for a rig (delivered at once): started, a line it wrote

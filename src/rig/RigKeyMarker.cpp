@@ -2,6 +2,9 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
+
+#include <utility>
 
 namespace {
 QByteArray lineOf(RigId rig)
@@ -33,7 +36,7 @@ void RigKeyMarker::mark(RigId rig, bool keyed)
         return;
     const int marks = read();
     const int next = keyed ? marks | bitOf(rig) : marks & ~bitOf(rig);
-    if (next != marks)
+    if (next != marks || m_writeFailed)
         write(next);
 }
 
@@ -45,7 +48,9 @@ int RigKeyMarker::read() const
     // release too many is harmless.
     QFile file(m_fileName);
     int marks = 0;
-    if (file.open(QIODevice::ReadOnly)) {
+    if (!notAFile().isEmpty()) {
+        marks = bitOf(RigId::A) | bitOf(RigId::B);
+    } else if (file.open(QIODevice::ReadOnly)) {
         const QByteArray text = file.read(256);
         for (RigId rig : AllRigs) {
             if (text.contains(lineOf(rig)))
@@ -58,21 +63,53 @@ int RigKeyMarker::read() const
     return marks;
 }
 
+QString RigKeyMarker::notAFile() const
+{
+    const QFileInfo info(m_fileName);
+    if (info.isSymLink())
+        return QStringLiteral("a link stands in its place");
+    if (info.exists() && !info.isFile())
+        return QStringLiteral("not a regular file");
+    return {};
+}
+
 void RigKeyMarker::write(int marks)
 {
     m_marks = marks;
-    if (marks == 0) {
-        if (!QFile::remove(m_fileName) && QFile::exists(m_fileName))
-            qWarning().noquote() << "Could not remove" << m_fileName;
+    m_writeFailed = true;
+    if (const QString reason = notAFile(); !reason.isEmpty()) {
+        problem(reason);
         return;
     }
-    QByteArray text;
-    for (RigId rig : AllRigs) {
-        if (marks & bitOf(rig))
-            text += lineOf(rig) + '\n';
-    }
     QFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
-        qWarning().noquote() << "Could not mark the keyed radios in" << m_fileName << ":"
-                             << file.errorString();
+    if (marks == 0) {
+        if (!file.remove() && file.exists()) {
+            problem(file.errorString());
+            return;
+        }
+    } else {
+        QByteArray text;
+        for (RigId rig : AllRigs) {
+            if (marks & bitOf(rig))
+                text += lineOf(rig) + '\n';
+        }
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || file.write(text) != text.size()) {
+            problem(file.errorString());
+            return;
+        }
+    }
+    m_writeFailed = false;
+    m_problemSaid = false;
+}
+
+void RigKeyMarker::problem(const QString& reason)
+{
+    const QString text
+        = QStringLiteral("Power-cut recovery is off: cannot write %1: %2").arg(m_fileName, reason);
+    if (std::exchange(m_problemSaid, true))
+        return;
+    qWarning().noquote() << text;
+    if (m_report)
+        m_report(text);
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // Which radios this program may have left keyed, in a small file beside the configuration
 // file (its name and ".keyed"): a radio is marked before it is keyed and unmarked once its
 // release has been confirmed. At the next start only a marked radio is released when its
@@ -21,12 +23,25 @@ public:
 
     bool mayBeKeyed(RigId rig) const;
     void mark(RigId rig, bool keyed);
+    // Told once when the marks cannot be kept (until they can again): a power cut while
+    // keyed would then not be recovered at the next start.
+    void setProblemReport(std::function<void(const QString&)> report)
+    {
+        m_report = std::move(report);
+    }
 
 private:
     static int bitOf(RigId rig) { return 1 << rigIndex(rig); }
     int read() const;
     void write(int marks);
+    // A directory, a FIFO (whose opening would wait for a reader) or a link to elsewhere
+    // stands where the file should be: the reason, else empty.
+    QString notAFile() const;
+    void problem(const QString& reason);
 
     QString m_fileName;
     mutable int m_marks = -1; // the rigs marked, one bit each; -1 until read
+    bool m_writeFailed = false; // tried again at the next mark
+    bool m_problemSaid = false;
+    std::function<void(const QString&)> m_report;
 };

@@ -192,6 +192,8 @@ void VoxStation::ConnectRigs()
                                                   "it again")
                                        .arg(rigLetter(rig), reason));
             });
+        connect(m_omniRig, &TOmniRigX::OnMarkProblem, this,
+            [this](const QString& text) { m_services->report(text); });
         connect(m_omniRig, &TOmniRigX::OnReleaseConfirmed, m_keyer, [this] {
             if (!m_keyer->transmitting())
                 m_keyer->updateKeyed();

@@ -1,15 +1,18 @@
-// A release counts once the radio confirmed it. The headless program keys rig A through a
-// stand-in rigctld until the transmit time-out releases it; the server answers that release
-// with an error, or not at all, as Hamlib does when the radio misses the CAT command (RF in
-// the CAT cable). The radio must end on receive, and the operator be told.
+// What keeps a radio from being left keyed, through the headless program keying rig A on a
+// stand-in rigctld: a release counts once the radio confirmed it (the server answers the
+// time-out's release with an error, or not at all, as Hamlib does when the radio misses the
+// CAT command), and marks that cannot be kept for a power cut are said.
 #include "common/ProgramProcess.h"
 #include "common/RigTestSupport.h"
 #include "common/TextFile.h"
 #include "common/WavWriter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
@@ -19,9 +22,58 @@ class TestReleaseConfirmed : public QObject {
     Q_OBJECT
 
 private slots:
+    void init();
+    void cleanup();
     void releaseSentUntilConfirmed_data();
     void releaseSentUntilConfirmed();
+    void markThatCannotBeWrittenIsSaid_data();
+    void markThatCannotBeWrittenIsSaid();
+
+private:
+    // The program on Gain 0 (every tick keys) with rig A on m_radio; `more` in SETTINGS.
+    bool start(const QString& more);
+    QString output() const { return textOf(m_work->filePath("stdout.log")); }
+
+    std::unique_ptr<QTemporaryDir> m_work;
+    std::unique_ptr<FakeRigctld> m_radio;
+    std::unique_ptr<ProgramProcess> m_program;
 };
+
+void TestReleaseConfirmed::init()
+{
+    m_work = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_work->isValid());
+    m_radio = std::make_unique<FakeRigctld>(FakeRigctld::Mode::Good);
+    m_radio->maker = "Kenwood"; // not polled with raw commands
+    QVERIFY(m_radio->listen());
+}
+
+void TestReleaseConfirmed::cleanup()
+{
+    m_program.reset();
+    m_radio.reset();
+    m_work.reset();
+}
+
+bool TestReleaseConfirmed::start(const QString& more)
+{
+    const QString silence = m_work->filePath("silence.wav");
+    QFile config(m_work->filePath("VOKEY.INI"));
+    if (!writeTestWav(silence, 0.2) || !config.open(QIODevice::WriteOnly))
+        return false;
+    config.write(QStringLiteral("[SETTINGS]\nCOMPORT=\nGAIN=0\nDELAY=10\n%1"
+                                "[RIG1]\nHOST=127.0.0.1\nPORT=%2\n[RIG2]\nHOST=\n")
+                     .arg(more)
+                     .arg(m_radio->port())
+                     .toUtf8());
+    config.close();
+    m_program = std::make_unique<ProgramProcess>();
+    m_program->setProcessEnvironment(
+        ProgramProcess::environment(ProgramProcess::Display::None, m_work->path(), {}));
+    m_program->setStandardOutputFile(m_work->filePath("stdout.log"));
+    return m_program->startIn(
+        m_work->path(), Vokey, { "--headless", "--audio-file", silence, "--audio-loop" });
+}
 
 void TestReleaseConfirmed::releaseSentUntilConfirmed_data()
 {
@@ -41,34 +93,35 @@ void TestReleaseConfirmed::releaseSentUntilConfirmed()
 {
     QFETCH(QList<int>, answers);
     QFETCH(QString, said);
-    QTemporaryDir work;
-    QVERIFY(work.isValid());
-    const QString silence = work.filePath("silence.wav");
-    QVERIFY(writeTestWav(silence, 0.2));
-    FakeRigctld radio(FakeRigctld::Mode::Good);
-    radio.maker = "Kenwood"; // not polled with raw commands
-    radio.releaseAnswers = answers;
-    QVERIFY(radio.listen());
-    // Gain 0 keys on every tick; the time-out releases after a second.
-    QFile config(work.filePath("VOKEY.INI"));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(QStringLiteral("[SETTINGS]\nCOMPORT=\nGAIN=0\nDELAY=10\nTXTIMEOUT=1\n"
-                                "[RIG1]\nHOST=127.0.0.1\nPORT=%1\n[RIG2]\nHOST=\n")
-                     .arg(radio.port())
-                     .toUtf8());
-    config.close();
-    ProgramProcess program;
-    program.setProcessEnvironment(
-        ProgramProcess::environment(ProgramProcess::Display::None, work.path(), {}));
-    program.setStandardOutputFile(work.filePath("stdout.log"));
-    QVERIFY(program.startIn(
-        work.path(), Vokey, { "--headless", "--audio-file", silence, "--audio-loop" }));
-    QTRY_COMPARE_WITH_TIMEOUT(radio.ptt, 1, 20000);
+    m_radio->releaseAnswers = answers;
+    // The time-out releases after a second while the level stays up.
+    QVERIFY(start(QStringLiteral("TXTIMEOUT=1\n")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_radio->ptt, 1, 20000);
     // The time-out's release, refused or lost, then sent again until the radio took it.
-    QTRY_COMPARE_WITH_TIMEOUT(radio.ptt, 0, 10000);
-    QVERIFY(radio.releaseAnswers.isEmpty());
-    QTRY_VERIFY2_WITH_TIMEOUT(textOf(work.filePath("stdout.log")).contains(said),
-        qPrintable(textOf(work.filePath("stdout.log"))), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_radio->ptt, 0, 10000);
+    QVERIFY(m_radio->releaseAnswers.isEmpty());
+    QTRY_VERIFY2_WITH_TIMEOUT(output().contains(said), qPrintable(output()), 5000);
+}
+
+void TestReleaseConfirmed::markThatCannotBeWrittenIsSaid_data()
+{
+    QTest::addColumn<QString>("inPlace");
+    QTest::newRow("a folder") << "folder";
+    QTest::newRow("a FIFO") << "fifo";
+}
+
+void TestReleaseConfirmed::markThatCannotBeWrittenIsSaid()
+{
+    // Whatever stands where the mark file goes, keying goes on, and nothing waits for it.
+    QFETCH(QString, inPlace);
+    const QString mark = m_work->filePath("VOKEY.INI.keyed");
+    QVERIFY(inPlace == "folder" ? QDir().mkdir(mark) : ::mkfifo(qPrintable(mark), 0600) == 0);
+    QVERIFY(start({}));
+    QTRY_COMPARE_WITH_TIMEOUT(m_radio->ptt, 1, 20000);
+    const QString said
+        = "error Power-cut recovery is off: cannot write " + mark + ": not a regular file\n";
+    QTRY_VERIFY2_WITH_TIMEOUT(output().contains(said), qPrintable(output()), 5000);
+    QCOMPARE(output().count("Power-cut recovery is off"), 1);
 }
 
 QTEST_GUILESS_MAIN(TestReleaseConfirmed)
