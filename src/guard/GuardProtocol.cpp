@@ -81,6 +81,8 @@ GuardMessage ParseGuardMessage(std::string_view text)
         message.kind = Kind::Server;
     } else if (w.size() == 1 && w[0] == ByeWord) {
         message.kind = Kind::Bye;
+    } else if (w.size() == 1 && w[0] == AliveWord) {
+        message.kind = Kind::Alive;
     }
     return message;
 }

@@ -10,6 +10,10 @@
 //   "server N PID"     rig N's rigctld is the program's child PID
 //   "server N"         the program runs no rigctld for rig N
 //   "bye"              the program's final release is done; it ends normally
+//   "alive"            the program's main thread runs (at least every AliveEveryMs while
+//                      keyed); keyed and silent for WatchdogMs, it counts as hung
+// and one the guard sends the program:
+//   "released"         the program hung while keyed, and the guard released every road
 // Plain C++ without Qt: the program includes the header alone; the guard links the reader.
 
 #include <cstddef>
@@ -29,7 +33,7 @@ struct GuardEndpoint {
 };
 
 struct GuardMessage {
-    enum class Kind { Rig, Keyed, Port, NoPort, Server, Bye, Unknown };
+    enum class Kind { Rig, Keyed, Port, NoPort, Server, Bye, Alive, Unknown };
     Kind kind = Kind::Unknown;
     GuardRig rig = GuardRig::A; // Rig, Server
     GuardEndpoint endpoint; // Rig: not configured for "rig N"
@@ -51,6 +55,11 @@ inline constexpr std::string_view PortWord = "port";
 inline constexpr std::string_view NoPortWord = "noport";
 inline constexpr std::string_view ServerWord = "server";
 inline constexpr std::string_view ByeWord = "bye";
+inline constexpr std::string_view AliveWord = "alive";
+inline constexpr std::string_view ReleasedWord = "released";
+// The program's heartbeat while keyed, and how long the guard waits for it.
+inline constexpr int AliveEveryMs = 400;
+inline constexpr int WatchdogMs = 2000;
 // "keyed"'s second word.
 inline constexpr std::string_view KeyedOn = "1";
 inline constexpr std::string_view KeyedOff = "0";
@@ -121,6 +130,14 @@ inline std::string serverMessage(GuardRig rig, long pid)
 inline std::string byeMessage()
 {
     return std::string(ByeWord);
+}
+inline std::string aliveMessage()
+{
+    return std::string(AliveWord);
+}
+inline std::string releasedMessage()
+{
+    return std::string(ReleasedWord);
 }
 
 } // namespace GuardProtocol

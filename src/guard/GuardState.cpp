@@ -38,7 +38,7 @@ void GuardState::apply(const GuardMessage& message)
     }
 }
 
-std::string ReleaseReport(const ReleaseOutcome& outcome)
+std::string ReleaseReport(const ReleaseOutcome& outcome, std::string_view why)
 {
     static const char* const rigNames[] = { "rig A", "rig B" };
     std::vector<std::string> released;
@@ -54,7 +54,7 @@ std::string ReleaseReport(const ReleaseOutcome& outcome)
     else if (outcome.serial == RoadOutcome::Failed)
         failed.push_back("the serial lines (" + outcome.serialError + ")");
 
-    std::string text = "vokey-guard: the program ended while keyed; ";
+    std::string text = "vokey-guard: " + std::string(why) + "; ";
     if (released.empty() && failed.empty())
         return text + "it had no rig server and no serial port to release";
     if (!released.empty())

@@ -34,6 +34,8 @@ struct ReleaseOutcome {
 };
 
 // The line vokey-guard writes on standard error after a release, without the newline.
-std::string ReleaseReport(const ReleaseOutcome& outcome);
+// `why` the guard released: the program ended, or hung, while keyed.
+std::string ReleaseReport(
+    const ReleaseOutcome& outcome, std::string_view why = "the program ended while keyed");
 // The exit status after a release: 1 when every road was released, 2 when one was not.
 int ReleaseExitStatus(const ReleaseOutcome& outcome);

@@ -18,13 +18,16 @@ bool IsProgramSocket(int fd);
 
 struct ReceivedMessage {
     bool ended = false; // end of file or an error: the program is gone
+    bool timedOut = false; // nothing came within the time given
     std::string text;
     int fd = -1; // a descriptor that came with the message, owned by the caller
     std::string error; // when ended by an error
 };
 
-// Waits for the next message from the program.
-ReceivedMessage ReceiveMessage(int socket);
+// Waits for the next message from the program, at most `timeoutMs` (-1: no limit).
+ReceivedMessage ReceiveMessage(int socket, int timeoutMs = -1);
+// Tells the program something, without waiting; false when it cannot take it now.
+bool SendMessage(int socket, const std::string& text);
 
 void CloseDescriptor(int fd);
 

@@ -196,9 +196,22 @@ bool IsProgramSocket(int fd)
     return ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) == 0 && type == SOCK_SEQPACKET;
 }
 
-ReceivedMessage ReceiveMessage(int socket)
+bool SendMessage(int socket, const std::string& text)
+{
+    return ::send(socket, text.data(), text.size(), MSG_DONTWAIT | MSG_NOSIGNAL)
+        == ssize_t(text.size());
+}
+
+ReceivedMessage ReceiveMessage(int socket, int timeoutMs)
 {
     ReceivedMessage message;
+    if (timeoutMs >= 0) {
+        const Clock::time_point deadline = Clock::now() + milliseconds(timeoutMs);
+        if (!waitFor(socket, POLLIN, deadline)) {
+            message.timedOut = true;
+            return message;
+        }
+    }
     char buffer[512];
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
     for (;;) {

@@ -10,6 +10,20 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// Every road the program may have keyed: the serial lines, then the radios.
+ReleaseOutcome releaseAll(const GuardState& state, int serial)
+{
+    ReleaseOutcome outcome;
+    if (serial >= 0)
+        outcome.serial = DropSerialLines(serial, &outcome.serialError);
+    ReleaseRigs(state.rigs, &outcome);
+    return outcome;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     if (argc > 1 || !IsProgramSocket(GuardSocketFd)) {
@@ -24,7 +38,19 @@ int main(int argc, char* argv[])
     GuardState state;
     int serial = -1;
     for (;;) {
-        ReceivedMessage received = ReceiveMessage(GuardSocketFd);
+        // Keyed, the program's main thread says it runs; a program stopped or stuck (SIGSTOP,
+        // a debugger, a stalled disk) would otherwise keep the radio keyed for as long.
+        ReceivedMessage received
+            = ReceiveMessage(GuardSocketFd, state.keyed ? GuardProtocol::WatchdogMs : -1);
+        if (received.timedOut) {
+            const ReleaseOutcome outcome = releaseAll(state, serial);
+            std::fprintf(stderr, "%s\n",
+                ReleaseReport(outcome, "the program did not answer for 2 s while keyed").c_str());
+            // Told at once; the program reads it when it runs again.
+            SendMessage(GuardSocketFd, GuardProtocol::releasedMessage());
+            state.keyed = false;
+            continue;
+        }
         if (received.ended)
             break;
         const GuardMessage message = ParseGuardMessage(received.text);
@@ -51,10 +77,7 @@ int main(int argc, char* argv[])
             EndServers(state.servers);
         return 0;
     }
-    ReleaseOutcome outcome;
-    if (serial >= 0)
-        outcome.serial = DropSerialLines(serial, &outcome.serialError);
-    ReleaseRigs(state.rigs, &outcome);
+    const ReleaseOutcome outcome = releaseAll(state, serial);
     CloseDescriptor(serial);
     EndServers(state.servers);
     std::fprintf(stderr, "%s\n", ReleaseReport(outcome).c_str());

@@ -7,6 +7,7 @@
 #include "TerminalKeys.h"
 #include "TxGuard.h"
 
+#include "guard/GuardProtocol.h"
 #include "rig/OmniRigX.h"
 #include "station/VoxStation.h"
 
@@ -94,6 +95,16 @@ void StationHost::startGuard()
         [this](RigId rig) { m_guard->setServer(rig, 0); });
     // After the final release: the guard ends without touching anything.
     connect(&m_station, &VoxStation::closed, m_guard, &TxGuard::bye);
+    // While keyed, the render tick tells the guard the main thread runs; a program that
+    // hung keyed is released by the guard, and releases its own state once it runs again.
+    connect(&m_station, &VoxStation::keyedChanged, this, [this](bool keyed) { m_keyed = keyed; });
+    connect(&m_station, &VoxStation::ticked, m_guard, [this] {
+        if (m_keyed && (!m_alive.isValid() || m_alive.hasExpired(GuardProtocol::AliveEveryMs))) {
+            m_alive.start();
+            m_guard->alive();
+        }
+    });
+    connect(m_guard, &TxGuard::releasedForHang, this, &StationHost::releasedForHang);
 }
 
 void StationHost::started()
@@ -192,6 +203,17 @@ void StationHost::continued()
     if (m_keys)
         m_keys->resume();
     m_station.liftKeying(KeyingHold::Stopped);
+}
+
+void StationHost::releasedForHang()
+{
+    if (m_station.IsShutDown())
+        return;
+    m_station.Report(QStringLiteral("The program did not answer for 2 s while keyed: the "
+                                    "transmit guard released every road"));
+    // Keyed again only from a tick that does not pass on: not the over the hang cut.
+    m_station.holdKeying(KeyingHold::Woken);
+    m_station.Guarded([this] { m_station.releaseAndAwait(VoxStation::ReleaseFor::Stop, [] {}); });
 }
 
 void StationHost::prepareForSleep()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -66,6 +67,7 @@ private:
     void reportGuardEnd(const QString& text);
     void stopRequested();
     void continued();
+    void releasedForHang();
     void prepareForSleep();
     void wakeFromSleep();
 
@@ -80,4 +82,6 @@ private:
     QString m_guardTrouble; // said before the log was open: said once it is
     bool m_stopping = false;
     bool m_asleep = false; // from the suspend's announcement to the wake
+    bool m_keyed = false; // as the station last said
+    QElapsedTimer m_alive; // since the guard was last told the program runs
 };

@@ -50,11 +50,23 @@ bool TxGuard::spawn(QString* error)
         if (m_writable)
             m_writable->setEnabled(m_behind);
     });
-    // The guard never writes: its end readable means its end closed.
+    // What the guard says, and its end closing.
     m_readable = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Read);
     connect(m_readable.get(), &QSocketNotifier::activated, this, [this] {
-        if (TxGuardPosix::peerClosed(m_socket))
-            replace(QString());
+        QByteArray text;
+        for (;;) {
+            switch (TxGuardPosix::receive(m_socket, &text)) {
+            case TxGuardPosix::Incoming::Nothing:
+                return;
+            case TxGuardPosix::Incoming::Closed:
+                replace(QString());
+                return;
+            case TxGuardPosix::Incoming::Message:
+                if (text.toStdString() == GuardProtocol::releasedMessage())
+                    emit releasedForHang();
+                break;
+            }
+        }
     });
     return true;
 }
@@ -118,6 +130,11 @@ void TxGuard::setSerialHandle(int fd)
 {
     m_serial = fd;
     sendPort();
+}
+
+void TxGuard::alive()
+{
+    send(GuardProtocol::aliveMessage());
 }
 
 void TxGuard::bye()

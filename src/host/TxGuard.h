@@ -50,6 +50,9 @@ public:
     void setServer(RigId rig, qint64 pid);
     // The program's final release is done: the guard ends without touching anything.
     void bye();
+    // The main thread runs: sent from the render tick while keyed, at least every
+    // GuardProtocol::AliveEveryMs, or the guard takes the program for hung.
+    void alive();
 
 signals:
     // The guard could not be told something; said once.
@@ -57,6 +60,8 @@ signals:
     // The guard ended and another took its place, or none could: what to tell the operator.
     void replaced(const QString& text);
     void lost(const QString& text);
+    // The program did not say it was alive while keyed, and the guard released every road.
+    void releasedForHang();
 
 private:
     void sendRig(RigId rig);
@@ -97,8 +102,10 @@ enum class SendResult { Sent, Full, Gone };
 // this program's end (close-on-exec, non-blocking) or -1 with `error` set.
 int spawn(const QByteArray& program, qint64* pid, QString* error);
 SendResult send(int socket, const QByteArray& message, int fd, QString* error);
-// Whether the guard's end of the socket has closed; never waits.
-bool peerClosed(int socket);
+// What the guard sent, one packet, without waiting: nothing (more), its end closed, or a
+// message (`text`).
+enum class Incoming { Nothing, Closed, Message };
+Incoming receive(int socket, QByteArray* text);
 void close(int socket);
 // Collects the guard's exit status if it has ended ("signal 9", "exit status 2"); never
 // waits; empty when it has not ended yet.

@@ -106,16 +106,20 @@ SendResult send(int socket, const QByteArray& message, int fd, QString* error)
     }
 }
 
-bool peerClosed(int socket)
+Incoming receive(int socket, QByteArray* text)
 {
-    char byte = 0;
+    char buffer[64];
     for (;;) {
-        const ssize_t n = ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (n >= 0)
-            return n == 0;
+        const ssize_t n = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            *text = QByteArray(buffer, n);
+            return Incoming::Message;
+        }
+        if (n == 0)
+            return Incoming::Closed;
         if (errno == EINTR)
             continue;
-        return errno != EAGAIN && errno != EWOULDBLOCK;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? Incoming::Nothing : Incoming::Closed;
     }
 }
 

@@ -119,6 +119,8 @@ public:
 
 signals:
     void runningChanged(bool running);
+    // Every render tick, first thing: the main thread runs.
+    void ticked();
     void transmitChanged(bool on);
     // Every SetTX call, after it has been carried out.
     void TransmitSet(bool on);

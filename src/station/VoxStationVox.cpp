@@ -62,6 +62,7 @@ void VoxStation::PowerCycle()
 
 void VoxStation::TimerRenderTimer()
 {
+    emit ticked();
     if (!m_capture->delivers()) {
         // No audio (device unplugged, sound server gone, capture not delivering yet): nothing
         // to draw or measure, but the tick still counts as one that does not pass, or Delay 0

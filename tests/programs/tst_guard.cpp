@@ -11,8 +11,8 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -53,6 +53,7 @@ private slots:
     void everyEndReleasesBothRoads();
     void rigOnIpv6LoopbackReleased();
     void killedGuardIsReplaced();
+    void hungProgramReleasedByTheGuard();
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
@@ -231,8 +232,9 @@ void TestGuard::killedGuardIsReplaced()
         5000);
     // Said as an error line.
     QTRY_VERIFY_WITH_TIMEOUT(
-        textOf(path("stdout.log")).contains(QRegularExpression(
-            "\\nerror The transmit guard ended( \\(signal 9\\))?; a new one was started\\n")),
+        textOf(path("stdout.log"))
+            .contains(QRegularExpression(
+                "\\nerror The transmit guard ended( \\(signal 9\\))?; a new one was started\\n")),
         5000);
     ::kill(pid_t(program), SIGKILL);
     QVERIFY(m_process->waitForFinished(10000));
@@ -241,6 +243,31 @@ void TestGuard::killedGuardIsReplaced()
         5000);
     QTRY_VERIFY2_WITH_TIMEOUT(
         standardError().contains(GuardReport), qPrintable(standardError()), 5000);
+}
+
+void TestGuard::hungProgramReleasedByTheGuard()
+{
+    // SIGSTOP while keyed (a debugger, a stalled disk, a deadlock do the same): the program's
+    // heartbeat stops, and the guard releases both roads; continued, the program says so and
+    // does not key the over again (Gain 0: every tick passes, none lets keying start anew).
+    QVERIFY(start(true, {}));
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(LinesLog::calls(path("lines.log")).contains(RtsUp), 5000);
+    const pid_t program = pid_t(m_process->processId());
+    QCOMPARE(::kill(program, SIGSTOP), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(m_parts.server1->ptt() == 0
+            && linesDropped(LinesLog::callsAfterLastRaise(path("lines.log"))),
+        5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(standardError().contains("vokey-guard: the program did not answer "
+                                                       "for 2 s while keyed; released rig A, rig "
+                                                       "B and the serial lines"),
+        qPrintable(standardError()), 5000);
+    QCOMPARE(::kill(program, SIGCONT), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(textOf(path("stdout.log"))
+                                 .contains("error The program did not answer for 2 s while "
+                                           "keyed: the transmit guard released every road\n"),
+        5000);
+    QCOMPARE(m_parts.server1->ptt(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestGuard)
