@@ -126,7 +126,7 @@ void TOmniRigX::Connect()
     if (m_connected || m_closed)
         return;
     if (!m_configFile.isEmpty())
-        m_settings = ReadRigSettings(m_configFile, m_defaults);
+        m_settings = ReadRigSettings(m_configFile, m_defaults, &m_settingsProblems);
     emit settingsChanged();
     m_connected = true;
     // The marks live beside the configuration file; without one every radio is released

@@ -10,9 +10,11 @@ class RigServerProcess;
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <deque>
 #include <memory>
+#include <utility>
 
 // The client of the rig-control server that the main window owns. Each of the two rigs is
 // an IRigX; by default both talk to rigctld instances (settings in the configuration file,
@@ -70,6 +72,9 @@ public:
     void SetDefaultSettings(const RigSettings& settings) { m_defaults = m_settings = settings; }
     QString ConfigFile() const { return m_configFile; }
     const RigSettings& Settings() const { return m_settings; }
+    // The values of the rig settings that could not be used when they were read, each with
+    // the line it came from; taken once.
+    QStringList TakeSettingsProblems() { return std::exchange(m_settingsProblems, {}); }
     // Applies new settings: stored in the configuration file and, while connected, the
     // links whose server changed are restarted. Throws EIniWrite when the file cannot be
     // written (the settings are applied all the same).
@@ -144,6 +149,7 @@ private:
     QString m_configFile;
     RigSettings m_defaults = RigSettings::defaults();
     RigSettings m_settings = RigSettings::defaults();
+    QStringList m_settingsProblems;
     RigTimings m_timings;
     bool m_connected = false;
     bool m_closed = false;

@@ -3,6 +3,7 @@
 #include "core/IniProfile.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QRegularExpression>
 
@@ -19,7 +20,18 @@ const QString KeySpeed = QStringLiteral("SPEED");
 const QString KeyPtt = QStringLiteral("PTT");
 const QString KeyPttDevice = QStringLiteral("PTTDEVICE");
 
-RigServerOptions readServer(const QString& fileName, const QString& section)
+// A value that cannot be used, with the line it came from, as the log and the operator see it.
+void unusable(QStringList* problems, const QString& fileName, const QString& section,
+    const QString& key, const QString& value, const QString& what)
+{
+    const QString text = QStringLiteral("%1 [%2] %3=%4: %5")
+                             .arg(QFileInfo(fileName).fileName(), section, key, value, what);
+    qWarning().noquote() << text;
+    if (problems)
+        problems->append(text);
+}
+
+RigServerOptions readServer(const QString& fileName, const QString& section, QStringList* problems)
 {
     RigServerOptions server;
     auto read = [&](const QString& key) {
@@ -29,8 +41,8 @@ RigServerOptions readServer(const QString& fileName, const QString& section)
     bool ok = false;
     server.model = model.toInt(&ok);
     if (!model.isEmpty() && (!ok || server.model < 0)) {
-        qWarning().noquote() << fileName << section << "MODEL" << model
-                             << "is not a Hamlib model number; using a running rigctld";
+        unusable(problems, fileName, section, KeyModel, model,
+            QStringLiteral("not a Hamlib model number; using a rigctld already running"));
         server.model = 0;
     }
     if (!server.isManaged())
@@ -39,14 +51,14 @@ RigServerOptions readServer(const QString& fileName, const QString& section)
     const QString speed = read(KeySpeed);
     server.speed = speed.toInt(&ok);
     if (!speed.isEmpty() && (!ok || server.speed < 0)) {
-        qWarning().noquote() << fileName << section << "SPEED" << speed
-                             << "is not a speed; using the radio's default";
+        unusable(problems, fileName, section, KeySpeed, speed,
+            QStringLiteral("not a speed; using the radio's default"));
         server.speed = 0;
     }
     server.ptt = read(KeyPtt).toUpper();
     if (!server.ptt.isEmpty() && !RigServerOptions::PttMethods().contains(server.ptt)) {
-        qWarning().noquote() << fileName << section << "PTT" << server.ptt
-                             << "is not a PTT method; using RIG";
+        unusable(problems, fileName, section, KeyPtt, read(KeyPtt),
+            QStringLiteral("not a PTT method; using RIG"));
         server.ptt.clear();
     }
     server.pttDevice = read(KeyPttDevice);
@@ -89,7 +101,8 @@ QString RigSocketHost(const QString& host)
     return inner;
 }
 
-RigSettings ReadRigSettings(const QString& fileName, const RigSettings& defaults)
+RigSettings ReadRigSettings(
+    const QString& fileName, const RigSettings& defaults, QStringList* problems)
 {
     RigSettings settings = defaults;
     if (fileName.isEmpty())
@@ -98,7 +111,7 @@ RigSettings ReadRigSettings(const QString& fileName, const RigSettings& defaults
         RigEndpoint& rig = settings.rig(id);
         const QString section = sectionOf(id);
         rig.host = ReadProfileString(fileName, section, QStringLiteral("HOST"), rig.host);
-        settings.server(id) = readServer(fileName, section);
+        settings.server(id) = readServer(fileName, section, problems);
         // The server this program runs listens on the loopback interface only.
         if (settings.server(id).isManaged())
             rig.host = RigSettings::defaultEndpoint(id).host;
@@ -113,8 +126,8 @@ RigSettings ReadRigSettings(const QString& fileName, const RigSettings& defaults
         if (ok && port >= 1 && port <= 65535)
             rig.port = quint16(port);
         else
-            qWarning().noquote() << fileName << section << "PORT" << portText
-                                 << "is not a port number; using" << rig.port;
+            unusable(problems, fileName, section, QStringLiteral("PORT"), portText,
+                QStringLiteral("not a port number; using %1").arg(rig.port));
     }
     return settings;
 }

@@ -48,8 +48,9 @@ struct RigSettings {
 // an empty text. The settings window accepts exactly the hosts this gives a name for.
 QString RigSocketHost(const QString& host);
 
-// Never fails: what cannot be read is taken from the defaults.
-RigSettings ReadRigSettings(
-    const QString& fileName, const RigSettings& defaults = RigSettings::defaults());
+// Never fails: what cannot be read is taken from the defaults, and each value that cannot be
+// used is added to `problems` with the line it came from.
+RigSettings ReadRigSettings(const QString& fileName,
+    const RigSettings& defaults = RigSettings::defaults(), QStringList* problems = nullptr);
 // Throws EIniWrite when the file cannot be written.
 void WriteRigSettings(const QString& fileName, const RigSettings& settings);

@@ -129,6 +129,11 @@ void VoxStation::Configure()
 
     ReadConfiguration();
     m_serial->applySettings(m_settings);
+    // The log is open: rig settings that cannot be used are said, as start-up errors are.
+    if (m_omniRig) {
+        for (const QString& problem : m_omniRig->TakeSettingsProblems())
+            m_services->report(problem);
+    }
 }
 
 void VoxStation::Run()

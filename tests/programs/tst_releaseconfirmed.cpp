@@ -28,10 +28,12 @@ private slots:
     void releaseSentUntilConfirmed();
     void markThatCannotBeWrittenIsSaid_data();
     void markThatCannotBeWrittenIsSaid();
+    void unusableSettingIsSaid();
 
 private:
-    // The program on Gain 0 (every tick keys) with rig A on m_radio; `more` in SETTINGS.
-    bool start(const QString& more);
+    // The program on Gain 0 (every tick keys) with rig A on m_radio; `more` in SETTINGS,
+    // `rigB` in RIG2.
+    bool start(const QString& more, const QString& rigB = QStringLiteral("HOST=\n"));
     QString output() const { return textOf(m_work->filePath("stdout.log")); }
 
     std::unique_ptr<QTemporaryDir> m_work;
@@ -55,16 +57,17 @@ void TestReleaseConfirmed::cleanup()
     m_work.reset();
 }
 
-bool TestReleaseConfirmed::start(const QString& more)
+bool TestReleaseConfirmed::start(const QString& more, const QString& rigB)
 {
     const QString silence = m_work->filePath("silence.wav");
     QFile config(m_work->filePath("VOKEY.INI"));
     if (!writeTestWav(silence, 0.2) || !config.open(QIODevice::WriteOnly))
         return false;
     config.write(QStringLiteral("[SETTINGS]\nCOMPORT=\nGAIN=0\nDELAY=10\n%1"
-                                "[RIG1]\nHOST=127.0.0.1\nPORT=%2\n[RIG2]\nHOST=\n")
+                                "[RIG1]\nHOST=127.0.0.1\nPORT=%2\n[RIG2]\n%3")
                      .arg(more)
                      .arg(m_radio->port())
+                     .arg(rigB)
                      .toUtf8());
     config.close();
     m_program = std::make_unique<ProgramProcess>();
@@ -122,6 +125,17 @@ void TestReleaseConfirmed::markThatCannotBeWrittenIsSaid()
         = "error Power-cut recovery is off: cannot write " + mark + ": not a regular file\n";
     QTRY_VERIFY2_WITH_TIMEOUT(output().contains(said), qPrintable(output()), 5000);
     QCOMPARE(output().count("Power-cut recovery is off"), 1);
+}
+
+void TestReleaseConfirmed::unusableSettingIsSaid()
+{
+    // A comment after a value, as an INI file elsewhere might allow, belongs to the value.
+    QVERIFY(start({}, QStringLiteral("HOST=\nMODEL=3073   ; Hamlib model number\n")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_radio->ptt, 1, 20000);
+    const QString said = "error VOKEY.INI [RIG2] MODEL=3073   ; Hamlib model number: not a "
+                         "Hamlib model number; using a rigctld already running\n";
+    QTRY_VERIFY2_WITH_TIMEOUT(output().contains(said), qPrintable(output()), 5000);
+    QCOMPARE(output().count("not a Hamlib model number"), 1);
 }
 
 QTEST_GUILESS_MAIN(TestReleaseConfirmed)

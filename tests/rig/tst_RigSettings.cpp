@@ -211,26 +211,35 @@ void tst_RigSettings::serverKeys_data()
     QTest::addColumn<RigServerOptions>("server"); // as read
     QTest::addColumn<QString>("host");
     QTest::addColumn<QByteArray>("written"); // RIG1 after writing back what was read
+    QTest::addColumn<QStringList>("problems"); // said for the values that cannot be used
     const QByteArray running = "HOST=192.168.1.5\nPORT=4532\n";
     QTest::newRow("running server: keys neither read nor written")
-        << running << RigServerOptions {} << "192.168.1.5" << running;
+        << running << RigServerOptions {} << "192.168.1.5" << running << QStringList();
     QTest::newRow("every key, the host is the loopback one")
         << QByteArray("HOST=radio\nPORT=4540\nMODEL=2031\nDEVICE=/dev/serial/by-id/usb-x\n"
                       "SPEED=115200\nPTT=rts\nPTTDEVICE=/dev/ttyUSB1\n")
         << RigServerOptions { 2031, "/dev/serial/by-id/usb-x", 115200, "RTS", "/dev/ttyUSB1" }
         << "127.0.0.1"
         << QByteArray("HOST=127.0.0.1\nPORT=4540\nMODEL=2031\nDEVICE=/dev/serial/by-id/usb-x\n"
-                      "SPEED=115200\nPTT=RTS\nPTTDEVICE=/dev/ttyUSB1\n");
+                      "SPEED=115200\nPTT=RTS\nPTTDEVICE=/dev/ttyUSB1\n")
+        << QStringList();
     QTest::newRow("model alone, no host key")
         << QByteArray("MODEL=1\n") << RigServerOptions { 1, {}, 0, {}, {} } << "127.0.0.1"
-        << QByteArray("MODEL=1\nHOST=127.0.0.1\nPORT=4532\n");
+        << QByteArray("MODEL=1\nHOST=127.0.0.1\nPORT=4532\n") << QStringList();
     QTest::newRow("model 0 and an unknown PTT: a running server")
         << QByteArray("HOST=h\nPORT=4532\nMODEL=0\nPTT=VOX\n") << RigServerOptions {} << "h"
-        << QByteArray("HOST=h\nPORT=4532\nMODEL=\nPTT=\n");
-    QTest::newRow("not numbers") << QByteArray("MODEL=1\nSPEED=fast\nPTT=CAT\n")
-                                 << RigServerOptions { 1, {}, 0, {}, {} } << "127.0.0.1"
-                                 << QByteArray(
-                                        "MODEL=1\nSPEED=\nPTT=\nHOST=127.0.0.1\nPORT=4532\n");
+        << QByteArray("HOST=h\nPORT=4532\nMODEL=\nPTT=\n") << QStringList();
+    QTest::newRow("not numbers")
+        << QByteArray("MODEL=1\nSPEED=fast\nPTT=CAT\n") << RigServerOptions { 1, {}, 0, {}, {} }
+        << "127.0.0.1" << QByteArray("MODEL=1\nSPEED=\nPTT=\nHOST=127.0.0.1\nPORT=4532\n")
+        << QStringList { "vokey.ini [RIG1] SPEED=fast: not a speed; using the radio's default",
+               "vokey.ini [RIG1] PTT=CAT: not a PTT method; using RIG" };
+    QTest::newRow("a comment after the model, a port that is none")
+        << QByteArray("PORT=45x\nMODEL=3073   ; Hamlib model number\n") << RigServerOptions {}
+        << "127.0.0.1" << QByteArray("PORT=4532\nMODEL=\nHOST=127.0.0.1\n")
+        << QStringList { "vokey.ini [RIG1] MODEL=3073   ; Hamlib model number: not a Hamlib "
+                         "model number; using a rigctld already running",
+               "vokey.ini [RIG1] PORT=45x: not a port number; using 4532" };
 }
 
 void tst_RigSettings::serverKeys()
@@ -239,10 +248,13 @@ void tst_RigSettings::serverKeys()
     QFETCH(RigServerOptions, server);
     QFETCH(QString, host);
     QFETCH(QByteArray, written);
+    QFETCH(QStringList, problems);
     QTemporaryDir dir;
     const QString config = dir.filePath(QStringLiteral("vokey.ini"));
     writeFile(config, "[RIG1]\n" + section + "[RIG2]\nHOST=\n");
-    const RigSettings settings = ReadRigSettings(config);
+    QStringList said;
+    const RigSettings settings = ReadRigSettings(config, RigSettings::defaults(), &said);
+    QCOMPARE(said, problems);
     QCOMPARE(settings.server(RigId::A), server);
     QCOMPARE(settings.rig(RigId::A).host, host);
     QCOMPARE(settings.server(RigId::B), RigServerOptions {});
