@@ -106,5 +106,7 @@ int main(int argc, char* argv[])
     form.FormCreate();
     host.started();
     form.show();
-    return app.exec();
+    const int status = app.exec();
+    // A radio that may still transmit is worth a script's notice.
+    return status == 0 && form.Station().LeftTransmitting() ? 1 : status;
 }

@@ -47,18 +47,44 @@ template <typename T> bool parseNumber(std::string_view word, T min, T max, T* n
     return true;
 }
 
+// The NUL-separated words after the first NUL; false when one is empty.
+bool parseCommand(std::string_view tail, std::vector<std::string>* command)
+{
+    for (;;) {
+        const std::size_t end = tail.find('\0');
+        const std::string_view word = tail.substr(0, end);
+        if (word.empty())
+            return false;
+        command->emplace_back(word);
+        if (end == std::string_view::npos)
+            return true;
+        tail.remove_prefix(end + 1);
+    }
+}
+
 } // namespace
 
 GuardMessage ParseGuardMessage(std::string_view text)
 {
     using Kind = GuardMessage::Kind;
-    const std::vector<std::string_view> w = words(text);
+    // Only a command line carries NULs: its words come after the first.
+    const std::size_t nul = text.find('\0');
+    const std::vector<std::string_view> w = words(text.substr(0, nul));
     GuardMessage message;
     if (w.empty())
         return message;
     GuardRig rig = GuardRig::A;
     const bool named = parseRig(w, &rig);
-    if (w[0] == RigWord && (w.size() == 2 || w.size() == 4) && named) {
+    if (w[0] == CommandWord) {
+        if (w.size() != 2 || !named || text.size() > MaxMessageSize
+            || (nul != std::string_view::npos
+                && !parseCommand(text.substr(nul + 1), &message.command)))
+            return {};
+        message.rig = rig;
+        message.kind = Kind::Command;
+    } else if (nul != std::string_view::npos) {
+        return message;
+    } else if (w[0] == RigWord && (w.size() == 2 || w.size() == 4) && named) {
         message.rig = rig;
         if (w.size() == 4) {
             if (!parseNumber<std::uint16_t>(w[3], 1, 65535, &message.endpoint.port))

@@ -9,6 +9,11 @@
 //   "noport"           the port is about to be closed: the guard lets go of its copy
 //   "server N PID"     rig N's rigctld is the program's child PID
 //   "server N"         the program runs no rigctld for rig N
+//   "command N" NUL PROGRAM NUL ARG ...
+//                      how the program starts rig N's rigctld (each NUL-separated word is one
+//                      argument): one that has ended is started again by the guard just to
+//                      send the release, then ended
+//   "command N"        the program does not start rig N's rigctld
 //   "bye"              the program's final release is done; it ends normally
 //   "alive"            the program's main thread runs (at least every AliveEveryMs while
 //                      keyed); keyed and silent for WatchdogMs, it counts as hung
@@ -21,6 +26,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 enum class GuardRig { A, B };
 
@@ -33,12 +39,13 @@ struct GuardEndpoint {
 };
 
 struct GuardMessage {
-    enum class Kind { Rig, Keyed, Port, NoPort, Server, Bye, Alive, Unknown };
+    enum class Kind { Rig, Keyed, Port, NoPort, Server, Command, Bye, Alive, Unknown };
     Kind kind = Kind::Unknown;
     GuardRig rig = GuardRig::A; // Rig, Server
     GuardEndpoint endpoint; // Rig: not configured for "rig N"
     bool keyed = false; // Keyed
     long pid = 0; // Server: 0 for none
+    std::vector<std::string> command; // Command: the program and its arguments; empty for none
     friend bool operator==(const GuardMessage&, const GuardMessage&) = default;
 };
 
@@ -54,9 +61,12 @@ inline constexpr std::string_view KeyedWord = "keyed";
 inline constexpr std::string_view PortWord = "port";
 inline constexpr std::string_view NoPortWord = "noport";
 inline constexpr std::string_view ServerWord = "server";
+inline constexpr std::string_view CommandWord = "command";
 inline constexpr std::string_view ByeWord = "bye";
 inline constexpr std::string_view AliveWord = "alive";
 inline constexpr std::string_view ReleasedWord = "released";
+// The longest message: a command line that does not fit is sent as none.
+inline constexpr std::size_t MaxMessageSize = 4096;
 // The program's heartbeat while keyed, and how long the guard waits for it.
 inline constexpr int AliveEveryMs = 400;
 inline constexpr int WatchdogMs = 2000;
@@ -100,7 +110,7 @@ inline std::string rigMessage(GuardRig rig, std::string_view host, std::uint16_t
 {
     bool oneWord = !host.empty();
     for (const char c : host)
-        oneWord = oneWord && !isSeparator(c);
+        oneWord = oneWord && !isSeparator(c) && c != '\0';
     if (!oneWord || port == 0)
         return rigMessage(rig);
     return joinWords({ RigWord, rigNumber(rig), host, std::to_string(port) });
@@ -125,6 +135,19 @@ inline std::string serverMessage(GuardRig rig, long pid)
     if (pid <= 1)
         return joinWords({ ServerWord, rigNumber(rig) });
     return joinWords({ ServerWord, rigNumber(rig), std::to_string(pid) });
+}
+
+// A command line with an empty word or a NUL in one, or too long, is sent as none.
+inline std::string commandMessage(GuardRig rig, const std::vector<std::string>& command)
+{
+    std::string text = joinWords({ CommandWord, rigNumber(rig) });
+    const std::size_t bare = text.size();
+    for (const std::string& word : command) {
+        if (word.empty() || word.find('\0') != std::string::npos)
+            return text.substr(0, bare);
+        text.append(1, '\0').append(word);
+    }
+    return text.size() > MaxMessageSize ? text.substr(0, bare) : text;
 }
 
 inline std::string byeMessage()

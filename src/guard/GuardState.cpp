@@ -30,6 +30,9 @@ void GuardState::apply(const GuardMessage& message)
     case GuardMessage::Kind::Server:
         servers[GuardProtocol::rigIndex(message.rig)] = message.pid;
         break;
+    case GuardMessage::Kind::Command:
+        commands[GuardProtocol::rigIndex(message.rig)] = message.command;
+        break;
     case GuardMessage::Kind::Bye:
         bye = true;
         break;

@@ -7,12 +7,15 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 struct GuardState {
     std::array<GuardEndpoint, 2> rigs;
     // The rigctld processes the program runs: ended by the guard after its release, since
     // nobody else would end them.
     std::array<long, 2> servers {};
+    // How the program starts them: for a release after they have ended as well.
+    std::array<std::vector<std::string>, 2> commands;
     bool keyed = false;
     bool bye = false;
 

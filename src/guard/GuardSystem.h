@@ -36,8 +36,10 @@ RoadOutcome DropSerialLines(int fd, std::string* error);
 
 // For each configured rig, at the same time: a fresh connection to its rigctld and
 // "+\set_ptt 0", waiting for the answer. A refused connection is tried again for a few
-// seconds (rigctld may be restarting).
-void ReleaseRigs(const std::array<GuardEndpoint, 2>& rigs, ReleaseOutcome* outcome);
+// seconds (rigctld may be restarting); for a rig with a command (how the program starts its
+// rigctld) that rigctld is started for the release and ended afterwards.
+void ReleaseRigs(const std::array<GuardEndpoint, 2>& rigs,
+    const std::array<std::vector<std::string>, 2>& commands, ReleaseOutcome* outcome);
 
 // SIGTERM to each rigctld the program ran (pid 0: none).
 void EndServers(const std::array<long, 2>& servers);

@@ -6,11 +6,16 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
+#include <optional>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -20,6 +25,10 @@ using std::chrono::milliseconds;
 // A refused connection is tried again until this long after the program's end.
 constexpr milliseconds RetryFor { 3000 };
 constexpr milliseconds RetryPause { 100 };
+// How long a rigctld started again gets to open its radio and answer the release, and then
+// to end.
+constexpr milliseconds ServerStartFor { 3000 };
+constexpr milliseconds ServerEndFor { 1000 };
 // Longest wait for a connection to be accepted, and for rigctld's answer to the release.
 constexpr milliseconds ConnectLimit { 1000 };
 constexpr milliseconds AnswerLimit { 1000 };
@@ -132,10 +141,83 @@ RoadOutcome sendRelease(int fd, std::string* error, bool* again)
     }
 }
 
-RoadOutcome releaseRig(const GuardEndpoint& rig, std::string* error)
+// A rigctld the guard starts, as the program did, because the one the program ran has
+// ended and the radio still waits for its release; ended again when it goes.
+class StartedServer {
+public:
+    explicit StartedServer(const std::vector<std::string>& command)
+    {
+        std::vector<char*> argv;
+        for (const std::string& word : command)
+            argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        // The signals the guard ignores are the server's again (or SIGTERM would not end it).
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t all;
+        sigfillset(&all);
+        posix_spawnattr_setsigdefault(&attributes, &all);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        const int failed
+            = ::posix_spawnp(&m_pid, argv[0], &files, &attributes, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&files);
+        posix_spawnattr_destroy(&attributes);
+        if (failed != 0) {
+            m_pid = -1;
+            m_error = "cannot start " + command[0] + ": " + errorText(failed);
+        }
+    }
+    ~StartedServer()
+    {
+        if (m_pid <= 0 || ended())
+            return;
+        ::kill(m_pid, SIGTERM);
+        const Clock::time_point deadline = Clock::now() + ServerEndFor;
+        while (!ended() && Clock::now() < deadline)
+            std::this_thread::sleep_for(milliseconds(20));
+        if (!ended()) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    StartedServer(const StartedServer&) = delete;
+    StartedServer& operator=(const StartedServer&) = delete;
+
+    // Why it cannot carry the release (not started, or ended already); empty while it can.
+    std::string trouble()
+    {
+        if (m_error.empty() && ended())
+            m_error = "its rigctld, started again, ended at once";
+        return m_error;
+    }
+
+private:
+    bool ended()
+    {
+        if (m_reaped)
+            return true;
+        m_reaped = ::waitpid(m_pid, nullptr, WNOHANG) == m_pid;
+        return m_reaped;
+    }
+
+    pid_t m_pid = -1;
+    bool m_reaped = false;
+    std::string m_error;
+};
+
+RoadOutcome releaseRig(
+    const GuardEndpoint& rig, const std::vector<std::string>& command, std::string* error)
 {
     const std::string where = rig.host + ":" + std::to_string(rig.port);
-    const Clock::time_point retryUntil = Clock::now() + RetryFor;
+    Clock::time_point retryUntil = Clock::now() + RetryFor;
+    std::optional<StartedServer> server;
     for (;;) {
         addrinfo hints {};
         hints.ai_socktype = SOCK_STREAM;
@@ -168,9 +250,18 @@ RoadOutcome releaseRig(const GuardEndpoint& rig, std::string* error)
             std::this_thread::sleep_for(RetryPause);
             continue;
         }
-        if (Clock::now() + RetryPause >= retryUntil) {
+        // Nothing listens: the program's rigctld has ended, and rigctld leaves the radio as it
+        // was. The guard starts one just for the release.
+        if (resolved == 0 && lastError == ECONNREFUSED && !command.empty() && !server) {
+            server.emplace(command);
+            retryUntil = Clock::now() + ServerStartFor;
+        }
+        const std::string trouble = server ? server->trouble() : std::string();
+        if (!trouble.empty() || Clock::now() + RetryPause >= retryUntil) {
             *error = where + ": "
-                + (resolved != 0 ? std::string(::gai_strerror(resolved)) : errorText(lastError));
+                + (!trouble.empty()     ? trouble
+                        : resolved != 0 ? std::string(::gai_strerror(resolved))
+                                        : errorText(lastError));
             return RoadOutcome::Failed;
         }
         std::this_thread::sleep_for(RetryPause);
@@ -212,7 +303,7 @@ ReceivedMessage ReceiveMessage(int socket, int timeoutMs)
             return message;
         }
     }
-    char buffer[512];
+    char buffer[GuardProtocol::MaxMessageSize];
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
     for (;;) {
         iovec io { buffer, sizeof buffer };
@@ -270,15 +361,16 @@ RoadOutcome DropSerialLines(int fd, std::string* error)
     return outcome;
 }
 
-void ReleaseRigs(const std::array<GuardEndpoint, 2>& rigs, ReleaseOutcome* outcome)
+void ReleaseRigs(const std::array<GuardEndpoint, 2>& rigs,
+    const std::array<std::vector<std::string>, 2>& commands, ReleaseOutcome* outcome)
 {
     // Both at once: a rig whose server does not answer must not hold up the other.
     std::array<std::thread, 2> workers;
     for (int i = 0; i < 2; ++i) {
         if (!rigs[i].configured())
             continue;
-        workers[i] = std::thread([&rigs, outcome, i] {
-            outcome->rigs[i] = releaseRig(rigs[i], &outcome->rigErrors[i]);
+        workers[i] = std::thread([&rigs, &commands, outcome, i] {
+            outcome->rigs[i] = releaseRig(rigs[i], commands[i], &outcome->rigErrors[i]);
         });
     }
     for (std::thread& worker : workers) {

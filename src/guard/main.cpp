@@ -18,7 +18,7 @@ ReleaseOutcome releaseAll(const GuardState& state, int serial)
     ReleaseOutcome outcome;
     if (serial >= 0)
         outcome.serial = DropSerialLines(serial, &outcome.serialError);
-    ReleaseRigs(state.rigs, &outcome);
+    ReleaseRigs(state.rigs, state.commands, &outcome);
     return outcome;
 }
 

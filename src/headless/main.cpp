@@ -73,5 +73,7 @@ int main(int argc, char* argv[])
     });
     host.started();
     host.readKeys(STDIN_FILENO);
-    return app.exec();
+    const int status = app.exec();
+    // A radio that may still transmit is worth the service manager's notice.
+    return status == 0 && station.LeftTransmitting() ? 1 : status;
 }

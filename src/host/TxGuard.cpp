@@ -1,6 +1,8 @@
 #include "TxGuard.h"
 
 #include "guard/GuardProtocol.h"
+#include "rig/RigServerProcess.h"
+#include "rig/RigServerProgram.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -112,8 +114,10 @@ void TxGuard::setRigs(const RigSettings& settings)
     if (m_rigsSent && settings == m_rigs)
         return;
     for (RigId rig : AllRigs) {
-        const bool changed = !m_rigsSent || settings.rig(rig) != m_rigs.rig(rig);
+        const bool changed = !m_rigsSent || settings.rig(rig) != m_rigs.rig(rig)
+            || settings.server(rig) != m_rigs.server(rig);
         m_rigs.rig(rig) = settings.rig(rig);
+        m_rigs.server(rig) = settings.server(rig);
         if (changed)
             sendRig(rig);
     }
@@ -150,6 +154,16 @@ void TxGuard::sendRig(RigId rig)
     // that names no host is sent as no rigctld at all.
     send(GuardProtocol::rigMessage(
         guardRig(rig), RigSocketHost(endpoint.host).toStdString(), endpoint.port));
+    // How this program starts the rig's rigctld: the guard starts it again for a release.
+    std::vector<std::string> command;
+    const RigServerOptions& server = m_rigs.server(rig);
+    if (server.isManaged() && endpoint.isConfigured()) {
+        command.push_back(RigServerProgram().toStdString());
+        for (const QString& argument : RigServerProcess::argumentsFor(server, endpoint.port))
+            command.push_back(argument.toStdString());
+    }
+    if (!m_behind)
+        send(GuardProtocol::commandMessage(guardRig(rig), command));
 }
 
 void TxGuard::setServer(RigId rig, qint64 pid)

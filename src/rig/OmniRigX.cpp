@@ -46,6 +46,10 @@ void TOmniRigX::attachServer(RigId id)
         [this, id](const QString& line) { emit OnServerOutput(id, line); });
     connect(server, &RigServerProcess::exited, this, [this, id](const QString& status) {
         emit OnServerExited(id, status);
+        // rigctld leaves the radio as it was: one that ended before the release reached the
+        // radio is started again at once to carry it.
+        if (rigOf(id)->ReleasePending())
+            serverOf(id)->restartSoon();
         if (std::exchange(m_startAfterServerEnds[rigIndex(id)], false) && m_connected)
             startRig(id);
     });
@@ -57,6 +61,16 @@ qint64 TOmniRigX::ServerProcessId(RigId Rig) const
 {
     const RigServerProcess* server = serverOf(Rig);
     return server->isRunning() ? server->processId() : 0;
+}
+
+void TOmniRigX::ReviveRig(RigId Rig)
+{
+    if (!m_settings.rig(Rig).isConfigured())
+        return;
+    if (m_settings.server(Rig).isManaged())
+        serverOf(Rig)->restartSoon();
+    if (rigOf(Rig)->Status() != rsOnline)
+        rigOf(Rig)->Start(m_settings.rig(Rig), timingsOf(Rig));
 }
 
 void TOmniRigX::SetServerBackOff(int firstMs, int maxMs)

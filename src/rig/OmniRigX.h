@@ -83,6 +83,9 @@ public:
     // The rigctld this program runs for a rig (settings with a model), or none: its process
     // id, 0 while none runs.
     qint64 ServerProcessId(RigId Rig) const;
+    // The rig's link started again, and first its rigctld when this program runs that one and
+    // it has ended: a release is owed to the radio (the program's end, a suspend).
+    void ReviveRig(RigId Rig);
     // Restart delays of the rigctld this program runs; tests shorten them.
     void SetServerBackOff(int firstMs, int maxMs);
 

@@ -97,6 +97,15 @@ void RigServerProcess::stopAndWait()
     }
 }
 
+void RigServerProcess::restartSoon()
+{
+    if (!m_wanted)
+        return;
+    m_soon = true;
+    if (m_restartTimer.isActive())
+        m_restartTimer.start(0);
+}
+
 void RigServerProcess::launch()
 {
     if (!m_wanted || m_process.state() != QProcess::NotRunning)
@@ -115,6 +124,7 @@ void RigServerProcess::launch()
     probe.close();
     m_partialLine.clear();
     m_runTime.start();
+    m_soon = false;
     m_process.start(RigServerProgram(), argumentsFor(m_options, m_port));
 }
 
@@ -161,7 +171,7 @@ void RigServerProcess::scheduleRestart()
 {
     if (!m_wanted)
         return;
-    m_restartTimer.start(m_delay);
+    m_restartTimer.start(std::exchange(m_soon, false) ? 0 : m_delay);
     m_delay = std::min(m_delay * 2, m_maxDelay);
 }
 

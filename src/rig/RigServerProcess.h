@@ -30,6 +30,10 @@ public:
     void stop();
     // The same, waiting for the end: for the program's end, when nothing else is to run.
     void stopAndWait();
+    // A release is owed through it: one that has ended is started again at once rather than
+    // after the back-off (and one that is ending, as soon as it has ended). Nothing when it
+    // was stopped or never started.
+    void restartSoon();
 
     // Stopped, and not ended yet.
     bool isEnding() const { return m_ending; }
@@ -66,6 +70,7 @@ private:
     quint16 m_port = 0;
     bool m_wanted = false;
     bool m_ending = false; // stop() sent SIGTERM to the one that runs
+    bool m_soon = false; // restartSoon(): the next restart without delay
     int m_firstDelay = 1000;
     int m_maxDelay = 30000;
     int m_delay = 1000;

@@ -18,44 +18,79 @@ ReleaseWait::ReleaseWait(
 
 void ReleaseWait::start()
 {
+    m_deadline = new QTimer(this);
+    m_deadline->setSingleShot(true);
+    connect(m_deadline, &QTimer::timeout, this, &ReleaseWait::finish);
+    m_deadline->start(m_waitMs);
     m_waits.reserve(std::size_t(m_keyed.size())); // stable addresses for the handlers
     for (RigId id : std::as_const(m_keyed)) {
         IRigX* rig = m_link.Rig(id);
-        const RigEndpoint& endpoint = m_link.Settings().rig(id);
-        if (!endpoint.isConfigured())
+        if (!m_link.Settings().rig(id).isConfigured())
             continue;
         const bool down = rig->Status() != rsOnline;
         if (down && m_links == Links::Skip)
             continue;
-        if (down)
-            rig->Start(endpoint, m_link.Timings());
-        else if (!rig->IsParamReadable(PM_TX))
+        if (!down && !rig->IsParamReadable(PM_TX))
             continue;
-        watch(m_waits.emplace_back(Waiting { id, true, down }));
+        Waiting& waiting = m_waits.emplace_back(Waiting { id, true, false });
+        watch(waiting);
+        if (down)
+            revive(waiting);
     }
-    const bool anyDown
-        = std::any_of(m_waits.begin(), m_waits.end(), [](const Waiting& w) { return w.linkDown; });
-    m_deadline = new QTimer(this);
-    m_deadline->setSingleShot(true);
-    connect(m_deadline, &QTimer::timeout, this, &ReleaseWait::finish);
-    m_deadline->start(anyDown ? LinkReturnWaitMs : m_waitMs);
+    // A link that is down is awaited as long as it takes to come back, not longer.
+    int reviveMs = 0;
+    for (const Waiting& waiting : m_waits) {
+        if (waiting.linkDown)
+            reviveMs = std::max(reviveMs, reviveWaitMs(waiting.rig));
+    }
+    if (reviveMs > 0)
+        m_deadline->start(reviveMs);
     // Nothing to await: done all the same from the event loop, as a caller expects.
     if (m_waits.empty())
         QTimer::singleShot(0, this, &ReleaseWait::finish);
 }
 
+void ReleaseWait::revive(Waiting& waiting)
+{
+    waiting.linkDown = true;
+    if (m_links == Links::Skip)
+        return;
+    const int waitMs = reviveWaitMs(waiting.rig);
+    if (m_deadline->remainingTime() < waitMs)
+        m_deadline->start(waitMs);
+    m_link.ReviveRig(waiting.rig);
+}
+
+int ReleaseWait::reviveWaitMs(RigId rig) const
+{
+    return m_link.Settings().server(rig).isManaged() ? ServerReturnWaitMs : LinkReturnWaitMs;
+}
+
 void ReleaseWait::watch(Waiting& waiting)
 {
     IRigX* rig = m_link.Rig(waiting.rig);
-    connect(rig, &IRigX::paramsChanged, this, [this, &waiting](int params) {
-        if (params == PM_RX)
+    connect(rig, &IRigX::paramsChanged, this, [this, &waiting, rig](int params) {
+        if (params == PM_RX && !rig->ReleasePending())
             waiting.pending = false;
         check();
     });
+    connect(rig, &IRigX::releaseConfirmed, this, [this, &waiting] {
+        waiting.pending = false;
+        check();
+    });
     connect(rig, &IRigX::statusChanged, this, [this, &waiting, rig] {
-        // Online again means its release was answered; gone means it cannot be.
-        if (waiting.linkDown ? rig->Status() == rsOnline : rig->Status() != rsOnline)
-            waiting.pending = waiting.linkDown = false;
+        const bool online = rig->Status() == rsOnline;
+        if (rig->ReleasePending()) {
+            // Still owed: the radio may transmit until a link carries it.
+            if (!online && !waiting.linkDown)
+                revive(waiting);
+        } else if (waiting.linkDown ? online : !online) {
+            // Back with nothing owed (it released the radio as it came up), or gone with
+            // nothing owed.
+            waiting.pending = false;
+        }
+        if (online)
+            waiting.linkDown = false;
         check();
     });
 }
@@ -74,8 +109,8 @@ void ReleaseWait::finish()
     m_deadline->stop();
     for (const Waiting& waiting : m_waits) {
         disconnect(m_link.Rig(waiting.rig), nullptr, this, nullptr);
-        if (waiting.linkDown)
-            m_linkDown << waiting.rig;
+        if (waiting.pending && (waiting.linkDown || m_link.Rig(waiting.rig)->ReleasePending()))
+            m_unreleased << waiting.rig;
     }
     emit done();
 }

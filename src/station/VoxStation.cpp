@@ -231,7 +231,7 @@ void VoxStation::WriteINI()
     ::WriteINI(m_settings);
 }
 
-void VoxStation::releaseBeforeExit()
+QList<RigId> VoxStation::releaseBeforeExit()
 {
     // Nothing may key again: the wait for the radios below runs the event loop, in which a
     // render tick would otherwise key both roads once more.
@@ -254,6 +254,7 @@ void VoxStation::releaseBeforeExit()
     m_detector.release();
     m_timerDelay->stop();
     m_lamp->set(false);
+    return keyed;
 }
 
 void VoxStation::releaseAndAwait(ReleaseFor why, std::function<void()> done)
@@ -277,8 +278,22 @@ void VoxStation::releaseAndAwait(ReleaseFor why, std::function<void()> done)
         std::rethrow_exception(failure);
 }
 
+void VoxStation::sayMayStillTransmit(RigId rig, bool atExit)
+{
+    const QString text
+        = QStringLiteral("Rig %1 may still be transmitting: its rigctld did not answer the release")
+              .arg(rigLetter(rig));
+    m_log.WriteLine(1, text);
+    // On the way out, said where the operator is sure to see it before the program is gone;
+    // otherwise as any other error, without holding anything up.
+    if (atExit)
+        m_messages.fatal(ApplicationTitle(), text);
+    else
+        m_errorReport->show(text);
+}
+
 ReleaseWait* VoxStation::awaitRelease(
-    const QList<RigId>& keyed, bool revive, int waitMs, std::function<void()> done, bool untilSeen)
+    const QList<RigId>& keyed, bool revive, int waitMs, std::function<void()> done, bool atExit)
 {
     if (!m_omniRig) {
         QTimer::singleShot(0, this, [done] {
@@ -289,19 +304,11 @@ ReleaseWait* VoxStation::awaitRelease(
     }
     auto* wait = new ReleaseWait(*m_omniRig, keyed,
         revive ? ReleaseWait::Links::Revive : ReleaseWait::Links::Skip, waitMs, this);
-    connect(wait, &ReleaseWait::done, this, [this, wait, done, untilSeen] {
+    connect(wait, &ReleaseWait::done, this, [this, wait, done, atExit] {
         wait->deleteLater();
-        for (RigId rig : wait->linkDown()) {
-            const QString text = QStringLiteral(
-                "Rig %1 may still be transmitting: its rigctld did not answer the release")
-                                     .arg(rigLetter(rig));
-            m_log.WriteLine(1, text);
-            // On the way out, said where the operator is sure to see it before the program
-            // is gone; otherwise as any other error, without holding anything up.
-            if (untilSeen)
-                m_messages.fatal(ApplicationTitle(), text);
-            else
-                m_errorReport->show(text);
+        if (!atExit) {
+            for (RigId rig : wait->unreleased())
+                sayMayStillTransmit(rig, false);
         }
         if (done)
             done();
@@ -323,14 +330,23 @@ void VoxStation::Shutdown()
     // Nor open a device again while the release below waits for the radios.
     m_capture->stopWatching();
     m_serial->stopWatching();
-    releaseBeforeExit();
+    const QList<RigId> keyed = releaseBeforeExit();
     m_audio->RecordFree();
     m_audio->Free();
     m_serial->close();
     // The radios are released: the links end, and the rigctld processes this program runs
     // with them.
-    if (m_omniRig)
+    if (m_omniRig) {
         m_omniRig->Close();
+        // Closing sent each owed release once more; one still not confirmed is said, and the
+        // radio stays marked for the next start.
+        for (RigId rig : keyed) {
+            if (m_omniRig->Rig(rig)->ReleasePending()) {
+                sayMayStillTransmit(rig, true);
+                m_leftTransmitting = true;
+            }
+        }
+    }
     // The engine is off for good. Not announced: what a view would show of it is going
     // with the program, and the console's last lines are the release and "exit".
     m_running = false;

@@ -46,6 +46,9 @@ public:
     // port closed. Nothing keys afterwards. The destructor does it when it has not been done.
     void Shutdown();
     bool IsShutDown() const { return m_shutDown; }
+    // Shut down with a radio whose release was never confirmed (said to the operator): the
+    // program's exit status says so too.
+    bool LeftTransmitting() const { return m_leftTransmitting; }
     // Runs a handler; an error it raises goes to the error report. False when it raised one.
     bool Guarded(const std::function<void()>& handler);
     // A line in the log that the operator is shown as well.
@@ -165,11 +168,13 @@ private:
     QString configFile() const;
     void ApplyKeying(const VoxDetector::TickResult& result);
     void setRunning(bool running);
-    // Awaits the release of these radios; those whose link stayed down are said, in a box
-    // that waits for the operator when `untilSeen` (the program is about to end).
+    // Awaits the release of these radios; those not released are said, unless `atExit`
+    // (the way out says them after the links' last try).
     ReleaseWait* awaitRelease(const QList<RigId>& keyed, bool revive, int waitMs,
-        std::function<void()> done, bool untilSeen);
-    void releaseBeforeExit();
+        std::function<void()> done, bool atExit);
+    // The radios keyed when the way out began.
+    QList<RigId> releaseBeforeExit();
+    void sayMayStillTransmit(RigId rig, bool atExit);
 
     VoxStationOptions m_options;
     IMessageBoxes& m_messages;
@@ -201,4 +206,5 @@ private:
     bool m_muted = false;
     bool m_configured = false;
     bool m_shutDown = false;
+    bool m_leftTransmitting = false;
 };

@@ -10,3 +10,10 @@ inline QString textOf(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
+
+// Writes the whole file anew; false when it cannot.
+inline bool writeTextFile(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}

@@ -34,6 +34,8 @@ private slots:
     void problemsAreSaid_data();
     void problemsAreSaid();
     void kenwoodRadioIsNotSentTheYaesuPoll();
+    void releasedThroughANewServer_data();
+    void releasedThroughANewServer();
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
@@ -218,6 +220,72 @@ void TestRigServer::kenwoodRadioIsNotSentTheYaesuPoll()
     QTRY_VERIFY_WITH_TIMEOUT(radio.commands().size() > online + 10, 20000);
     QCOMPARE(radio.foreignBytes(), 0);
     QVERIFY(!radio.transmitting());
+}
+
+void TestRigServer::releasedThroughANewServer_data()
+{
+    QTest::addColumn<int>("signalNumber"); // to the program and its rigctld at once
+    QTest::addColumn<bool>("canStartAgain"); // a rigctld can still be started
+    QTest::addColumn<int>("exitCode"); // -1: killed
+    QTest::addColumn<QString>("said"); // on standard output
+    // As a service stop: SIGTERM to every process of the unit, the guard's included.
+    QTest::newRow("service stop") << int(SIGTERM) << true << 0 << "exit signal 15";
+    QTest::newRow("service stop, no rigctld starts")
+        << int(SIGTERM) << false << 1
+        << "error Rig A may still be transmitting: its rigctld did not answer the release";
+    // The program and its rigctld killed (a crash, the OOM killer): the guard.
+    QTest::newRow("SIGKILL") << int(SIGKILL) << true << -1 << "";
+}
+
+void TestRigServer::releasedThroughANewServer()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(bool, canStartAgain);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    // rigctld ends without releasing the radio it keyed (Hamlib's TS-590S backend on a
+    // stand-in radio, keyed by CAT). A wrapper that starts rigctld only while a file exists.
+    KenwoodRadio radio;
+    QVERIFY(radio.start());
+    const QString wrapper = path("rigctld");
+    QVERIFY(writeTextFile(wrapper, "#!/bin/sh\n[ -e \"$0.on\" ] || exit 1\nexec rigctld \"$@\"\n"));
+    QVERIFY(QFile::setPermissions(wrapper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(writeTextFile(wrapper + ".on", ""));
+    QProcessEnvironment extra;
+    extra.insert("VOKEY_RIGCTLD", wrapper);
+    QVERIFY(start(extra, QStringLiteral("MODEL=2031\nDEVICE=%1\n").arg(radio.devicePath())));
+    QTRY_VERIFY_WITH_TIMEOUT(radio.transmitting(), 20000);
+    const qint64 program = m_process->processId();
+    const QList<qint64> guard = childProcesses(program, "vokey-guard");
+    QCOMPARE(guard.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(serverPids().size(), 1, 5000);
+    if (!canStartAgain)
+        QVERIFY(QFile::remove(wrapper + ".on"));
+
+    const qint64 at = KenwoodRadio::nowNs();
+    QList<qint64> targets { program, serverPids().first() };
+    if (signalNumber == SIGTERM)
+        targets << guard.first(); // which ignores it
+    for (const qint64 pid : targets)
+        QCOMPARE(::kill(pid_t(pid), signalNumber), 0);
+    QVERIFY(m_process->waitForFinished(20000));
+    QCOMPARE(
+        m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode() : -1, exitCode);
+    if (!said.isEmpty())
+        QVERIFY2(output().contains(said), qPrintable(output().join('\n')));
+    if (canStartAgain) {
+        QTRY_VERIFY_WITH_TIMEOUT(!radio.transmitting(), 10000);
+        for (const KenwoodRadio::Command& command : radio.commands()) {
+            if (command.timeNs > at && !command.transmitting) {
+                qInfo("on receive %lld ms after the signal", (command.timeNs - at) / 1000000);
+                break;
+            }
+        }
+    }
+    QCOMPARE(radio.transmitting(), !canStartAgain);
+    // Whatever started a rigctld for the release ended it afterwards.
+    QTRY_VERIFY_WITH_TIMEOUT(childProcesses(guard.first(), "rigctld").isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(guard.first()), 10000);
 }
 
 QTEST_GUILESS_MAIN(TestRigServer)

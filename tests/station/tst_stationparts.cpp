@@ -23,6 +23,7 @@ public:
     void SendCustomCommand(const QByteArray&, int, const QByteArray&) override { }
     void Start(const RigEndpoint&, const RigTimings&) override { ++starts; }
     void Stop() override { }
+    bool ReleasePending() const override { return owed; }
 
     void setStatus(int value)
     {
@@ -39,6 +40,7 @@ public:
     int readable = PM_RX | PM_TX;
     int tx = PM_RX;
     int starts = 0;
+    bool owed = false;
     QList<int> writes;
 };
 
@@ -160,6 +162,9 @@ void TestStationParts::releaseWait_data()
     QTest::newRow("goes offline") << online << both << true << long_ << "offline" << true << 0
                                   << false;
     QTest::newRow("never answers") << online << both << true << 300 << "" << true << 0 << false;
+    // Gone with its release unconfirmed: the radio stays keyed, so the link is started again.
+    QTest::newRow("goes offline owed")
+        << online << both << true << 300 << "owed offline" << true << 1 << true;
     QTest::newRow("unreadable") << online << 0 << true << long_ << "" << false << 0 << false;
     QTest::newRow("link down, comes back")
         << down << both << true << long_ << "online" << true << 1 << false;
@@ -188,19 +193,20 @@ void TestStationParts::releaseWait()
     QSignalSpy done(&wait, &ReleaseWait::done);
     wait.start();
     QCOMPARE(done.size(), 0); // never from within start()
-    QCOMPARE(rigA->starts, starts);
     // What is awaited holds the wait up past the events already queued.
     QCoreApplication::processEvents();
     QCOMPARE(wait.isDone(), !awaited);
     if (then == "receive")
         rigA->report(PM_RX);
-    else if (then == "offline")
+    rigA->owed = then.startsWith("owed");
+    if (then.endsWith("offline"))
         rigA->setStatus(rsNotResponding);
     else if (then == "online")
         rigA->setStatus(rsOnline);
     // A link that stays down is awaited for a second.
     QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 5000);
-    QCOMPARE(wait.linkDown(), stillDown ? QList<RigId>({ RigId::A }) : QList<RigId>());
+    QCOMPARE(rigA->starts, starts);
+    QCOMPARE(wait.unreleased(), stillDown ? QList<RigId>({ RigId::A }) : QList<RigId>());
 }
 
 QTEST_GUILESS_MAIN(TestStationParts)
