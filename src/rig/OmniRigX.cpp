@@ -42,8 +42,15 @@ void TOmniRigX::attachServer(RigId id)
         if (m_connected)
             rigOf(id)->Start(m_settings.rig(id), timingsOf(id));
     });
-    connect(server, &RigServerProcess::output, this,
-        [this, id](const QString& line) { emit OnServerOutput(id, line); });
+    connect(server, &RigServerProcess::output, this, [this, id](const QString& line) {
+        emit OnServerOutput(id, line);
+        // A model number Hamlib does not know ends rigctld at once, again at each restart:
+        // the line of the settings is said, once for these settings.
+        if (line.startsWith(QLatin1String("Unknown rig num"))
+            && !std::exchange(m_unknownModelSaid[rigIndex(id)], true))
+            emit OnServerProblem(
+                id, UnknownModelProblem(m_configFile, id, m_settings.server(id).model));
+    });
     connect(server, &RigServerProcess::exited, this, [this, id](const QString& status) {
         emit OnServerExited(id, status);
         // rigctld leaves the radio as it was: one that ended before the release reached the
@@ -90,6 +97,7 @@ RigTimings TOmniRigX::timingsOf(RigId id) const
 void TOmniRigX::startRig(RigId id)
 {
     const RigServerOptions& server = m_settings.server(id);
+    m_unknownModelSaid[rigIndex(id)] = false;
     if (server.isManaged() && m_settings.rig(id).isConfigured())
         serverOf(id)->start(server, m_settings.rig(id).port);
     rigOf(id)->Start(m_settings.rig(id), timingsOf(id));

@@ -146,6 +146,7 @@ private:
     std::array<IRigX*, 2> m_rigs {}; // children of this object, so they share its thread
     std::array<RigServerProcess*, 2> m_servers {}; // children as well
     std::array<bool, 2> m_startAfterServerEnds {};
+    std::array<bool, 2> m_unknownModelSaid {};
     RigSettingsViewFactory m_viewFactory;
     std::unique_ptr<IRigSettingsView> m_dialog;
     TConnectKind m_connectKind = ckRunningOrNew;

@@ -21,11 +21,17 @@ const QString KeyPtt = QStringLiteral("PTT");
 const QString KeyPttDevice = QStringLiteral("PTTDEVICE");
 
 // A value that cannot be used, with the line it came from, as the log and the operator see it.
+QString problemText(const QString& fileName, const QString& section, const QString& key,
+    const QString& value, const QString& what)
+{
+    return QStringLiteral("%1 [%2] %3=%4: %5")
+        .arg(QFileInfo(fileName).fileName(), section, key, value, what);
+}
+
 void unusable(QStringList* problems, const QString& fileName, const QString& section,
     const QString& key, const QString& value, const QString& what)
 {
-    const QString text = QStringLiteral("%1 [%2] %3=%4: %5")
-                             .arg(QFileInfo(fileName).fileName(), section, key, value, what);
+    const QString text = problemText(fileName, section, key, value, what);
     qWarning().noquote() << text;
     if (problems)
         problems->append(text);
@@ -99,6 +105,12 @@ QString RigSocketHost(const QString& host)
     if ((bracketed || inner.contains(u':')) && !ipv6)
         return QString();
     return inner;
+}
+
+QString UnknownModelProblem(const QString& fileName, RigId id, int model)
+{
+    return problemText(fileName, sectionOf(id), KeyModel, QString::number(model),
+        QStringLiteral("not a radio this rigctld knows (rigctld -l lists them)"));
 }
 
 RigSettings ReadRigSettings(

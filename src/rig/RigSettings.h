@@ -52,5 +52,7 @@ QString RigSocketHost(const QString& host);
 // used is added to `problems` with the line it came from.
 RigSettings ReadRigSettings(const QString& fileName,
     const RigSettings& defaults = RigSettings::defaults(), QStringList* problems = nullptr);
+// A MODEL rigctld does not know (it says so when started with it), with the line it came from.
+QString UnknownModelProblem(const QString& fileName, RigId id, int model);
 // Throws EIniWrite when the file cannot be written.
 void WriteRigSettings(const QString& fileName, const RigSettings& settings);
