@@ -186,8 +186,9 @@ void FakeRigctld::onLine(QTcpSocket* socket, const QByteArray& line)
         socket->write("dump_caps:\nCaps dump for model: 1\nModel name:\tFake\nMfg name:\t" + maker
             + "\n"
               "RPRT 0\n");
-    } else if (name == "get_ptt" && pttError != 0) {
-        socket->write("get_ptt:\nRPRT " + QByteArray::number(pttError) + "\n");
+    } else if (name == "get_ptt" && (pttError != 0 || (ptt && keyedPttError != 0))) {
+        const int error = pttError != 0 ? pttError : keyedPttError;
+        socket->write("get_ptt:\nRPRT " + QByteArray::number(error) + "\n");
     } else if (name == "get_ptt") {
         socket->write("get_ptt:\nPTT: " + QByteArray::number(ptt) + "\nRPRT 0\n");
     } else if (name == "set_ptt" && args == "0" && !releaseAnswers.isEmpty()) {

@@ -84,6 +84,7 @@ public:
     QList<QByteArray> pttWrites; // arguments of each \set_ptt, in arrival order
     int ptt = 0;
     int pttError = 0; // non-zero: \get_ptt answers "RPRT <pttError>"
+    int keyedPttError = 0; // the same, only while transmitting
     QList<QByteArray> customReceived; // arguments of each raw command, in arrival order
     int connections = 0;
 

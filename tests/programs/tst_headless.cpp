@@ -38,6 +38,7 @@ private slots:
     void cleanup();
     void speechKeysAndEveryChangeIsALine();
     void keysFromATerminal();
+    void rigBReleasedByTheGuard();
     void endWhileKeyedReleasesBothRoads_data();
     void endWhileKeyedReleasesBothRoads();
     void unpluggedPortComesBack();
@@ -168,6 +169,18 @@ void TestHeadless::keysFromATerminal()
     QFile config(path("VOKEY.INI"));
     QVERIFY(config.open(QIODevice::ReadOnly));
     QVERIFY(config.readAll().contains("TXTIMEOUT=300"));
+}
+
+void TestHeadless::rigBReleasedByTheGuard()
+{
+    // Rig B keyed, rig A released, and the program killed: the guard releases rig B's server.
+    QVERIFY(startHeadless(m_parts.silence, 0, 100, true));
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains("rig B online"), 20000);
+    QVERIFY(type('b'));
+    QTRY_VERIFY_WITH_TIMEOUT(m_parts.server2->ptt() == 1 && m_parts.server1->ptt() == 0, 20000);
+    ::kill(pid_t(m_process->processId()), SIGKILL);
+    QVERIFY(m_process->waitForFinished(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server2->ptt(), 0, 5000);
 }
 
 void TestHeadless::endWhileKeyedReleasesBothRoads_data()

@@ -83,21 +83,29 @@ void TestReleaseConfirmed::releaseSentUntilConfirmed_data()
 {
     QTest::addColumn<QList<int>>("answers"); // to the releases, in turn
     QTest::addColumn<QString>("said");
+    QTest::addColumn<int>("keyedPollError"); // the transmit-state poll's answer while keyed
     QTest::newRow("RPRT -5") << QList<int> { -5, -5 }
                              << "error Rig A did not confirm receive: Communication timed out "
-                                "(RPRT -5); sending it again\n";
+                                "(RPRT -5); sending it again\n"
+                             << 0;
     QTest::newRow("RPRT -1") << QList<int> { -1 }
                              << "error Rig A did not confirm receive: Invalid parameter (RPRT "
-                                "-1); sending it again\n";
+                                "-1); sending it again\n"
+                             << 0;
     QTest::newRow("no answer") << QList<int> { FakeRigctld::NoAnswer }
-                               << "error Rig A did not confirm receive: ";
+                               << "error Rig A did not confirm receive: " << 0;
+    // The radio misses the poll while it transmits: the rig shows not responding when the
+    // time-out comes, and the release goes out all the same.
+    QTest::newRow("not responding") << QList<int> {} << "rig A offline\n" << -5;
 }
 
 void TestReleaseConfirmed::releaseSentUntilConfirmed()
 {
     QFETCH(QList<int>, answers);
     QFETCH(QString, said);
+    QFETCH(int, keyedPollError);
     m_radio->releaseAnswers = answers;
+    m_radio->keyedPttError = keyedPollError;
     // The time-out releases after a second while the level stays up.
     QVERIFY(start(QStringLiteral("TXTIMEOUT=1\n")));
     QTRY_COMPARE_WITH_TIMEOUT(m_radio->ptt, 1, 20000);
@@ -105,6 +113,8 @@ void TestReleaseConfirmed::releaseSentUntilConfirmed()
     QTRY_COMPARE_WITH_TIMEOUT(m_radio->ptt, 0, 10000);
     QVERIFY(m_radio->releaseAnswers.isEmpty());
     QTRY_VERIFY2_WITH_TIMEOUT(output().contains(said), qPrintable(output()), 5000);
+    if (keyedPollError != 0)
+        QVERIFY2(output().indexOf(said) < output().indexOf("tx off"), qPrintable(output()));
 }
 
 void TestReleaseConfirmed::markThatCannotBeWrittenIsSaid_data()

@@ -228,13 +228,17 @@ void TestRigServer::releasedThroughANewServer_data()
     QTest::addColumn<bool>("canStartAgain"); // a rigctld can still be started
     QTest::addColumn<int>("exitCode"); // -1: killed
     QTest::addColumn<QString>("said"); // on standard output
+    // The mark of a radio that may be keyed, for the next start: kept unless the program
+    // itself had the release confirmed.
+    QTest::addColumn<bool>("marked");
     // As a service stop: SIGTERM to every process of the unit, the guard's included.
-    QTest::newRow("service stop") << int(SIGTERM) << true << 0 << "exit signal 15";
+    QTest::newRow("service stop") << int(SIGTERM) << true << 0 << "exit signal 15" << false;
     QTest::newRow("service stop, no rigctld starts")
         << int(SIGTERM) << false << 1
-        << "error Rig A may still be transmitting: its rigctld did not answer the release";
+        << "error Rig A may still be transmitting: its rigctld did not answer the release"
+        << true;
     // The program and its rigctld killed (a crash, the OOM killer): the guard.
-    QTest::newRow("SIGKILL") << int(SIGKILL) << true << -1 << "";
+    QTest::newRow("SIGKILL") << int(SIGKILL) << true << -1 << "" << true;
 }
 
 void TestRigServer::releasedThroughANewServer()
@@ -243,6 +247,7 @@ void TestRigServer::releasedThroughANewServer()
     QFETCH(bool, canStartAgain);
     QFETCH(int, exitCode);
     QFETCH(QString, said);
+    QFETCH(bool, marked);
     // rigctld ends without releasing the radio it keyed (Hamlib's TS-590S backend on a
     // stand-in radio, keyed by CAT). A wrapper that starts rigctld only while a file exists.
     KenwoodRadio radio;
@@ -283,6 +288,7 @@ void TestRigServer::releasedThroughANewServer()
         }
     }
     QCOMPARE(radio.transmitting(), !canStartAgain);
+    QCOMPARE(QFile::exists(path("VOKEY.INI.keyed")), marked);
     // Whatever started a rigctld for the release ended it afterwards.
     QTRY_VERIFY_WITH_TIMEOUT(childProcesses(guard.first(), "rigctld").isEmpty(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(guard.first()), 10000);
