@@ -206,18 +206,19 @@ void TRigctldRig::SetTx(int param)
     // Releasing is always safe to send while the server listens; keying only when the
     // radio is known to answer. Nothing is kept for later: a late transmit is dangerous.
     const bool canSend = m_control.isOpen() && (param == PM_RX || m_status == rsOnline);
-    // Owed from a keying of this program until confirmed; a new keying takes its place.
-    if (param == PM_TX) {
-        m_releaseOwed = false;
-        m_releaseRetry.stop();
-    } else if (m_programKeyed || m_pttWriteInFlight || m_nextPtt == PM_TX) {
+    // Owed from a keying of this program until confirmed; a new keying takes its place once
+    // it is sent (one dropped leaves the radio as the earlier keying left it).
+    if (param == PM_RX && (m_programKeyed || m_pttWriteInFlight || m_nextPtt == PM_TX))
         m_releaseOwed = true;
-    }
     if (!canSend) {
         if (param == PM_RX)
             m_programKeyed = false;
         logDropped(param == PM_TX ? "transmit command" : "receive command");
         return;
+    }
+    if (param == PM_TX) {
+        m_releaseOwed = false;
+        m_releaseRetry.stop();
     }
     m_programKeyed = param == PM_TX;
     if (m_pttWriteInFlight) {

@@ -19,6 +19,7 @@ private slots:
     void unansweredRawCommandIsAnEmptyReply();
     void refusedTransmitIsReported();
     void releaseUnderWayIsNotSentAgain();
+    void releaseOwedOverALostLink();
     void cleanup();
 
 private:
@@ -220,6 +221,28 @@ void tst_RigFaults::releaseUnderWayIsNotSentAgain()
     thread.quit();
     thread.wait();
     QCOMPARE(writes, (QList<QByteArray> { "0", "1", "0" }));
+}
+
+void tst_RigFaults::releaseOwedOverALostLink()
+{
+    // Keyed, then the server gone: released, keyed (not sent: the link is down) and released
+    // again. Back, the server refuses the first release: the release is still owed, and sent
+    // until confirmed.
+    connectToGoodFake();
+    IRigX* rig = m_omniRig->Rig1();
+    rig->SetTx(PM_TX);
+    QTRY_COMPARE(m_fake->ptt, 1);
+    const quint16 port = m_fake->port();
+    m_fake->close();
+    QTRY_VERIFY(rig->Status() != rsOnline);
+    for (int param : { PM_RX, PM_TX, PM_RX })
+        rig->SetTx(param);
+    QVERIFY(rig->ReleasePending());
+    m_fake->releaseAnswers = { -5 };
+    QVERIFY(m_fake->listen(port));
+    QTRY_COMPARE_WITH_TIMEOUT(m_fake->ptt, 0, 5000);
+    QVERIFY(m_fake->releaseAnswers.isEmpty());
+    QTRY_VERIFY(!rig->ReleasePending());
 }
 
 QTEST_MAIN(tst_RigFaults)
