@@ -1,7 +1,8 @@
 #pragma once
 // The lines log a program under test writes through the preloaded modem-line library
-// (VOKEY_LINES_LOG, see modemlines.h): one line "<call> <bits>" per modem-line call, followed
-// by " <CLOCK_MONOTONIC ns>" when VOKEY_LINES_LOG_TIMES=1.
+// (VOKEY_LINES_LOG, see modemlines.h): one line "<call> <bits>" per modem-line call that
+// succeeded ("failed-<call> <bits>" for one that did not), followed by " <CLOCK_MONOTONIC ns>"
+// when VOKEY_LINES_LOG_TIMES=1.
 
 #include <QString>
 #include <QStringList>

@@ -93,17 +93,23 @@ static size_t put_decimal(char* out, unsigned long long value)
     return n;
 }
 
-/* Appends "<call> <bits>" to the lines log, and " <CLOCK_MONOTONIC ns>" when asked for. Only
- * async-signal-safe calls, and no lock: a crash handler's drop of the lines is logged too. */
-static void log_line_call(const char* call, int bits)
+/* Appends "<call> <bits>" to the lines log ("failed-<call> <bits>" for a call that failed),
+ * and " <CLOCK_MONOTONIC ns>" when asked for. Only async-signal-safe calls, and no lock: a
+ * crash handler's drop of the lines is logged too. */
+static void log_line_call(const char* call, int bits, int succeeded)
 {
     if (!g_linesLog[0])
         return;
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     char line[96];
-    size_t n = strlen(call);
-    memcpy(line, call, n);
+    size_t n = 0;
+    if (!succeeded) {
+        memcpy(line, "failed-", 7);
+        n = 7;
+    }
+    memcpy(line + n, call, strlen(call));
+    n += strlen(call);
     line[n++] = ' ';
     n += put_decimal(line + n, (unsigned)bits);
     if (g_linesLogTimes) {
@@ -297,6 +303,8 @@ static int modem_wait(struct device* d, int mask)
     }
 }
 
+static int answer_ioctl(int fd, unsigned long request, void* arg);
+
 int ioctl(int fd, unsigned long request, ...)
 {
     resolve();
@@ -305,13 +313,24 @@ int ioctl(int fd, unsigned long request, ...)
     void* arg = va_arg(args, void*);
     va_end(args);
 
-    /* Every change asked for is logged, whatever the device and whether it succeeds. */
-    if (arg && (request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET))
+    /* Every change asked for is logged once answered, whatever the device, with its result:
+       a test checks what the call did, not only that it was made. */
+    if (arg && (request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET)) {
+        const int bits = *(const int*)arg;
+        const int result = answer_ioctl(fd, request, arg);
+        const int saved = errno;
         log_line_call(request == TIOCMBIS ? "TIOCMBIS"
                 : request == TIOCMBIC     ? "TIOCMBIC"
                                           : "TIOCMSET",
-            *(const int*)arg);
+            bits, result == 0);
+        errno = saved;
+        return result;
+    }
+    return answer_ioctl(fd, request, arg);
+}
 
+static int answer_ioctl(int fd, unsigned long request, void* arg)
+{
     switch (request) {
     case TIOCMGET:
     case TIOCMBIS:

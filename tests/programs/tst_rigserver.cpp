@@ -235,8 +235,7 @@ void TestRigServer::releasedThroughANewServer_data()
     QTest::newRow("service stop") << int(SIGTERM) << true << 0 << "exit signal 15" << false;
     QTest::newRow("service stop, no rigctld starts")
         << int(SIGTERM) << false << 1
-        << "error Rig A may still be transmitting: its rigctld did not answer the release"
-        << true;
+        << "error Rig A may still be transmitting: its rigctld did not answer the release" << true;
     // The program and its rigctld killed (a crash, the OOM killer): the guard.
     QTest::newRow("SIGKILL") << int(SIGKILL) << true << -1 << "" << true;
 }
