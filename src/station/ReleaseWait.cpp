@@ -58,7 +58,8 @@ void ReleaseWait::revive(Waiting& waiting)
     const int waitMs = reviveWaitMs(waiting.rig);
     if (m_deadline->remainingTime() < waitMs)
         m_deadline->start(waitMs);
-    m_link.ReviveRig(waiting.rig);
+    // Not from within the link's own report of its loss: started again from the event loop.
+    QTimer::singleShot(0, this, [this, rig = waiting.rig] { m_link.ReviveRig(rig); });
 }
 
 int ReleaseWait::reviveWaitMs(RigId rig) const
