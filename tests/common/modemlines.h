@@ -13,8 +13,9 @@
  * names a file, the library also appends a line "<call> <bits>" to it for every TIOCMBIS,
  * TIOCMBIC and TIOCMSET on any device once it is answered, "failed-<call> <bits>" for one
  * that failed (LinesLog.h reads it; ProgramProcess.h sets both variables). That logging uses
- * async-signal-safe calls only, so the lines a crash handler drops are logged too. With VOKEY_LINES_LOG_TIMES=1 as well,
- * each line ends with a third field, the call's CLOCK_MONOTONIC time in nanoseconds.
+ * async-signal-safe calls only, so the lines a crash handler drops are logged too. With
+ * VOKEY_LINES_LOG_TIMES=1 as well, each line ends with a third field, the call's
+ * CLOCK_MONOTONIC time in nanoseconds.
  *
  * Using it from a test folder's CMakeLists.txt:
  *     vokey_tests(LIBS ...)
