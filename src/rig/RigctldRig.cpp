@@ -216,9 +216,16 @@ void TRigctldRig::SetTx(int param)
         logDropped(param == PM_TX ? "transmit command" : "receive command");
         return;
     }
+    // The station asks for transmit at every tick; a server shared with a logger gets it when
+    // it changes, and again once a second (a radio that dropped transmit by itself is keyed
+    // again).
+    if (param == PM_TX && m_programKeyed && m_txSent.isValid() && !m_txSent.hasExpired(TxRepeatMs))
+        return;
     if (param == PM_TX) {
         m_releaseOwed = false;
         m_releaseRetry.stop();
+    } else {
+        m_refusalSaid = false;
     }
     m_programKeyed = param == PM_TX;
     if (m_pttWriteInFlight) {
@@ -234,8 +241,10 @@ void TRigctldRig::writePtt(int param)
 {
     if (!m_control.isOpen())
         return;
-    if (param == PM_TX)
+    if (param == PM_TX) {
         mark(true); // before the keying can reach the radio
+        m_txSent.start();
+    }
     m_pttWriteInFlight = true;
     m_pttInFlight = param;
     m_control.send("set_ptt", param == PM_TX ? "1" : "0",
@@ -261,7 +270,9 @@ void TRigctldRig::onPttWritten(int param, const RigctldConnection::Reply& reply)
     } else if (RigctldConnection::isCommunicationError(reply.code)) {
         setStatus(rsNotResponding);
     } else {
-        qWarning().noquote() << describe() << "refused the transmit state: RPRT" << reply.code;
+        // Once an over: the station reports the refusal to the operator.
+        if (!std::exchange(m_refusalSaid, true))
+            qWarning().noquote() << describe() << "refused the transmit state: RPRT" << reply.code;
         if (param == PM_TX)
             emit txRefused(RigctldReply::errorText(reply.code));
     }

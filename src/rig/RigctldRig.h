@@ -5,6 +5,7 @@
 #include "RigX.h"
 #include "RigctldConnection.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <deque>
 #include <memory>
@@ -99,6 +100,10 @@ private:
     QTimer m_releaseRetry;
     static constexpr int ReleaseRetryMs = 250;
     bool m_dropLogged = false;
+    // The last transmit command sent: repeated while keyed at most this often.
+    QElapsedTimer m_txSent;
+    static constexpr int TxRepeatMs = 1000;
+    bool m_refusalSaid = false; // the server's refusal of this over is logged
 
     std::optional<QByteArray> m_customInFlight;
     std::deque<CustomCommand> m_customQueue;

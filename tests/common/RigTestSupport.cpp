@@ -182,6 +182,8 @@ void FakeRigctld::onLine(QTcpSocket* socket, const QByteArray& line)
     const qsizetype space = line.indexOf(' ');
     const QByteArray name = line.mid(2, space < 0 ? -1 : space - 2);
     const QByteArray args = space < 0 ? QByteArray() : line.mid(space + 1);
+    if (name == "get_ptt")
+        ++pttReads;
     if (name == "dump_caps") {
         socket->write("dump_caps:\nCaps dump for model: 1\nModel name:\tFake\nMfg name:\t" + maker
             + "\n"

@@ -85,6 +85,7 @@ public:
     int ptt = 0;
     int pttError = 0; // non-zero: \get_ptt answers "RPRT <pttError>"
     int keyedPttError = 0; // the same, only while transmitting
+    int pttReads = 0; // \get_ptt commands
     QList<QByteArray> customReceived; // arguments of each raw command, in arrival order
     int connections = 0;
 

@@ -29,6 +29,7 @@ private slots:
     void releaseSentUntilConfirmed();
     void markThatCannotBeWrittenIsSaid_data();
     void markThatCannotBeWrittenIsSaid();
+    void keyedOverSendsTransmitOnceASecond();
     void unusableSettingIsSaid_data();
     void unusableSettingIsSaid();
 
@@ -150,6 +151,21 @@ void TestReleaseConfirmed::markThatCannotBeWrittenIsSaid()
     const QString said = "error Power-cut recovery is off: cannot write " + mark + ": " + reason;
     QTRY_VERIFY2_WITH_TIMEOUT(output().contains(said + "\n"), qPrintable(output()), 5000);
     QCOMPARE(output().count("Power-cut recovery is off"), 1);
+}
+
+void TestReleaseConfirmed::keyedOverSendsTransmitOnceASecond()
+{
+    // A long over (Gain 0 keys at every tick): the shared server gets the transmit command
+    // when it changes and then once a second, not at every tick. Its own clock here: the
+    // station reads the transmit state every 100 ms, so 30 reads span about 3 s.
+    QVERIFY(start({}));
+    QTRY_COMPARE_WITH_TIMEOUT(m_radio->ptt, 1, 20000);
+    const qsizetype keyings = m_radio->pttWrites.count("1");
+    const int reads = m_radio->pttReads;
+    QTRY_VERIFY_WITH_TIMEOUT(m_radio->pttReads >= reads + 30, 20000);
+    QVERIFY2(m_radio->pttWrites.count("1") - keyings <= 4,
+        qPrintable(QString::number(m_radio->pttWrites.count("1") - keyings)));
+    QCOMPARE(m_radio->ptt, 1);
 }
 
 void TestReleaseConfirmed::unusableSettingIsSaid_data()
