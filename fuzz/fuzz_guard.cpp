@@ -27,6 +27,8 @@ static const bool WireAsItWas = [] {
             22));
     FUZZ_CHECK(commandMessage(GuardRig::A, { "rigctld", "" }) == "command 1");
     FUZZ_CHECK(aliveMessage() == "alive");
+    FUZZ_CHECK(
+        txMessage(GuardRig::B, true) == "tx 2 1" && txMessage(GuardRig::A, false) == "tx 1 0");
     return true;
 }();
 
@@ -45,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (m.kind != Kind::Unknown) {
             const std::string forms[] = { rigMessage(m.rig, m.endpoint.host, m.endpoint.port),
                 keyedMessage(m.keyed), portMessage(), noPortMessage(), serverMessage(m.rig, m.pid),
-                commandMessage(m.rig, m.command), byeMessage(), aliveMessage() };
+                commandMessage(m.rig, m.command), byeMessage(), aliveMessage(),
+                txMessage(m.rig, m.keyed) };
             static_assert(std::size(forms) == std::size_t(Kind::Unknown));
             const std::string& again = forms[int(m.kind)];
             FUZZ_CHECK(ParseGuardMessage(again) == m && again.size() <= packet.size());
@@ -61,7 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::size_t i = rigIndex(m.rig);
         FUZZ_CHECK(i < 2 && state.rigs[1 - i] == before.rigs[1 - i]
             && state.servers[1 - i] == before.servers[1 - i]
-            && state.commands[1 - i] == before.commands[1 - i]);
+            && state.commands[1 - i] == before.commands[1 - i]
+            && state.rigKeyed[1 - i] == before.rigKeyed[1 - i]);
+        FUZZ_CHECK(state.rigKeyed[i] == (m.kind == Kind::Tx ? m.keyed : before.rigKeyed[i]));
         FUZZ_CHECK(state.commands[i] == (m.kind == Kind::Command ? m.command : before.commands[i]));
         FUZZ_CHECK(state.rigs[i] == (m.kind == Kind::Rig ? m.endpoint : before.rigs[i]));
         FUZZ_CHECK(state.servers[i] == (m.kind == Kind::Server ? m.pid : before.servers[i]));

@@ -95,6 +95,10 @@ GuardMessage ParseGuardMessage(std::string_view text)
     } else if (w[0] == KeyedWord && w.size() == 2 && (w[1] == KeyedOn || w[1] == KeyedOff)) {
         message.kind = Kind::Keyed;
         message.keyed = w[1] == KeyedOn;
+    } else if (w[0] == TxWord && w.size() == 3 && named && (w[2] == KeyedOn || w[2] == KeyedOff)) {
+        message.kind = Kind::Tx;
+        message.rig = rig;
+        message.keyed = w[2] == KeyedOn;
     } else if (w.size() == 1 && w[0] == PortWord) {
         message.kind = Kind::Port;
     } else if (w.size() == 1 && w[0] == NoPortWord) {

@@ -5,6 +5,8 @@
 //   "rig N"            rig N has no rigctld
 //   "keyed 1"          some road may be keyed (sent before the first road is keyed)
 //   "keyed 0"          every road the program keyed has been released
+//   "tx N 1"           rig N may be keyed by the program (sent before it is keyed)
+//   "tx N 0"           rig N's release by the program was confirmed: not the program's to end
 //   "port"             the serial port's descriptor comes with this message (SCM_RIGHTS)
 //   "noport"           the port is about to be closed: the guard lets go of its copy
 //   "server N PID"     rig N's rigctld is the program's child PID
@@ -39,11 +41,11 @@ struct GuardEndpoint {
 };
 
 struct GuardMessage {
-    enum class Kind { Rig, Keyed, Port, NoPort, Server, Command, Bye, Alive, Unknown };
+    enum class Kind { Rig, Keyed, Port, NoPort, Server, Command, Bye, Alive, Tx, Unknown };
     Kind kind = Kind::Unknown;
-    GuardRig rig = GuardRig::A; // Rig, Server
+    GuardRig rig = GuardRig::A; // Rig, Server, Command, Tx
     GuardEndpoint endpoint; // Rig: not configured for "rig N"
-    bool keyed = false; // Keyed
+    bool keyed = false; // Keyed, Tx
     long pid = 0; // Server: 0 for none
     std::vector<std::string> command; // Command: the program and its arguments; empty for none
     friend bool operator==(const GuardMessage&, const GuardMessage&) = default;
@@ -58,6 +60,7 @@ namespace GuardProtocol {
 // Each message's first word.
 inline constexpr std::string_view RigWord = "rig";
 inline constexpr std::string_view KeyedWord = "keyed";
+inline constexpr std::string_view TxWord = "tx";
 inline constexpr std::string_view PortWord = "port";
 inline constexpr std::string_view NoPortWord = "noport";
 inline constexpr std::string_view ServerWord = "server";
@@ -119,6 +122,10 @@ inline std::string rigMessage(GuardRig rig, std::string_view host, std::uint16_t
 inline std::string keyedMessage(bool keyed)
 {
     return joinWords({ KeyedWord, keyed ? KeyedOn : KeyedOff });
+}
+inline std::string txMessage(GuardRig rig, bool keyed)
+{
+    return joinWords({ TxWord, rigNumber(rig), keyed ? KeyedOn : KeyedOff });
 }
 inline std::string portMessage()
 {

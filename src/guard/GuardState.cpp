@@ -33,6 +33,9 @@ void GuardState::apply(const GuardMessage& message)
     case GuardMessage::Kind::Command:
         commands[GuardProtocol::rigIndex(message.rig)] = message.command;
         break;
+    case GuardMessage::Kind::Tx:
+        rigKeyed[GuardProtocol::rigIndex(message.rig)] = message.keyed;
+        break;
     case GuardMessage::Kind::Bye:
         bye = true;
         break;

@@ -17,6 +17,9 @@ struct GuardState {
     // How the program starts them: for a release after they have ended as well.
     std::array<std::vector<std::string>, 2> commands;
     bool keyed = false;
+    // The rigs the program may have keyed: the only ones the guard releases (another
+    // program's transmission through the same server is not the guard's to end).
+    std::array<bool, 2> rigKeyed {};
     bool bye = false;
 
     void apply(const GuardMessage& message);

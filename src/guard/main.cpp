@@ -18,7 +18,12 @@ ReleaseOutcome releaseAll(const GuardState& state, int serial)
     ReleaseOutcome outcome;
     if (serial >= 0)
         outcome.serial = DropSerialLines(serial, &outcome.serialError);
-    ReleaseRigs(state.rigs, state.commands, &outcome);
+    std::array<GuardEndpoint, 2> keyed;
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        if (state.rigKeyed[i])
+            keyed[i] = state.rigs[i];
+    }
+    ReleaseRigs(keyed, state.commands, &outcome);
     return outcome;
 }
 

@@ -88,6 +88,11 @@ void StationHost::startGuard()
             m_guard->setRigs(m_station.OmniRig()->Settings());
         m_guard->setKeyed(keyed);
     });
+    connect(&m_station, &VoxStation::rigKeyedChanged, m_guard, [this](RigId rig, bool keyed) {
+        if (m_station.OmniRig())
+            m_guard->setRigs(m_station.OmniRig()->Settings());
+        m_guard->setRigKeyed(rig, keyed);
+    });
     connect(&m_station, &VoxStation::serialHandleChanged, m_guard, &TxGuard::setSerialHandle);
     connect(&m_station, &VoxStation::rigServerStarted, m_guard,
         [this](RigId rig, qint64 pid) { m_guard->setServer(rig, pid); });

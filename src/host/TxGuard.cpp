@@ -182,6 +182,17 @@ void TxGuard::sendKeyed()
     send(GuardProtocol::keyedMessage(m_keyed));
 }
 
+void TxGuard::setRigKeyed(RigId rig, bool keyed)
+{
+    m_rigKeyed[rigIndex(rig)] = keyed;
+    sendRigKeyed(rig);
+}
+
+void TxGuard::sendRigKeyed(RigId rig)
+{
+    send(GuardProtocol::txMessage(guardRig(rig), m_rigKeyed[rigIndex(rig)]));
+}
+
 void TxGuard::sendPort()
 {
     if (m_serial >= 0)
@@ -200,6 +211,8 @@ void TxGuard::catchUp()
     for (RigId rig : AllRigs) {
         if (!m_behind)
             sendServer(rig);
+        if (!m_behind)
+            sendRigKeyed(rig);
     }
     if (!m_behind)
         sendPort();

@@ -44,6 +44,8 @@ public:
 
     void setRigs(const RigSettings& settings);
     void setKeyed(bool keyed);
+    // Rig by rig: the guard releases only the radios this program may have keyed.
+    void setRigKeyed(RigId rig, bool keyed);
     // The open port's descriptor, or -1 just before it is closed.
     void setSerialHandle(int fd);
     // The rigctld this program runs for a rig, by process id; 0: none.
@@ -67,6 +69,7 @@ private:
     void sendRig(RigId rig);
     void sendServer(RigId rig);
     void sendKeyed();
+    void sendRigKeyed(RigId rig);
     void sendPort();
     void send(const std::string& message, int fd = -1);
     void catchUp();
@@ -83,6 +86,7 @@ private:
     bool m_rigsSent = false;
     std::array<qint64, 2> m_servers {};
     bool m_keyed = false;
+    std::array<bool, 2> m_rigKeyed {};
     int m_serial = -1;
     // A packet was dropped: the whole state goes out before the next message.
     bool m_behind = false;

@@ -1,5 +1,7 @@
 #include "Keyer.h"
 
+#include "rig/RigX.h"
+
 #include <exception>
 #include <utility>
 
@@ -36,14 +38,30 @@ void Keyer::setTx(bool on)
     // The keying gate: the one place a hold is obeyed.
     if (on && held())
         return;
-    if (on)
-        setKeyed(true); // before anything can go out
+    // A selected radio that transmits for another program (a logger through the same server,
+    // the operator's footswitch) is left to it: keyed at the first tick after it is back on
+    // receive. Only what this program keyed is released.
+    std::array<bool, 3> drive {};
+    for (std::size_t i = 0; i < m_roads.size(); ++i) {
+        const Road& road = m_roads[i];
+        const bool ownRoad = road.road == &m_serial;
+        drive[i] = on ? *road.selected && (ownRoad || !busyElsewhere(m_rigs[i].id))
+                      : ownRoad || road.road->keyed();
+    }
+    if (on) {
+        // Before anything can go out.
+        for (std::size_t i = 0; i < m_rigs.size(); ++i) {
+            if (drive[i])
+                setRigKeyed(m_rigs[i], true);
+        }
+        setKeyed(true);
+    }
     std::exception_ptr failure;
-    for (const Road& road : m_roads) {
-        if (on && *road.selected)
-            driveRoad(failure, [&] { road.road->key(); });
-        else if (!on && (*road.selected || road.road->keyed()))
-            driveRoad(failure, [&] { road.road->release(); });
+    for (std::size_t i = 0; i < m_roads.size(); ++i) {
+        if (drive[i] && on)
+            driveRoad(failure, [&] { m_roads[i].road->key(); });
+        else if (drive[i])
+            driveRoad(failure, [&] { m_roads[i].road->release(); });
     }
     setTransmit(on);
     if (!on && m_afterRelease)
@@ -65,6 +83,28 @@ void Keyer::setTransmit(bool on)
             rig.refusalShown = false;
     }
     emit transmitChanged(on);
+    // A follow that came during the over takes effect now that it is over.
+    if (!on && m_followPending)
+        select(*std::exchange(m_followPending, std::nullopt), true);
+}
+
+void Keyer::announceKeying(RigId rig)
+{
+    setRigKeyed(slot(rig), true);
+    setKeyed(true);
+}
+
+void Keyer::updateKeyed()
+{
+    for (Slot& rig : m_rigs)
+        setRigKeyed(rig, rig.road.keyed());
+    setKeyed(anyRoadKeyed());
+}
+
+void Keyer::setRigKeyed(Slot& rig, bool keyed)
+{
+    if (std::exchange(rig.keyedTold, keyed) != keyed)
+        emit rigKeyedChanged(rig.id, keyed);
 }
 
 void Keyer::setKeyed(bool keyed)
@@ -141,6 +181,24 @@ bool Keyer::heldBy(std::initializer_list<KeyingHold> reasons) const
             return true;
     }
     return false;
+}
+
+void Keyer::follow(RigId rig)
+{
+    // Never in the middle of the operator's over: the other rig is not taken from under it.
+    if (m_txOn) {
+        m_followPending = rig;
+        return;
+    }
+    m_followPending.reset();
+    select(rig, true);
+}
+
+bool Keyer::busyElsewhere(RigId rig) const
+{
+    const IRigX* radio = m_link(rig);
+    return radio && transmitsOnItsOwn(rig) && radio->IsParamReadable(PM_TX)
+        && radio->Tx() == PM_TX;
 }
 
 bool Keyer::transmitsOnItsOwn(RigId rig) const

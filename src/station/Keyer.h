@@ -10,6 +10,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 
 class IRigX;
 
@@ -59,13 +60,18 @@ public:
     // The radios this program keyed and has not released.
     QList<RigId> keyedRigs() const;
     bool anyRoadKeyed() const;
-    // Told before a road is keyed outside setTx (the PTT test): the guard hears it first.
-    void announceKeying() { setKeyed(true); }
+    // Told before a rig is keyed outside setTx (the PTT test): the guard hears it first.
+    void announceKeying(RigId rig);
     // "keyed" told again from the roads themselves (after a release, a link back online).
-    void updateKeyed() { setKeyed(anyRoadKeyed()); }
+    void updateKeyed();
     // A transmit report of the radio is its own, neither this program's keying nor the
     // answer to a release still on its way.
     bool transmitsOnItsOwn(RigId rig) const;
+    // The radio transmits for someone else (it says so, and this program did not key it).
+    bool busyElsewhere(RigId rig) const;
+    // The rig monitor saw this rig transmit on its own: it becomes the selection, at once or,
+    // during an over, when the over ends.
+    void follow(RigId rig);
     // The radio refused to transmit: said once per over.
     void reportRefused(RigId rig, const QString& reason);
 
@@ -74,6 +80,9 @@ signals:
     // Some road may be keyed (true: before the first road is keyed), or every road this
     // program keyed has been released (false).
     void keyedChanged(bool keyed);
+    // The same for each radio: it may be keyed by this program (before it is), or its
+    // release was confirmed.
+    void rigKeyedChanged(RigId rig, bool keyed);
     void selectionChanged();
     // Every setTx call, after it has been carried out.
     void transmitSet(bool on);
@@ -86,6 +95,7 @@ private:
         RigPttRoad road;
         bool selected = false;
         bool refusalShown = false;
+        bool keyedTold = false; // what rigKeyedChanged said last
     };
     // One road of the list, and whether it is keyed (the lines always are).
     struct Road {
@@ -97,6 +107,7 @@ private:
     const Slot& slot(RigId rig) const { return m_rigs[rigIndex(rig)]; }
     void setTransmit(bool on);
     void setKeyed(bool keyed);
+    void setRigKeyed(Slot& rig, bool keyed);
 
     LinkOf m_link;
     std::array<Slot, 2> m_rigs;
@@ -106,4 +117,5 @@ private:
     unsigned m_holds = 0;
     bool m_txOn = false;
     bool m_keyed = false;
+    std::optional<RigId> m_followPending;
 };

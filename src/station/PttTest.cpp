@@ -77,7 +77,7 @@ void PttTest::start(RigId rig)
     updateAvailability();
     m_link->ShowTestResult(rig, QStringLiteral("Keyed: waiting for the radio"));
     m_timer->start(PttTestKeyMs);
-    m_keyer.announceKeying(); // the guard hears of it before the radio is keyed
+    m_keyer.announceKeying(rig); // the guard hears of it before the radio is keyed
     try {
         m_keyer.road(rig).key();
     } catch (...) {

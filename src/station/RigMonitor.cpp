@@ -87,7 +87,7 @@ void RigMonitor::updateLamp(RigId rig)
         setLamp(rig, lamp);
         // Keying follows a radio that transmits on its own, not this program's own keying.
         if (m_keyer.transmitsOnItsOwn(rig))
-            m_keyer.select(rig, true);
+            m_keyer.follow(rig);
     }
 }
 
@@ -242,7 +242,7 @@ void RigMonitor::ReceiveCAT(
     // is not the radio transmitting on its own. Taken for one, a late reply from a rig the
     // operator has just left would select it again and key it at the next tick.
     if (m_keyer.transmitsOnItsOwn(Rig))
-        m_keyer.select(Rig, true);
+        m_keyer.follow(Rig);
 }
 
 void RigMonitor::connectServers()

@@ -91,6 +91,7 @@ void VoxStation::connectParts()
     connect(m_keyer, &Keyer::transmitChanged, this, &VoxStation::transmitChanged);
     connect(m_keyer, &Keyer::transmitSet, this, &VoxStation::TransmitSet);
     connect(m_keyer, &Keyer::keyedChanged, this, &VoxStation::keyedChanged);
+    connect(m_keyer, &Keyer::rigKeyedChanged, this, &VoxStation::rigKeyedChanged);
     connect(m_keyer, &Keyer::selectionChanged, this, &VoxStation::selectionChanged);
     connect(
         m_keyer, &Keyer::refused, this, [this](const QString& text) { m_services->report(text); });

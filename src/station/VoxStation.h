@@ -145,6 +145,8 @@ signals:
     // Some road may be keyed (true: before the first road is keyed), or every road this
     // program keyed has been released (false).
     void keyedChanged(bool keyed);
+    // The same for each radio (told before it is keyed, and once its release is confirmed).
+    void rigKeyedChanged(RigId rig, bool keyed);
     // The open serial port's file descriptor at each opening, -1 before each closing.
     void serialHandleChanged(int fd);
     void serialPortLost(const QString& port);

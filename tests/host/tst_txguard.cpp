@@ -29,11 +29,12 @@ private slots:
     void releaseTriedAgainWhenTheServerLetsGo();
 
 private:
-    RigSettings rigs(int rigAServer) const
+    // Rig A on server 1 or 2; rig B on server 2 when rig A is on 1 and `withB`.
+    RigSettings rigs(int rigAServer, bool withB = false) const
     {
         RigSettings settings;
         settings.rig(RigId::A) = (rigAServer == 1 ? m_server1 : m_server2)->endpoint();
-        settings.rig(RigId::B) = RigEndpoint {};
+        settings.rig(RigId::B) = withB ? m_server2->endpoint() : RigEndpoint {};
         return settings;
     }
 
@@ -66,6 +67,8 @@ void TestTxGuard::endFollowsTheLastState_data()
         << QStringList { "rigA=1", "keyed", "released" } << 1 << 1 << 0;
     QTest::newRow("bye after the release")
         << QStringList { "rigA=1", "keyed", "released", "bye" } << 1 << 1 << 0;
+    // Rig B keyed by another program through its server: not the guard's to release.
+    QTest::newRow("rig B not keyed here") << QStringList { "rigA=1,B=2", "keyed" } << 2 << 1 << 1;
     QTest::newRow("rig moved while keyed")
         << QStringList { "rigA=1", "keyed", "rigA=2" } << 2 << 0 << 1;
     QTest::newRow("keyed while it could not read")
@@ -87,12 +90,14 @@ void TestTxGuard::endFollowsTheLastState()
     const pid_t pid = pid_t(guard->processId());
     for (const QString& step : steps) {
         if (step.startsWith("rigA="))
-            guard->setRigs(rigs(step.mid(5).toInt()));
-        else if (step == "keyed" || step == "released")
+            guard->setRigs(rigs(step.mid(5, 1).toInt(), step.endsWith("B=2")));
+        else if (step == "keyed" || step == "released") {
+            guard->setRigKeyed(RigId::A, step == "keyed");
             guard->setKeyed(step == "keyed");
-        else if (step == "bye")
+        } else if (step == "bye")
             guard->bye();
         else if (step == "stalled") {
+            guard->setRigKeyed(RigId::A, true);
             QCOMPARE(::kill(pid, SIGSTOP), 0);
             for (int i = 0; i < 1000000 && trouble.isEmpty(); ++i)
                 guard->setKeyed(i % 2 == 0);
@@ -134,6 +139,7 @@ void TestTxGuard::releaseTriedAgainWhenTheServerLetsGo()
     RigSettings settings;
     settings.rig(RigId::A) = fake.endpoint();
     guard->setRigs(settings);
+    guard->setRigKeyed(RigId::A, true);
     guard->setKeyed(true);
     guard.reset();
     QTRY_COMPARE_WITH_TIMEOUT(fake.ptt, 0, 5000);

@@ -35,8 +35,9 @@ bool linesDropped(const QStringList& calls)
 }
 
 const QString Vokey = QStringLiteral(VOKEY_BINARY_DIR "/src/app/vokey");
+// Rig B is not keyed: not the guard's to release.
 const QString GuardReport = QStringLiteral("vokey-guard: the program ended while keyed; released "
-                                           "rig A, rig B and the serial lines");
+                                           "rig A and the serial lines");
 // Ends the program in place of a signal: the X server it runs on is killed.
 constexpr int LoseDisplay = 0;
 
@@ -54,6 +55,7 @@ private slots:
     void rigOnIpv6LoopbackReleased();
     void killedGuardIsReplaced();
     void hungProgramReleasedByTheGuard();
+    void loggersRigIsLeftAlone();
 
 private:
     QString path(const QString& name) const { return m_work->filePath(name); }
@@ -264,8 +266,8 @@ void TestGuard::hungProgramReleasedByTheGuard()
             && linesDropped(LinesLog::callsAfterLastRaise(path("lines.log"))),
         5000);
     QTRY_VERIFY2_WITH_TIMEOUT(standardError().contains("vokey-guard: the program did not answer "
-                                                       "for 2 s while keyed; released rig A, rig "
-                                                       "B and the serial lines"),
+                                                       "for 2 s while keyed; released rig A and "
+                                                       "the serial lines"),
         qPrintable(standardError()), 5000);
     QCOMPARE(::kill(program, SIGCONT), 0);
     QTRY_VERIFY_WITH_TIMEOUT(textOf(path("stdout.log"))
@@ -273,6 +275,24 @@ void TestGuard::hungProgramReleasedByTheGuard()
                                            "keyed: the transmit guard released every road\n"),
         5000);
     QCOMPARE(m_parts.server1->ptt(), 0);
+}
+
+void TestGuard::loggersRigIsLeftAlone()
+{
+    // Mid-over on rig A, a logger keys rig B through the same rigctld (the test's own client):
+    // the over is not cut and rig B is not taken; SIGKILL then releases rig A alone.
+    QVERIFY(start(true, {}));
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
+    QVERIFY(m_parts.server2->setPtt(true));
+    QTRY_VERIFY_WITH_TIMEOUT(textOf(path("stdout.log")).contains("rig B reports transmit\n"), 5000);
+    QVERIFY(!textOf(path("stdout.log")).contains("selected B"));
+    QCOMPARE(m_parts.server1->ptt(), 1);
+    ::kill(pid_t(m_process->processId()), SIGKILL);
+    QVERIFY(m_process->waitForFinished(10000));
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        standardError().contains(GuardReport), qPrintable(standardError()), 5000);
+    QCOMPARE(m_parts.server1->ptt(), 0);
+    QCOMPARE(m_parts.server2->ptt(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestGuard)

@@ -21,6 +21,8 @@ private slots:
     void radiosBeforeLinesAndFailuresDoNotStopTheLines();
     void deselectedRigIsReleased_data();
     void deselectedRigIsReleased();
+    void followWaitsForTheOverToEnd_data();
+    void followWaitsForTheOverToEnd();
     void lineErrorDropsLinesUntilNextTick();
     void refusalReportedOncePerOver_data();
     void refusalReportedOncePerOver();
@@ -140,7 +142,8 @@ void TestStationKeying::radiosBeforeLinesAndFailuresDoNotStopTheLines()
     m_recordingA->failing = false;
     m_writes.clear();
     m_station->SetTX(false);
-    QCOMPARE(m_writes.size(), 2);
+    // Only the rig still keyed: a release goes to nothing this program did not key.
+    QCOMPARE(m_writes.size(), 1);
     QCOMPARE(m_writes[0].rig, 1);
     QCOMPARE(m_writes[0].param, PM_RX);
     QVERIFY(!m_station->Road(RigId::A).keyed());
@@ -154,8 +157,6 @@ void TestStationKeying::deselectedRigIsReleased_data()
     QTest::addColumn<bool>("endB");
     QTest::newRow("selectRig(B, exclusive)") << "select B" << false << true;
     QTest::newRow("setRigSelected(A, false)") << "unselect A" << false << false;
-    QTest::newRow("rig B transmits on its own") << "B transmits" << false << true;
-    QTest::newRow("CAT poll reply: rig B transmits") << "CAT reply" << false << true;
     QTest::newRow("B, then back to A") << "back to A" << true << false;
 }
 
@@ -176,13 +177,6 @@ void TestStationKeying::deselectedRigIsReleased()
         m_station->selectRig(RigId::B, true);
     } else if (change == "unselect A") {
         m_station->setRigSelected(RigId::A, false);
-    } else if (change == "B transmits") {
-        QVERIFY(server(RigId::B).setPtt(true));
-    } else if (change == "CAT reply") {
-        // Rig B reported last, so its reply is decoded: bit 0 of the third byte is transmit.
-        m_station->Monitor().ParamsChangeEvent(m_station->OmniRig(), RigId::B, 0);
-        m_station->Monitor().CustomReplyEvent(m_station->OmniRig(), RigId::B,
-            QByteArray::fromHex("00000000FA"), QByteArray::fromHex("0000010000"));
     }
     QTRY_COMPARE_WITH_TIMEOUT(selection.size(), 1, 5000);
     if (change == "back to A") {
@@ -208,6 +202,41 @@ void TestStationKeying::deselectedRigIsReleased()
     QVERIFY(selected(endA, endB));
     QVERIFY(!m_station->Muted() && !m_station->LampAlarm());
     QCOMPARE(m_boxes.texts(), QStringList());
+}
+
+void TestStationKeying::followWaitsForTheOverToEnd_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("rig B transmits on its own") << "B transmits";
+    QTest::newRow("CAT poll reply: rig B transmits") << "CAT reply";
+}
+
+void TestStationKeying::followWaitsForTheOverToEnd()
+{
+    // Mid-over on rig A, rig B transmits for another program (a logger through its server, a
+    // footswitch): the operator's over is not cut, and rig B becomes the selection when the
+    // over ends, left to whoever keyed it.
+    QFETCH(QString, change);
+    QVERIFY(startStation(m_parts.silence, 0, 2));
+    QTRY_COMPARE_WITH_TIMEOUT(server(RigId::A).ptt(), 1, 5000);
+    QSignalSpy selection(m_station.get(), &VoxStation::selectionChanged);
+    if (change == "B transmits") {
+        QVERIFY(server(RigId::B).setPtt(true));
+        QTRY_VERIFY_WITH_TIMEOUT(rig(RigId::B)->Tx() == PM_TX, 5000);
+    } else {
+        // Rig B reported last, so its reply is decoded: bit 0 of the third byte is transmit.
+        m_station->Monitor().ParamsChangeEvent(m_station->OmniRig(), RigId::B, 0);
+        m_station->Monitor().CustomReplyEvent(m_station->OmniRig(), RigId::B,
+            QByteArray::fromHex("00000000FA"), QByteArray::fromHex("0000010000"));
+    }
+    QVERIFY(waitForKeyings(10));
+    QCOMPARE(selection.size(), 0);
+    QCOMPARE(server(RigId::A).ptt(), 1);
+    m_station->SetGain(100);
+    QTRY_COMPARE_WITH_TIMEOUT(selection.size(), 1, 5000);
+    QVERIFY(selected(false, true));
+    QTRY_COMPARE_WITH_TIMEOUT(server(RigId::A).ptt(), 0, 5000);
+    QCOMPARE(server(RigId::B).ptt(), change == "B transmits" ? 1 : 0);
 }
 
 void TestStationKeying::lineErrorDropsLinesUntilNextTick()
