@@ -53,6 +53,10 @@ void TOmniRigX::attachServer(RigId id)
     });
     connect(server, &RigServerProcess::exited, this, [this, id](const QString& status) {
         emit OnServerExited(id, status);
+        // Not connected again until this program's next rigctld runs: another program may
+        // take the port meanwhile. A release owed is kept for that one.
+        if (m_connected && m_settings.server(id).isManaged())
+            rigOf(id)->Stop();
         // rigctld leaves the radio as it was: one that ended before the release reached the
         // radio is started again at once to carry it.
         if (rigOf(id)->ReleasePending())
@@ -74,8 +78,11 @@ void TOmniRigX::ReviveRig(RigId Rig)
 {
     if (!m_settings.rig(Rig).isConfigured())
         return;
-    if (m_settings.server(Rig).isManaged())
+    if (m_settings.server(Rig).isManaged()) {
         serverOf(Rig)->restartSoon();
+        if (!serverOf(Rig)->isRunning())
+            return; // its link starts with it
+    }
     if (rigOf(Rig)->Status() != rsOnline)
         rigOf(Rig)->Start(m_settings.rig(Rig), timingsOf(Rig));
 }
@@ -98,8 +105,15 @@ void TOmniRigX::startRig(RigId id)
 {
     const RigServerOptions& server = m_settings.server(id);
     m_unknownModelSaid[rigIndex(id)] = false;
-    if (server.isManaged() && m_settings.rig(id).isConfigured())
+    if (server.isManaged() && m_settings.rig(id).isConfigured()) {
+        // Its link connects only to the rigctld this program started (see attachServer):
+        // another program's server on that port drives a radio this one does not.
         serverOf(id)->start(server, m_settings.rig(id).port);
+        if (!serverOf(id)->isRunning() || serverOf(id)->isEnding()) {
+            rigOf(id)->Stop();
+            return;
+        }
+    }
     rigOf(id)->Start(m_settings.rig(id), timingsOf(id));
 }
 

@@ -115,9 +115,11 @@ void RigServerProcess::launch()
     // is tried first.
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, m_port)) {
-        tellOnce(QStringLiteral("%1: port %2 is in use; is another rigctld running?")
+        const QString holder = portHolder(m_port);
+        tellOnce(QStringLiteral("%1: port %2 is held by %3; choose another port or end it")
                      .arg(rigName())
-                     .arg(m_port));
+                     .arg(m_port)
+                     .arg(holder.isEmpty() ? QStringLiteral("another program") : holder));
         scheduleRestart();
         return;
     }

@@ -43,6 +43,9 @@ public:
     void setBackOff(int firstMs, int maxMs);
 
     static QStringList argumentsFor(const RigServerOptions& options, quint16 port);
+    // The process listening on this loopback TCP port ("rigctld (PID 1234)"), when this user
+    // may see it; empty otherwise.
+    static QString portHolder(quint16 port);
 
 signals:
     void started(qint64 pid);
