@@ -3,14 +3,25 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 
 #include <utility>
 
 namespace {
-QByteArray lineOf(RigId rig)
+
+// What a mark line names: the rig, and where and from which computer it was keyed.
+QByteArray lineOf(RigId rig, const RigEndpoint& at)
 {
-    return "RIG" + QByteArray::number(rigNumber(rig));
+    return "RIG" + QByteArray::number(rigNumber(rig)) + ' ' + at.host.toUtf8() + ' '
+        + QByteArray::number(at.port) + ' ' + RigKeyMarker::thisMachine();
 }
+
+// Both rigs marked with lines that match wherever they are: a file that cannot be read.
+RigKeyMarker::Lines everything()
+{
+    return { QByteArray("RIG1"), QByteArray("RIG2") };
+}
+
 } // namespace
 
 RigKeyMarker::RigKeyMarker(QString fileName)
@@ -23,44 +34,60 @@ QString RigKeyMarker::fileNameFor(const QString& configFile)
     return configFile.isEmpty() ? QString() : configFile + QStringLiteral(".keyed");
 }
 
-bool RigKeyMarker::mayBeKeyed(RigId rig) const
+QByteArray RigKeyMarker::thisMachine()
+{
+    // /etc/machine-id; a settings folder in a home shared by several computers (NFS) is
+    // read by each of them.
+    static const QByteArray id = [] {
+        const QByteArray machine = QSysInfo::machineUniqueId();
+        return machine.isEmpty() ? QSysInfo::machineHostName().toUtf8() : machine;
+    }();
+    return id;
+}
+
+bool RigKeyMarker::mayBeKeyed(RigId rig, const RigEndpoint& at) const
 {
     if (m_fileName.isEmpty())
         return true;
-    return (read() & bitOf(rig)) != 0;
+    const QByteArray& line = read()[rigIndex(rig)];
+    // A mark of the older form names the rig alone: honoured, and rewritten in the new one.
+    return line == "RIG" + QByteArray::number(rigNumber(rig)) || line == lineOf(rig, at);
 }
 
-void RigKeyMarker::mark(RigId rig, bool keyed)
+void RigKeyMarker::mark(RigId rig, bool keyed, const RigEndpoint& at)
 {
     if (m_fileName.isEmpty())
         return;
-    const int marks = read();
-    const int next = keyed ? marks | bitOf(rig) : marks & ~bitOf(rig);
-    if (next != marks || m_writeFailed)
+    Lines next = read();
+    next[rigIndex(rig)] = keyed ? lineOf(rig, at) : QByteArray();
+    if (next != read() || m_writeFailed)
         write(next);
 }
 
-int RigKeyMarker::read() const
+const RigKeyMarker::Lines& RigKeyMarker::read() const
 {
-    if (m_marks >= 0)
-        return m_marks;
-    // One line per marked rig: "RIG1", "RIG2". A file that cannot be read marks both: a
-    // release too many is harmless.
+    if (m_lines)
+        return *m_lines;
+    // One line per marked rig: "RIG1 HOST PORT MACHINE" (or "RIG1" alone, as written
+    // before). A file that cannot be read marks both: a release too many is less harm than
+    // a radio left keyed.
     QFile file(m_fileName);
-    int marks = 0;
+    Lines lines;
     if (!notAFile().isEmpty()) {
-        marks = bitOf(RigId::A) | bitOf(RigId::B);
+        lines = everything();
     } else if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray text = file.read(256);
-        for (RigId rig : AllRigs) {
-            if (text.contains(lineOf(rig)))
-                marks |= bitOf(rig);
+        for (const QByteArray& line : file.read(1024).split('\n')) {
+            for (RigId rig : AllRigs) {
+                const QByteArray name = "RIG" + QByteArray::number(rigNumber(rig));
+                if (line.trimmed() == name || line.startsWith(name + ' '))
+                    lines[rigIndex(rig)] = line.trimmed();
+            }
         }
     } else if (file.exists()) {
-        marks = bitOf(RigId::A) | bitOf(RigId::B);
+        lines = everything();
     }
-    m_marks = marks;
-    return marks;
+    m_lines = lines;
+    return *m_lines;
 }
 
 QString RigKeyMarker::notAFile() const
@@ -73,25 +100,25 @@ QString RigKeyMarker::notAFile() const
     return {};
 }
 
-void RigKeyMarker::write(int marks)
+void RigKeyMarker::write(const Lines& lines)
 {
-    m_marks = marks;
+    m_lines = lines;
     m_writeFailed = true;
     if (const QString reason = notAFile(); !reason.isEmpty()) {
         problem(reason);
         return;
     }
     QFile file(m_fileName);
-    if (marks == 0) {
+    if (lines[0].isEmpty() && lines[1].isEmpty()) {
         if (!file.remove() && file.exists()) {
             problem(file.errorString());
             return;
         }
     } else {
         QByteArray text;
-        for (RigId rig : AllRigs) {
-            if (marks & bitOf(rig))
-                text += lineOf(rig) + '\n';
+        for (const QByteArray& line : lines) {
+            if (!line.isEmpty())
+                text += line + '\n';
         }
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
             || file.write(text) != text.size()) {

@@ -126,7 +126,7 @@ void TRigctldRig::onControlOpened()
     // A radio left keyed by a client that went away stays keyed in rigctld: this program's
     // own keying from before a crash is released. Another program's transmission through the
     // same server is not this program's to end.
-    const bool mayBeKeyed = !m_marker || m_marker->mayBeKeyed(m_rig);
+    const bool mayBeKeyed = !m_marker || m_marker->mayBeKeyed(m_rig, m_endpoint);
     if (!m_programKeyed && m_releaseOwed) {
         writePtt(PM_RX); // the release owed from before the connection was lost
     } else if (!m_programKeyed && mayBeKeyed) {
@@ -360,7 +360,7 @@ void TRigctldRig::releaseNotConfirmed(const QString& reason)
 void TRigctldRig::mark(bool keyed)
 {
     if (m_marker)
-        m_marker->mark(m_rig, keyed);
+        m_marker->mark(m_rig, keyed, m_endpoint);
 }
 
 void TRigctldRig::setStatus(int status)

@@ -170,8 +170,14 @@ void tst_RigLink::releaseOnConnectOnlyWhenMarked_data()
 {
     QTest::addColumn<QByteArray>("marks"); // the file beside the configuration; null: none
     QTest::addColumn<int>("pttAfterConnect");
+    // PORT: the server's port; MACHINE: this computer's /etc/machine-id.
     QTest::newRow("not marked: another program's transmission") << QByteArray() << 1;
-    QTest::newRow("marked by a crash of this program") << QByteArray("RIG1\n") << 0;
+    QTest::newRow("marked by a crash of this program")
+        << QByteArray("RIG1 127.0.0.1 PORT MACHINE\n") << 0;
+    QTest::newRow("marked on another computer (shared home)")
+        << QByteArray("RIG1 127.0.0.1 PORT 0123456789abcdef0123456789abcdef\n") << 1;
+    QTest::newRow("marked for another server") << QByteArray("RIG1 127.0.0.1 1 MACHINE\n") << 1;
+    QTest::newRow("marked as the version before wrote it") << QByteArray("RIG1\n") << 0;
 }
 
 void tst_RigLink::releaseOnConnectOnlyWhenMarked()
@@ -186,6 +192,11 @@ void tst_RigLink::releaseOnConnectOnlyWhenMarked()
     const QString config = dir.filePath("vokey.ini");
     const QString marker = config + ".keyed";
     if (!marks.isNull()) {
+        QFile machineId(QStringLiteral("/etc/machine-id"));
+        if (marks.contains("MACHINE") && !machineId.open(QIODevice::ReadOnly))
+            QSKIP("no /etc/machine-id here");
+        marks.replace("MACHINE", machineId.readAll().trimmed());
+        marks.replace("PORT", QByteArray::number(server.endpoint().port));
         QFile file(marker);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(marks);
