@@ -220,6 +220,7 @@ void VoxStation::ReadConfiguration()
     SetFastAttack(m_settings.Attack == VoxDetector::Attack::Fast);
     m_detector.setTxTimeoutMs(qint64(m_settings.TxTimeout) * 1000);
     StartLog(m_log, m_settings);
+    m_services->logOpened();
 }
 
 void VoxStation::WriteINI()

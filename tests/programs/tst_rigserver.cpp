@@ -207,6 +207,8 @@ void TestRigServer::problemsAreSaid()
         = portTaken ? error.arg(m_port).arg(QCoreApplication::applicationPid()) : error;
     QTRY_VERIFY_WITH_TIMEOUT(output().contains(expected), 10000);
     QVERIFY(!output().contains("rig A online"));
+    // In the log as well, also when found before the log was opened.
+    QVERIFY2(textOf(path("VOKEY.LOG")).contains(expected.mid(6)), qPrintable(expected));
     // Never connected to the server that holds the port: it drives a radio not this one's.
     if (portTaken) {
         other.waitForNewConnection(2000);
