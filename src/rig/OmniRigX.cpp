@@ -149,6 +149,8 @@ void TOmniRigX::attach(RigId id)
     connect(rig, &IRigX::releaseUnconfirmed, this,
         [this, id](const QString& reason) { emit OnReleaseUnconfirmed(id, reason); });
     connect(rig, &IRigX::releaseConfirmed, this, [this, id] { emit OnReleaseConfirmed(id); });
+    connect(rig, &IRigX::heldElsewhere, this,
+        [this, id](const QString& text) { emit OnServerProblem(id, text); });
 }
 
 void TOmniRigX::Close()

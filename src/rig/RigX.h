@@ -43,6 +43,8 @@ public:
     // A release of this program's keying has not been confirmed yet (by the server's RPRT 0,
     // or the radio read back on receive): the radio may still transmit.
     virtual bool ReleasePending() const { return false; }
+    // Another VOKEY process drives this radio: nothing is sent to it from here.
+    virtual bool HeldElsewhere() const { return false; }
 
 signals:
     void statusChanged();
@@ -56,4 +58,7 @@ signals:
     void releaseUnconfirmed(const QString& reason);
     // The release waited for is confirmed: ReleasePending() is false again.
     void releaseConfirmed();
+    // Another process drives this radio (another VOKEY on the same server): left alone, and
+    // tried again from time to time. What to tell the operator.
+    void heldElsewhere(const QString& text);
 };

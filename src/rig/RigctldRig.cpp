@@ -105,14 +105,36 @@ void TRigctldRig::hangUp()
     m_nextPtt = 0;
     m_control.close();
     m_custom.close();
+    m_claim.drop();
     m_customInFlight.reset();
     m_customQueue.clear();
 }
 
 void TRigctldRig::openControl()
 {
-    if (m_running)
+    if (m_running && claimServer())
         m_control.open(m_endpoint);
+}
+
+bool TRigctldRig::claimServer()
+{
+    if (m_claim.take(QStringLiteral("rigctld %1:%2").arg(m_endpoint.host).arg(m_endpoint.port))) {
+        m_heldSaid = false;
+        return true;
+    }
+    if (!std::exchange(m_heldSaid, true)) {
+        const QString holder
+            = m_claim.holder() > 0 ? QStringLiteral(" (PID %1)").arg(m_claim.holder()) : QString();
+        emit heldElsewhere(QStringLiteral("Rig %1: %2:%3 is driven by another VOKEY%4; this "
+                                          "one leaves it alone")
+                               .arg(rigLetter(m_rig))
+                               .arg(m_endpoint.host)
+                               .arg(m_endpoint.port)
+                               .arg(holder));
+    }
+    setStatus(rsNotResponding);
+    m_reconnectTimer.start(m_timings.reconnectMax);
+    return false;
 }
 
 void TRigctldRig::onControlOpened()

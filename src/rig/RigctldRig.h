@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RadioClaim.h"
 #include "RigId.h"
 #include "RigKeyMarker.h"
 #include "RigX.h"
@@ -42,6 +43,7 @@ public:
     void SetKeyMarker(std::shared_ptr<RigKeyMarker> marker) { m_marker = std::move(marker); }
     void Stop() override;
     bool ReleasePending() const override { return m_releaseOwed; }
+    bool HeldElsewhere() const override { return m_heldSaid; }
 
     // Raw commands waiting or in flight never exceed this; older waiting ones are dropped.
     static constexpr int MaxCustomBacklog = 2;
@@ -55,6 +57,9 @@ private:
 
     void hangUp();
     void openControl();
+    // The claim on this rig's server: false (said once, tried again later) when another
+    // VOKEY process holds it.
+    bool claimServer();
     void onControlOpened();
     void onControlFailed(TRigStatus status, const QString& reason);
     void poll();
@@ -75,6 +80,8 @@ private:
 
     const RigId m_rig;
     std::shared_ptr<RigKeyMarker> m_marker;
+    RadioClaim m_claim;
+    bool m_heldSaid = false;
     RigctldConnection m_control;
     RigctldConnection m_custom;
     QTimer m_pollTimer;

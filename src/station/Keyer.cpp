@@ -197,8 +197,10 @@ void Keyer::follow(RigId rig)
 bool Keyer::busyElsewhere(RigId rig) const
 {
     const IRigX* radio = m_link(rig);
-    return radio && transmitsOnItsOwn(rig) && radio->IsParamReadable(PM_TX)
-        && radio->Tx() == PM_TX;
+    return radio
+        && (radio->HeldElsewhere()
+            || (transmitsOnItsOwn(rig) && radio->IsParamReadable(PM_TX)
+                && radio->Tx() == PM_TX));
 }
 
 bool Keyer::transmitsOnItsOwn(RigId rig) const

@@ -67,7 +67,8 @@ public:
     // A transmit report of the radio is its own, neither this program's keying nor the
     // answer to a release still on its way.
     bool transmitsOnItsOwn(RigId rig) const;
-    // The radio transmits for someone else (it says so, and this program did not key it).
+    // The radio transmits for someone else (it says so, and this program did not key it), or
+    // another VOKEY process drives it.
     bool busyElsewhere(RigId rig) const;
     // The rig monitor saw this rig transmit on its own: it becomes the selection, at once or,
     // during an over, when the over ends.

@@ -3,6 +3,7 @@
 // standard output, keys typed on a terminal select, mute and exit, and SIGTERM, SIGINT, SIGHUP
 // or SIGQUIT while keyed releases both roads and ends with status 0.
 #include "audio/PulseDaemon.h"
+#include "common/TextFile.h"
 #include "station/KeyingParts.h"
 
 #include <QElapsedTimer>
@@ -39,6 +40,7 @@ private slots:
     void speechKeysAndEveryChangeIsALine();
     void keysFromATerminal();
     void rigBReleasedByTheGuard();
+    void secondProgramLeavesTheRadioAlone();
     void endWhileKeyedReleasesBothRoads_data();
     void endWhileKeyedReleasesBothRoads();
     void unpluggedPortComesBack();
@@ -181,6 +183,38 @@ void TestHeadless::rigBReleasedByTheGuard()
     ::kill(pid_t(m_process->processId()), SIGKILL);
     QVERIFY(m_process->waitForFinished(10000));
     QTRY_COMPARE_WITH_TIMEOUT(m_parts.server2->ptt(), 0, 5000);
+}
+
+void TestHeadless::secondProgramLeavesTheRadioAlone()
+{
+    // A second VOKEY with a runtime folder and a working folder of its own (a service and a
+    // start from a terminal) on the same rigctld: it leaves rig A to the first, and its end
+    // does not release the first one's over.
+    QVERIFY(startHeadless(m_parts.silence, 0, 100, false, { "--audio-loop" }));
+    QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
+    QTemporaryDir other;
+    QVERIFY(writeTextFile(other.filePath("VOKEY.INI"),
+        QStringLiteral("[SETTINGS]\nCOMPORT=\nGAIN=0\n[RIG1]\nHOST=127.0.0.1\nPORT=%1\n"
+                       "[RIG2]\nHOST=\n")
+            .arg(m_parts.server1->port())
+            .toUtf8()));
+    ProgramProcess second;
+    second.setProcessEnvironment(
+        ProgramProcess::environment(ProgramProcess::Display::None, other.path()));
+    QVERIFY(second.startIn(
+        other.path(), Vokey, { "--headless", "--audio-file", m_parts.silence, "--audio-loop" }));
+    const QString said = QStringLiteral("error Rig A: 127.0.0.1:%1 is driven by another VOKEY "
+                                        "(PID %2); this one leaves it alone")
+                             .arg(m_parts.server1->port())
+                             .arg(m_process->processId());
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        second.outputLines().contains(said), qPrintable(second.outputLines().join('\n')), 20000);
+    // Its voice passes (Gain 0), yet rig A is not keyed by it.
+    QTRY_VERIFY_WITH_TIMEOUT(second.outputLines().contains("tx on level 0 gain 0"), 10000);
+    ::kill(pid_t(second.processId()), SIGTERM);
+    QVERIFY(second.waitForFinished(10000));
+    QVERIFY(!second.outputLines().contains("rig A online"));
+    QCOMPARE(m_parts.server1->ptt(), 1);
 }
 
 void TestHeadless::endWhileKeyedReleasesBothRoads_data()
