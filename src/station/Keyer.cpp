@@ -199,8 +199,7 @@ bool Keyer::busyElsewhere(RigId rig) const
     const IRigX* radio = m_link(rig);
     return radio
         && (radio->HeldElsewhere()
-            || (transmitsOnItsOwn(rig) && radio->IsParamReadable(PM_TX)
-                && radio->Tx() == PM_TX));
+            || (transmitsOnItsOwn(rig) && radio->IsParamReadable(PM_TX) && radio->Tx() == PM_TX));
 }
 
 bool Keyer::transmitsOnItsOwn(RigId rig) const
