@@ -123,7 +123,9 @@ void TestKeyingProcess::speechKeysRadioAndLines()
 
     // The voice keys rig A and raises both lines ...
     QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 1, 20000);
-    QVERIFY(lineCalls().contains(DtrUp) && lineCalls().contains(RtsUp));
+    // The lines are raised right after the radio's keying is handed to its link: on a busy
+    // machine the radio may have it first.
+    QTRY_VERIFY_WITH_TIMEOUT(lineCalls().contains(DtrUp) && lineCalls().contains(RtsUp), 5000);
     QCOMPARE(m_parts.server2->ptt(), 0);
     // ... and when it stops both are released, while the program runs on.
     QTRY_COMPARE_WITH_TIMEOUT(m_parts.server1->ptt(), 0, 20000);
